@@ -1,0 +1,1 @@
+ocumbra_add_test(NAME arrayops_test SOURCES arrayops_test.cpp LIBS toolkit)

@@ -1,0 +1,170 @@
+#pragma once
+// Owning arrays and non-owning views.
+//
+// Storage order (relied on by the plug-in boundary): an array of
+// rows x cols x planes stores element (r, c, p) -- 0-based here -- at
+// position p*rows*cols + c*rows + r, i.e. column by column, plane after plane.
+// The user-facing 1-based element (r, c, p) is (r-1, c-1, p-1) in this API.
+//
+// `Array<T>` owns its elements and is a value type (copying copies the data).
+// `View<T>` / `View<const T>` refer to elements owned elsewhere, with explicit
+// extents and strides; kernels take a const view in and a mutable view out.
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "toolkit/error.hpp"
+
+namespace ocu {
+
+// The logical sample type (0 or 1), one byte per element.
+enum class Logical : std::uint8_t { False = 0, True = 1 };
+
+// Largest number of elements one array may hold: 2^31 (16 GiB of doubles).
+// Sizes beyond it come only from corrupt input and are refused up front.
+inline constexpr std::size_t kMaxElements = std::size_t{1} << 31;
+
+inline std::size_t checked_numel(std::size_t rows, std::size_t cols, std::size_t planes) {
+    if (rows == 0 || cols == 0 || planes == 0) return 0;
+    if (rows > kMaxElements || cols > kMaxElements / rows ||
+        planes > kMaxElements / (rows * cols)) {
+        throw Error("Array of " + std::to_string(rows) + " x " + std::to_string(cols) + " x " +
+                    std::to_string(planes) + " elements is too large.");
+    }
+    return rows * cols * planes;
+}
+
+template <class T>
+struct View {
+    T* data = nullptr;
+    std::size_t rows = 0, cols = 0, planes = 1;
+    std::ptrdiff_t row_stride = 1, col_stride = 0, plane_stride = 0;  // in elements
+
+    View() = default;
+    View(T* d, std::size_t r, std::size_t c, std::size_t p = 1)
+        : data(d), rows(r), cols(c), planes(p), row_stride(1),
+          col_stride(static_cast<std::ptrdiff_t>(r)),
+          plane_stride(static_cast<std::ptrdiff_t>(r * c)) {}
+    // A mutable view converts to a const one.
+    template <class U>
+        requires std::is_same_v<const U, T> && (!std::is_same_v<U, T>)
+    View(const View<U>& v)
+        : data(v.data), rows(v.rows), cols(v.cols), planes(v.planes), row_stride(v.row_stride),
+          col_stride(v.col_stride), plane_stride(v.plane_stride) {}
+
+    T& operator()(std::size_t r, std::size_t c, std::size_t p = 0) const {
+        assert(r < rows && c < cols && p < planes);
+        return data[static_cast<std::ptrdiff_t>(r) * row_stride +
+                    static_cast<std::ptrdiff_t>(c) * col_stride +
+                    static_cast<std::ptrdiff_t>(p) * plane_stride];
+    }
+    std::size_t numel() const { return rows * cols * planes; }
+    bool contiguous() const {
+        return row_stride == 1 && col_stride == static_cast<std::ptrdiff_t>(rows) &&
+               (planes == 1 || plane_stride == static_cast<std::ptrdiff_t>(rows * cols));
+    }
+    // One plane as a 2-D view.
+    View plane(std::size_t p) const {
+        assert(p < planes);
+        View v = *this;
+        v.data = data + static_cast<std::ptrdiff_t>(p) * plane_stride;
+        v.planes = 1;
+        return v;
+    }
+};
+
+template <class T>
+class Array {
+public:
+    using value_type = T;
+
+    Array() = default;
+    Array(std::size_t rows, std::size_t cols, std::size_t planes = 1, T fill = T{})
+        : data_(checked_numel(rows, cols, planes), fill), rows_(rows), cols_(cols),
+          planes_(planes) {}
+    // Takes ownership of column-major data of the given extents.
+    Array(std::size_t rows, std::size_t cols, std::size_t planes, std::vector<T> data)
+        : data_(std::move(data)), rows_(rows), cols_(cols), planes_(planes) {
+        if (data_.size() != checked_numel(rows, cols, planes)) {
+            throw Error("Array data does not match its size.");
+        }
+    }
+
+    std::size_t rows() const { return rows_; }
+    std::size_t cols() const { return cols_; }
+    std::size_t planes() const { return planes_; }
+    std::size_t numel() const { return data_.size(); }
+    bool empty() const { return data_.empty(); }
+    // Number of dimensions as the user sees them: 2 unless there are several planes.
+    std::size_t ndims() const { return planes_ > 1 ? 3 : 2; }
+
+    T* data() { return data_.data(); }
+    const T* data() const { return data_.data(); }
+    std::span<T> span() { return data_; }
+    std::span<const T> span() const { return data_; }
+    std::vector<T>& vec() { return data_; }
+    const std::vector<T>& vec() const { return data_; }
+
+    T& operator()(std::size_t r, std::size_t c, std::size_t p = 0) {
+        assert(r < rows_ && c < cols_ && p < planes_);
+        return data_[(p * cols_ + c) * rows_ + r];
+    }
+    const T& operator()(std::size_t r, std::size_t c, std::size_t p = 0) const {
+        assert(r < rows_ && c < cols_ && p < planes_);
+        return data_[(p * cols_ + c) * rows_ + r];
+    }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+
+    View<T> view() { return View<T>(data_.data(), rows_, cols_, planes_); }
+    View<const T> view() const { return View<const T>(data_.data(), rows_, cols_, planes_); }
+    View<T> plane(std::size_t p) { return view().plane(p); }
+    View<const T> plane(std::size_t p) const { return view().plane(p); }
+
+    bool same_size(const Array& o) const {
+        return rows_ == o.rows_ && cols_ == o.cols_ && planes_ == o.planes_;
+    }
+    friend bool operator==(const Array& a, const Array& b) {
+        return a.same_size(b) && a.data_ == b.data_;
+    }
+
+private:
+    std::vector<T> data_;
+    std::size_t rows_ = 0, cols_ = 0, planes_ = 1;
+};
+
+using ArrayD = Array<double>;
+using ArrayU8 = Array<std::uint8_t>;
+using ArrayU16 = Array<std::uint16_t>;
+using ArrayL = Array<Logical>;
+
+// An image as read from a file or shown on screen: one of the sample types.
+using AnyImage = std::variant<ArrayU8, ArrayU16, ArrayL, ArrayD>;
+
+// Copies a view into a new owning array.
+template <class T>
+Array<std::remove_const_t<T>> to_array(View<T> v) {
+    Array<std::remove_const_t<T>> a(v.rows, v.cols, v.planes);
+    for (std::size_t p = 0; p < v.planes; ++p)
+        for (std::size_t c = 0; c < v.cols; ++c)
+            for (std::size_t r = 0; r < v.rows; ++r) a(r, c, p) = v(r, c, p);
+    return a;
+}
+
+// Size of an AnyImage, whatever its sample type.
+inline std::size_t image_rows(const AnyImage& im) {
+    return std::visit([](const auto& a) { return a.rows(); }, im);
+}
+inline std::size_t image_cols(const AnyImage& im) {
+    return std::visit([](const auto& a) { return a.cols(); }, im);
+}
+inline std::size_t image_planes(const AnyImage& im) {
+    return std::visit([](const auto& a) { return a.planes(); }, im);
+}
+
+}  // namespace ocu

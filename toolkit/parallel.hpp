@@ -1,0 +1,60 @@
+#pragma once
+// Spreading independent work over the cores.
+//
+// parallel_for(n, f) calls f(begin, end) on disjoint ranges that cover
+// [0, n). Each index must be computed independently of the others, so the
+// result never depends on how the range is split or on the thread count.
+#include <algorithm>
+#include <cstddef>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace ocu {
+
+// Number of worker threads: the hardware's, overridable for tests.
+inline unsigned& thread_count_override() {
+    static unsigned n = 0;
+    return n;
+}
+inline unsigned thread_count() {
+    if (thread_count_override() != 0) return thread_count_override();
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+// `grain` is the smallest range worth a thread of its own.
+template <class F>
+void parallel_for(std::size_t n, F&& f, std::size_t grain = 1) {
+    if (n == 0) return;
+    const std::size_t want = std::max<std::size_t>(1, n / std::max<std::size_t>(grain, 1));
+    const std::size_t nt = std::min<std::size_t>(thread_count(), want);
+    if (nt <= 1) {
+        f(std::size_t{0}, n);
+        return;
+    }
+    std::vector<std::thread> threads;
+    std::vector<std::exception_ptr> errors(nt);
+    threads.reserve(nt - 1);
+    const std::size_t chunk = (n + nt - 1) / nt;
+    for (std::size_t t = 1; t < nt; ++t) {
+        const std::size_t b = std::min(n, t * chunk), e = std::min(n, b + chunk);
+        threads.emplace_back([&, t, b, e] {
+            try {
+                if (b < e) f(b, e);
+            } catch (...) {
+                errors[t] = std::current_exception();
+            }
+        });
+    }
+    try {
+        f(std::size_t{0}, std::min(n, chunk));
+    } catch (...) {
+        errors[0] = std::current_exception();
+    }
+    for (auto& th : threads) th.join();
+    for (auto& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+}  // namespace ocu
