@@ -1,0 +1,12 @@
+#include <cstdio>
+
+#include "cli/commands.hpp"
+
+namespace ocu::cli {
+
+int run_fixdep(const Args&) {
+    std::fputs("ocumbra-sim: the fixdep simulation is not available yet\n", stderr);
+    return 1;
+}
+
+}  // namespace ocu::cli
