@@ -1,0 +1,39 @@
+#pragma once
+// What every ocumbra-sim subcommand shares: writing its result and the error
+// policy of the tool.
+//
+// Error policy (run_guarded):
+//  - ocu::Error or any other exception: one line "ocumbra-sim: <text>" on
+//    stderr, exit status 1;
+//  - UsageError: "ocumbra-sim: <text>", then the usage text, exit status 2;
+//  - on either, every file written through write_output during the run is
+//    removed again, so a failed run leaves no output behind. Files are written
+//    through a temporary and renamed, so a failing write leaves nothing either.
+// Subcommands therefore compute everything first and write their outputs last.
+#include <functional>
+#include <string>
+
+#include "toolkit/array.hpp"
+
+namespace ocu::cli {
+
+// Writes a simulation result: ".npy" (any letter case) stores the exact double
+// array, any other extension goes through the image writer (clipped to 0..1,
+// scaled to 8 bits), as the window's Save command does.
+void write_output(const ArrayD& result, const std::string& path);
+
+// The same for an image with any sample type: ".npy" stores the samples as
+// they are ('|u1', '<u2', '<f8'), anything else goes through the image writer.
+void write_output(const AnyImage& image, const std::string& path);
+
+// True when `path` ends in ".npy" (any letter case).
+bool is_npy_path(const std::string& path);
+
+// Runs `body` under the error policy above and returns the exit status
+// (body's own status when it returns normally).
+int run_guarded(const std::function<int()>& body);
+
+// The usage text printed by --help and after a usage error.
+const char* usage_text();
+
+}  // namespace ocu::cli
