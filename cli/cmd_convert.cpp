@@ -1,12 +1,18 @@
-#include <cstdio>
-
+// ocumbra-sim convert INPUT OUTPUT: shows what the program sees in a file.
 #include "cli/commands.hpp"
+#include "cli/options.hpp"
+#include "cli/output.hpp"
+#include "toolkit/imageio.hpp"
 
 namespace ocu::cli {
 
-int run_convert(const Args&) {
-    std::fputs("ocumbra-sim: the convert simulation is not available yet\n", stderr);
-    return 1;
+int run_convert(const Args& args) {
+    return run_guarded([&] {
+        const Parsed p = parse_args(args, {}, 2);
+        const AnyImage image = imread(p.positional[0]);
+        write_output(image, p.positional[1]);
+        return 0;
+    });
 }
 
 }  // namespace ocu::cli

@@ -1,25 +1,53 @@
+#include <QString>
+#include <QtGlobal>
 #include <cstdio>
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/output.hpp"
 
 namespace {
-const char* kUsage =
-    "usage:\n"
-    "  ocumbra-sim fixindep [--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT\n"
-    "  ocumbra-sim fixdep   [--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... [--resmap FILE] INPUT OUTPUT\n"
-    "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
-    "  ocumbra-sim convert  INPUT OUTPUT\n";
+
+const char* kHelp =
+    "\n"
+    "Simulates visual impairment on a photograph, as the ocumbra window does.\n"
+    "\n"
+    "  fixindep  reduced acuity and contrast sensitivity over the whole image\n"
+    "  fixdep    a visual-field defect from a polar plot, rendered around fixation points\n"
+    "  glare     light scattered inside the eye, added as a veil\n"
+    "  convert   read INPUT as the program reads any image and write it to OUTPUT\n"
+    "\n"
+    "Options (defaults are the window's):\n"
+    "  --width DEG     angular width of the image in degrees (20)\n"
+    "  --acuity DEC    decimal visual acuity (1)\n"
+    "  --contrast F    contrast factor (1)\n"
+    "  --glare N       glare factor, 0 to 10 (1)\n"
+    "  --polar FILE    polar plot of the visual field (the built-in default)\n"
+    "  --at X,Y        fixation point, 1-based column and row; may repeat (the centre)\n"
+    "  --resmap FILE   also write the resolution map\n"
+    "\n"
+    "OUTPUT by extension: .npy holds the exact result array; .bmp, .tif, .tiff,\n"
+    ".jpg, .jpeg and .png go through the image writer.\n"
+    "Exit status: 0 success, 1 error (nothing written), 2 usage error.\n";
+
+// Qt's image plug-ins report details of damaged files as console warnings;
+// the tool reports each failure in one line of its own.
+void quiet_qt_messages(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+    if (type == QtFatalMsg) std::fprintf(stderr, "ocumbra-sim: %s\n", msg.toLocal8Bit().constData());
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
+    qInstallMessageHandler(quiet_qt_messages);
     if (argc < 2) {
-        std::fputs(kUsage, stderr);
+        std::fputs(ocu::cli::usage_text(), stderr);
         return 2;
     }
     const std::string cmd = argv[1];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        std::fputs(kUsage, stdout);
+        std::fputs(ocu::cli::usage_text(), stdout);
+        std::fputs(kHelp, stdout);
         return 0;
     }
     ocu::cli::Args args(argv + 2, argv + argc);
@@ -27,6 +55,6 @@ int main(int argc, char** argv) {
     if (cmd == "fixdep") return ocu::cli::run_fixdep(args);
     if (cmd == "glare") return ocu::cli::run_glare(args);
     if (cmd == "convert") return ocu::cli::run_convert(args);
-    std::fprintf(stderr, "ocumbra-sim: unknown command \"%s\"\n%s", cmd.c_str(), kUsage);
+    std::fprintf(stderr, "ocumbra-sim: unknown command \"%s\"\n%s", cmd.c_str(), ocu::cli::usage_text());
     return 2;
 }

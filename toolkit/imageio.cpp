@@ -1,0 +1,576 @@
+#include "toolkit/imageio.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QString>
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <type_traits>
+
+#include "toolkit/arrayops.hpp"
+
+namespace ocu {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Limits against corrupt or hostile files. A header may declare any size; we
+// refuse sizes no photograph has before the decoder allocates anything.
+
+// Largest image read: 2^28 pixels (16384 x 16384).
+constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+// Largest number of pixels per byte of file. Even a blank 1-bit image
+// compressed with Deflate stays below this; a larger claim is a corrupt header.
+constexpr std::int64_t kMaxPixelsPerByte = std::int64_t{1} << 15;
+// Largest file read into memory.
+constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
+
+// The formats this program reads. Qt's probe also knows formats whose
+// recognisers accept almost any bytes (WBMP, TGA, ...); those count as unknown.
+bool readable_format(const QByteArray& fmt) {
+    static const char* const kFormats[] = {"bmp", "jpeg", "jpg", "tiff", "tif", "png",
+                                           "gif", "pbm", "pgm", "ppm", "webp"};
+    for (const char* f : kFormats)
+        if (fmt == f) return true;
+    return false;
+}
+
+void ensure_qt_setup() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // In megabytes; our own pixel check comes first, this is the backstop
+        // for handlers that allocate before reporting a size.
+        QImageReader::setAllocationLimit(2048);
+    });
+}
+
+std::string lower(std::string s) {
+    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+std::string extension_of(const std::string& filename) {
+    const auto slash = filename.find_last_of('/');
+    const auto dot = filename.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return lower(filename.substr(dot + 1));
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// Opens and reads the whole file. Throws the two open-failure texts.
+QByteArray read_file_bytes(const std::string& filename) {
+    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    const bool exists = ::stat(filename.c_str(), &st) == 0;
+    const bool is_dir = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (fd < 0 || is_dir) {
+        if (fd >= 0) ::close(fd);
+        if (exists) {
+            throw Error("Can't open file \"" + filename +
+                        "\" for reading;\nyou may not have read permission.");
+        }
+        throw Error("File \"" + filename + "\" does not exist.");
+    }
+    QByteArray bytes;
+    if (S_ISREG(st.st_mode)) {
+        if (st.st_size > kMaxFileBytes) {
+            ::close(fd);
+            throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
+        }
+        bytes.reserve(static_cast<qsizetype>(st.st_size));
+    }
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {  // a pipe without data yet
+                ::usleep(1000);
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            throw Error("Error reading file \"" + filename + "\": " + std::strerror(err) + ".");
+        }
+        if (bytes.size() + n > kMaxFileBytes) {
+            ::close(fd);
+            throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
+        }
+        bytes.append(buf, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// A JPEG file whose last scan is not followed by an end-of-image marker was cut
+// short. libjpeg only warns about that and pads the picture with gray; we
+// treat it as the damaged file it is. Entropy-coded data never contains the
+// byte pair FF D9 (a literal FF is stuffed as FF 00), so the test is exact.
+bool jpeg_truncated(const QByteArray& b) {
+    const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
+    const std::size_t n = static_cast<std::size_t>(b.size());
+    std::size_t last_sos = 0, last_eoi = 0;
+    bool have_sos = false, have_eoi = false;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (p[i] != 0xFF) continue;
+        if (p[i + 1] == 0xDA) {
+            last_sos = i;
+            have_sos = true;
+        } else if (p[i + 1] == 0xD9) {
+            last_eoi = i;
+            have_eoi = true;
+        }
+    }
+    return !have_sos || !have_eoi || last_eoi < last_sos;
+}
+
+// PNG colour type from the header chunk: 0 gray, 4 gray + alpha, ...; -1 if unknown.
+int png_color_type(const QByteArray& b) {
+    if (b.size() < 26 || std::memcmp(b.constData() + 12, "IHDR", 4) != 0) return -1;
+    return static_cast<unsigned char>(b[25]);
+}
+
+bool gray_table(const QList<QRgb>& table) {
+    for (QRgb c : table)
+        if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) return false;
+    return true;
+}
+
+// Planes of an 8-bit gray or colour result, filled row by row from the QImage.
+template <class T, class F>
+Array<T> from_rows(const QImage& img, std::size_t planes, F pixel) {
+    const std::size_t rows = static_cast<std::size_t>(img.height());
+    const std::size_t cols = static_cast<std::size_t>(img.width());
+    Array<T> out(rows, cols, planes);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const uchar* line = img.constScanLine(static_cast<int>(r));
+        for (std::size_t c = 0; c < cols; ++c) {
+            T v[3];
+            pixel(line, c, v);
+            for (std::size_t p = 0; p < planes; ++p) out(r, c, p) = v[p];
+        }
+    }
+    return out;
+}
+
+// Pixels of a paletted image (Indexed8, Mono, MonoLSB) as palette indices.
+AnyImage from_palette(const QImage& img) {
+    const QList<QRgb> table = img.colorTable();
+    const bool gray = gray_table(table);
+    const QImage::Format f = img.format();
+    auto index_at = [f](const uchar* line, std::size_t c) -> std::size_t {
+        if (f == QImage::Format_Indexed8) return line[c];
+        if (f == QImage::Format_Mono) return (line[c >> 3] >> (7 - (c & 7))) & 1u;
+        return (line[c >> 3] >> (c & 7)) & 1u;  // MonoLSB
+    };
+    // An index past the end of the table (a corrupt file) shows black.
+    auto colour = [&table](std::size_t i) -> QRgb {
+        return i < static_cast<std::size_t>(table.size()) ? table[static_cast<qsizetype>(i)]
+                                                           : qRgb(0, 0, 0);
+    };
+    if (gray) {
+        return from_rows<std::uint8_t>(img, 1, [&](const uchar* line, std::size_t c, std::uint8_t* v) {
+            v[0] = static_cast<std::uint8_t>(qRed(colour(index_at(line, c))));
+        });
+    }
+    return from_rows<std::uint8_t>(img, 3, [&](const uchar* line, std::size_t c, std::uint8_t* v) {
+        const QRgb rgb = colour(index_at(line, c));
+        v[0] = static_cast<std::uint8_t>(qRed(rgb));
+        v[1] = static_cast<std::uint8_t>(qGreen(rgb));
+        v[2] = static_cast<std::uint8_t>(qBlue(rgb));
+    });
+}
+
+// The decoded QImage as our sample array. `gray_hint`: the file says its
+// samples are gray even though Qt decoded them to colour (gray + alpha).
+AnyImage to_samples(QImage img, bool gray_hint) {
+    switch (img.format()) {
+        case QImage::Format_Grayscale8:
+            return from_rows<std::uint8_t>(img, 1, [](const uchar* line, std::size_t c, std::uint8_t* v) {
+                v[0] = line[c];
+            });
+        case QImage::Format_Grayscale16:
+            return from_rows<std::uint16_t>(img, 1, [](const uchar* line, std::size_t c, std::uint16_t* v) {
+                std::memcpy(v, line + 2 * c, 2);
+            });
+        case QImage::Format_Mono:
+        case QImage::Format_MonoLSB:
+        case QImage::Format_Indexed8:
+            return from_palette(img);
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied: {
+            if (img.format() == QImage::Format_RGBA64_Premultiplied)
+                img.convertTo(QImage::Format_RGBA64);
+            const std::size_t planes = gray_hint ? 1 : 3;
+            return from_rows<std::uint16_t>(img, planes, [](const uchar* line, std::size_t c, std::uint16_t* v) {
+                QRgba64 px;
+                std::memcpy(&px, line + 8 * c, 8);
+                v[0] = px.red();
+                v[1] = px.green();
+                v[2] = px.blue();
+            });
+        }
+        default:
+            break;
+    }
+    if (img.depth() > 32) img.convertTo(QImage::Format_RGBA64);  // float formats
+    if (img.format() == QImage::Format_RGBA64) return to_samples(std::move(img), gray_hint);
+    // Everything else through non-premultiplied 32-bit ARGB; the alpha is dropped.
+    if (img.format() != QImage::Format_RGB32 && img.format() != QImage::Format_ARGB32)
+        img.convertTo(QImage::Format_ARGB32);
+    const std::size_t planes = gray_hint ? 1 : 3;
+    return from_rows<std::uint8_t>(img, planes, [](const uchar* line, std::size_t c, std::uint8_t* v) {
+        QRgb px;
+        std::memcpy(&px, line + 4 * c, 4);
+        v[0] = static_cast<std::uint8_t>(qRed(px));
+        v[1] = static_cast<std::uint8_t>(qGreen(px));
+        v[2] = static_cast<std::uint8_t>(qBlue(px));
+    });
+}
+
+std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h) {
+    return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
+           std::to_string(h) + " pixels).";
+}
+
+std::string damaged_text(const std::string& filename, const QString& reason) {
+    std::string s = "The image file \"" + filename + "\" is damaged or incomplete";
+    const std::string r = reason.toStdString();
+    if (!r.empty() && r != "Unknown error") s += " (" + r + ")";
+    return s + ".";
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+// The process's file-creation mask, without changing it.
+mode_t current_umask() {
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned m = 0;
+            if (std::sscanf(line, "Umask: %o", &m) == 1) {
+                mask = static_cast<mode_t>(m);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return mask;
+}
+
+// A temporary file next to `filename`; removed on destruction unless committed.
+class TempFile {
+public:
+    explicit TempFile(const std::string& filename) : target_(filename) {
+        const auto slash = filename.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? std::string() : filename.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? filename : filename.substr(slash + 1);
+        std::string templ = dir + "." + base + ".XXXXXX";
+        std::vector<char> buf(templ.begin(), templ.end());
+        buf.push_back('\0');
+        fd_ = ::mkstemp(buf.data());
+        if (fd_ < 0) {
+            const int err = errno;
+            throw Error("Can't write file \"" + filename + "\": " + std::strerror(err) + ".");
+        }
+        path_ = buf.data();
+        ::fchmod(fd_, static_cast<mode_t>(0666 & ~current_umask()));
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    int fd() const { return fd_; }
+    // Flushes and closes the file and moves it to its final name.
+    void commit() {
+        const bool synced = ::fsync(fd_) == 0;
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        if (!synced || !closed) fail(errno);
+        if (::rename(path_.c_str(), target_.c_str()) != 0) fail(errno);
+        committed_ = true;
+    }
+    [[noreturn]] void fail(int err) const {
+        throw Error("Can't write file \"" + target_ + "\": " + std::strerror(err) + ".");
+    }
+
+private:
+    std::string target_, path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+void write_all(int fd, const void* data, std::size_t n, const TempFile& tmp) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            tmp.fail(errno);
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+std::uint8_t u16_to_u8(std::uint16_t v) {
+    return static_cast<std::uint8_t>((static_cast<unsigned>(v) + 128u) / 257u);
+}
+
+// The array as 8-bit samples: doubles clipped to 0..1 and scaled, uint16
+// scaled by 255/65535, logical as 0 and 255.
+ArrayU8 samples_u8(const AnyImage& image) {
+    return std::visit(
+        [](const auto& a) -> ArrayU8 {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            ArrayU8 u(a.rows(), a.cols(), a.planes());
+            for (std::size_t i = 0; i < a.numel(); ++i) {
+                if constexpr (std::is_same_v<T, double>) {
+                    const double v = a[i];
+                    u[i] = to_uint8(255.0 * std::min(std::max(v, 0.0), 1.0));
+                } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+                    u[i] = u16_to_u8(a[i]);
+                } else if constexpr (std::is_same_v<T, Logical>) {
+                    u[i] = a[i] == Logical::True ? 255 : 0;
+                } else {
+                    u[i] = a[i];
+                }
+            }
+            return u;
+        },
+        image);
+}
+
+QImage to_qimage_u8(const ArrayU8& a, bool paletted_gray) {
+    const int w = static_cast<int>(a.cols()), h = static_cast<int>(a.rows());
+    QImage img;
+    if (a.planes() == 1) {
+        img = QImage(w, h, paletted_gray ? QImage::Format_Indexed8 : QImage::Format_Grayscale8);
+        if (paletted_gray) {
+            QList<QRgb> table(256);
+            for (int i = 0; i < 256; ++i) table[i] = qRgb(i, i, i);
+            img.setColorTable(table);
+        }
+    } else {
+        img = QImage(w, h, QImage::Format_RGB888);
+    }
+    if (img.isNull()) throw Error("Not enough memory to write the image.");
+    for (int r = 0; r < h; ++r) {
+        uchar* line = img.scanLine(r);
+        for (int c = 0; c < w; ++c) {
+            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
+            if (a.planes() == 1) {
+                line[c] = a(rr, cc);
+            } else {
+                for (std::size_t p = 0; p < 3; ++p) line[3 * c + static_cast<int>(p)] = a(rr, cc, p);
+            }
+        }
+    }
+    return img;
+}
+
+QImage to_qimage_u16(const ArrayU16& a) {
+    const int w = static_cast<int>(a.cols()), h = static_cast<int>(a.rows());
+    QImage img(w, h, a.planes() == 1 ? QImage::Format_Grayscale16 : QImage::Format_RGBX64);
+    if (img.isNull()) throw Error("Not enough memory to write the image.");
+    for (int r = 0; r < h; ++r) {
+        uchar* line = img.scanLine(r);
+        for (int c = 0; c < w; ++c) {
+            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
+            if (a.planes() == 1) {
+                const std::uint16_t v = a(rr, cc);
+                std::memcpy(line + 2 * c, &v, 2);
+            } else {
+                const QRgba64 px = QRgba64::fromRgba64(a(rr, cc, 0), a(rr, cc, 1), a(rr, cc, 2), 65535);
+                std::memcpy(line + 8 * c, &px, 8);
+            }
+        }
+    }
+    return img;
+}
+
+}  // namespace
+
+AnyImage imread(const std::string& filename) {
+    ensure_qt_setup();
+    QByteArray bytes = read_file_bytes(filename);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    buffer.seek(0);
+    if (format.isEmpty() || !readable_format(format)) {
+        throw Error("Unable to determine the file format.");
+    }
+
+    QImageReader reader(&buffer, format);
+    reader.setAutoTransform(true);
+    const QSize declared = reader.size();
+    if (declared.isValid()) {
+        const std::int64_t w = declared.width(), h = declared.height();
+        if (w <= 0 || h <= 0) throw Error(damaged_text(filename, QString()));
+        const std::int64_t limit =
+            std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * kMaxPixelsPerByte);
+        if (w > limit / h) throw Error(too_large_text(filename, w, h));
+    }
+    if ((format == "jpeg" || format == "jpg") && jpeg_truncated(bytes)) {
+        throw Error(damaged_text(filename, QStringLiteral("it ends before the image data does")));
+    }
+
+    QImage img;
+    if (!reader.read(&img) || img.isNull()) {
+        throw Error(damaged_text(filename, reader.errorString()));
+    }
+    if (static_cast<std::int64_t>(img.width()) * img.height() > kMaxPixels) {
+        throw Error(too_large_text(filename, img.width(), img.height()));
+    }
+    const int png_type = format == "png" ? png_color_type(bytes) : -1;
+    const bool gray_hint = png_type == 0 || png_type == 4;
+    return to_samples(std::move(img), gray_hint);
+}
+
+void imwrite(const AnyImage& image, const std::string& filename) {
+    ensure_qt_setup();
+    const std::string ext = extension_of(filename);
+    QByteArray format;
+    if (ext == "bmp") format = "bmp";
+    else if (ext == "tif" || ext == "tiff") format = "tiff";
+    else if (ext == "jpg" || ext == "jpeg") format = "jpeg";
+    else if (ext == "png") format = "png";
+    else {
+        throw Error("Can't write file \"" + filename +
+                    "\": unknown image file extension (use .bmp, .tif, .tiff, .jpg, .jpeg or .png).");
+    }
+    const std::size_t rows = image_rows(image), cols = image_cols(image), planes = image_planes(image);
+    if (rows == 0 || cols == 0) throw Error("Can't write file \"" + filename + "\": the image is empty.");
+    if (planes != 1 && planes != 3) {
+        throw Error("Can't write file \"" + filename + "\": an image has 1 or 3 planes, not " +
+                    std::to_string(planes) + ".");
+    }
+    if (rows > 65500 || cols > 65500) {
+        throw Error("Can't write file \"" + filename + "\": the image is too large.");
+    }
+
+    QImage img;
+    const auto* u16 = std::get_if<ArrayU16>(&image);
+    if (u16 && (format == "png" || format == "tiff")) {
+        img = to_qimage_u16(*u16);
+    } else {
+        // A gray BMP is written with a gray palette so that it reads back as gray.
+        img = to_qimage_u8(samples_u8(image), format == "bmp");
+    }
+
+    TempFile tmp(filename);
+    {
+        QFile file;
+        if (!file.open(tmp.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
+        }
+        QImageWriter writer(&file, format);
+        if (!writer.write(img)) {
+            throw Error("Can't write file \"" + filename + "\": " + writer.errorString().toStdString() + ".");
+        }
+        if (!file.flush()) {
+            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
+        }
+    }
+    tmp.commit();
+}
+
+void write_npy(const AnyImage& array, const std::string& filename) {
+    static_assert(std::endian::native == std::endian::little, "the .npy writer assumes little-endian");
+    const std::size_t rows = image_rows(array), cols = image_cols(array), planes = image_planes(array);
+    const char* descr = std::visit(
+        [](const auto& a) -> const char* {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            if constexpr (std::is_same_v<T, double>) return "<f8";
+            else if constexpr (std::is_same_v<T, std::uint16_t>) return "<u2";
+            else return "|u1";
+        },
+        array);
+    std::string header = "{'descr': '";
+    header.append(descr);
+    header.append("', 'fortran_order': False, 'shape': (");
+    header.append(std::to_string(rows));
+    header.append(", ");
+    header.append(std::to_string(cols));
+    if (planes > 1) {
+        header.append(", ");
+        header.append(std::to_string(planes));
+    }
+    header.append("), }");
+    // magic (6) + version (2) + header length (2) + header, padded with spaces
+    // and ending in a newline, to a multiple of 64 bytes.
+    const std::size_t unpadded = 10 + header.size() + 1;
+    header.append((64 - unpadded % 64) % 64, ' ');
+    header += '\n';
+    const std::size_t hl = header.size();
+    const char magic[10] = {'\x93', 'N', 'U', 'M', 'P', 'Y', 1, 0,
+                            static_cast<char>(hl & 0xFF), static_cast<char>((hl >> 8) & 0xFF)};
+    std::vector<char> head(magic, magic + 10);
+    head.insert(head.end(), header.begin(), header.end());
+
+    TempFile tmp(filename);
+    write_all(tmp.fd(), head.data(), head.size(), tmp);
+    // Our arrays are column-major; C order puts the last index fastest, so the
+    // elements go out row by row, and within a pixel plane after plane.
+    std::visit(
+        [&](const auto& a) {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            std::vector<T> row(cols * planes);
+            for (std::size_t r = 0; r < rows; ++r) {
+                for (std::size_t c = 0; c < cols; ++c)
+                    for (std::size_t p = 0; p < planes; ++p) row[c * planes + p] = a(r, c, p);
+                write_all(tmp.fd(), row.data(), row.size() * sizeof(T), tmp);
+            }
+        },
+        array);
+    tmp.commit();
+}
+
+std::string program_data_dir() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return "./";
+        if (static_cast<std::size_t>(n) < buf.size()) {
+            std::string exe(buf.data(), static_cast<std::size_t>(n));
+            const auto slash = exe.find_last_of('/');
+            return slash == std::string::npos ? "./" : exe.substr(0, slash + 1);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string find_data_file(const std::string& name) {
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) == 0 || name.front() == '/') return name;
+    const std::string inprog = program_data_dir() + name;
+    if (::stat(inprog.c_str(), &st) == 0) return inprog;
+    return name;
+}
+
+}  // namespace ocu
