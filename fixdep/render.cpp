@@ -1,0 +1,140 @@
+#include "fixdep/render.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <variant>
+
+#include "engine_client/kal.hpp"
+#include "toolkit/arrayops.hpp"
+
+namespace ocu {
+
+namespace {
+
+constexpr double kPyramid = 1.0;         // the only engine pyramid the program uses
+constexpr int kMaskLevels = 6;           // level count the masks are built for
+constexpr std::uint8_t kCoarseGrey = 64;  // uniform coarsest level, squared scale
+
+// 255 * (v / 255)^2 as 8 bits.
+std::uint8_t squared(double v) {
+    const double q = v / 255.0;
+    return to_uint8(255.0 * (q * q));
+}
+
+// Plane p of `a` on the squared 8-bit scale.
+template <class T>
+ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
+    ArrayU8 out(a.rows(), a.cols());
+    const T* in = a.data() + p * a.rows() * a.cols();
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+        std::array<std::uint8_t, 256> lut{};
+        for (int v = 0; v < 256; ++v) lut[static_cast<std::size_t>(v)] = squared(v);
+        for (std::size_t i = 0; i < out.numel(); ++i) out[i] = lut[in[i]];
+    } else {
+        for (std::size_t i = 0; i < out.numel(); ++i) out[i] = squared(static_cast<double>(in[i]));
+    }
+    return out;
+}
+
+ArrayU8 squared_plane(const AnyImage& im, std::size_t p) {
+    return std::visit([p](const auto& a) { return squared_plane(a, p); }, im);
+}
+
+// sqrt(u / 255) for every byte value.
+const std::array<double, 256>& display_lut() {
+    static const std::array<double, 256> lut = [] {
+        std::array<double, 256> t{};
+        for (int u = 0; u < 256; ++u) t[static_cast<std::size_t>(u)] = std::sqrt(u / 255.0);
+        return t;
+    }();
+    return lut;
+}
+
+// Builds the pyramid of the squared plane `im`, makes its coarsest level
+// uniform grey and renders it for (x1, y1). Returns the rendered plane.
+ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nolevs, double x1,
+                     double y1) {
+    preppyramid(im, sx, sy, nolevs);
+    ArrayU8 imp = kal::kalgetsrcimage(kPyramid, nolevs);
+    std::fill(imp.vec().begin(), imp.vec().end(), kCoarseGrey);
+    kal::kalsetsrcimage(kPyramid, nolevs, imp);
+    kal::kalencode(kPyramid, x1, y1);
+    ArrayU8 im2 = kal::kalgetencodedimage(kPyramid);
+    if (im2.rows() != sy || im2.cols() != sx || im2.planes() != 1) {
+        throw Error("The pyramid engine returned a rendered image of the wrong size.");
+    }
+    return im2;
+}
+
+// Writes sqrt(u / 255) of the rendered plane `u` into plane p of `out`.
+void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
+    const auto& lut = display_lut();
+    double* dst = out.data() + p * out.rows() * out.cols();
+    for (std::size_t i = 0; i < u.numel(); ++i) dst[i] = lut[u[i]];
+}
+
+}  // namespace
+
+int fixdep_level_count(std::size_t sx, std::size_t sy) {
+    if (sx < 2 || sy < 2) {
+        throw Error("The fixation-dependent simulation needs an image of at least 2 x 2 pixels; "
+                    "this one has " + std::to_string(sy) + " rows and " + std::to_string(sx) +
+                    " columns.");
+    }
+    const double ln2 = std::log(2.0);
+    const double lx = std::log(static_cast<double>(sx)) / ln2;
+    const double ly = std::log(static_cast<double>(sy)) / ln2;
+    const double mxlevs = round_half_away(std::min(lx, ly) - 0.5);
+    return static_cast<int>(std::min(6.0, mxlevs));
+}
+
+void prepblendmasks(const ArrayD& m) {
+    // Half the map's rows go in the columns argument and half its columns in
+    // the rows argument; the white base is shaped to match, so the calls fit
+    // every map shape. Only the level count of this pyramid affects the masks.
+    const std::size_t w = m.rows() / 2, h = m.cols() / 2;
+    const ArrayU8 im(h, w, 1, std::uint8_t{255});
+    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), kMaskLevels);
+    kal::kalsetbase(kPyramid, im);
+    kal::kalreduce(kPyramid);
+    kal::kalsetresmap(kPyramid, m);
+}
+
+void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs) {
+    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), nolevs);
+    kal::kalsetbase(kPyramid, im);
+    kal::kalreduce(kPyramid);
+}
+
+ArrayD fixdepimage(double x1, double y1, const AnyImage& im0) {
+    return image_planes(im0) > 1 ? fixdepimage3(x1, y1, im0) : fixdepimage1(x1, y1, im0);
+}
+
+ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0) {
+    const std::size_t sx = image_cols(im0), sy = image_rows(im0);
+    if (image_planes(im0) != 1) {
+        throw Error("fixdepimage1 renders one plane; this image has " +
+                    std::to_string(image_planes(im0)) + ".");
+    }
+    const int nolevs = fixdep_level_count(sx, sy);
+    ArrayD imt2(sy, sx);
+    to_display(render_plane(squared_plane(im0, 0), sx, sy, nolevs, x1, y1), imt2, 0);
+    return imt2;
+}
+
+ArrayD fixdepimage3(double x1, double y1, const AnyImage& im0) {
+    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+    if (np < 3) {
+        throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
+    }
+    const int nolevs = fixdep_level_count(sx, sy);
+    ArrayD imt2(sy, sx, np);  // planes beyond the third stay 0
+    for (std::size_t p = 0; p < 3; ++p) {
+        to_display(render_plane(squared_plane(im0, p), sx, sy, nolevs, x1, y1), imt2, p);
+    }
+    return imt2;
+}
+
+}  // namespace ocu

@@ -1,0 +1,52 @@
+#pragma once
+// Driving the pyramid engine: blending masks from a resolution map, the
+// pyramid of one image plane, and the rendering for a fixation point.
+//
+// Shared rules for this header:
+//  - Only the engine's pyramid 1 is used. prepblendmasks leaves the blending
+//    masks with it; re-shaping it for an image (preppyramid) keeps them, so one
+//    preparation serves any number of renderings, also of images of another
+//    size than the map was made for.
+//  - Rendering works on squared values: a stored value v becomes the 8-bit
+//    255 * (v / 255)^2 (rounded halves away from zero, saturated), the coarsest
+//    pyramid level is replaced by a uniform grey 64, and the rendered plane u
+//    is shown as sqrt(u / 255). Blind parts therefore show sqrt(64 / 255) =
+//    0.500979; fully resolved parts show v up to the 8-bit rounding of v^2.
+//  - Fixation points are 1-based (column, row) as the window reports them,
+//    possibly fractional or outside the image; they are passed to the engine
+//    as received.
+//  - Errors: ocu::Error, from the engine (e.g. "The resmap for this image has
+//    not yet been set" before any prepblendmasks) or for an image smaller than
+//    2 pixels in either direction.
+#include <cstddef>
+
+#include "toolkit/array.hpp"
+
+namespace ocu {
+
+// Number of pyramid levels for an image of sx columns and sy rows: the
+// smaller of 6 and round(min(log2 sx, log2 sy) - 0.5), i.e. the largest k with
+// 2^k <= min(sx, sy). Throws for an image smaller than 2 x 2.
+int fixdep_level_count(std::size_t sx, std::size_t sy);
+
+// Builds the engine's blending masks from the map `m` (2 * image rows x
+// 2 * image columns, blind parts as -1 or 0). The 6-level pyramid it shapes
+// for this is the transpose of the image for a non-square image; only its
+// level count matters to the masks.
+void prepblendmasks(const ArrayD& m);
+
+// Loads the plane `im` (h rows x w columns) into pyramid 1 with `nolevs`
+// levels and builds the reduced levels.
+void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs);
+
+// The image `im0` (rows x cols, or rows x cols x planes) seen while fixating
+// (x1, y1). Values 0..1, the size and plane count of `im0`. Images with more
+// than one plane are rendered by fixdepimage3, the others by fixdepimage1.
+ArrayD fixdepimage(double x1, double y1, const AnyImage& im0);
+// One plane.
+ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0);
+// Planes 1 to 3 rendered in turn with the same masks and fixation; planes
+// beyond the third stay 0. Needs at least three planes.
+ArrayD fixdepimage3(double x1, double y1, const AnyImage& im0);
+
+}  // namespace ocu
