@@ -1,0 +1,105 @@
+// Loading the plug-in by name and the entry stub.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "engine_client/kalentry.hpp"
+#include "toolkit/error.hpp"
+
+namespace {
+
+// The plug-in resolves the host array interface from the executable at load
+// time. Nothing in the program calls these functions itself, so this table is
+// what keeps their object file in every executable that uses the binding.
+using AnyFunction = void (*)();
+[[gnu::used]] const AnyFunction kHostInterface[] = {
+    reinterpret_cast<AnyFunction>(&hostArrayRows),    reinterpret_cast<AnyFunction>(&hostArrayCols),
+    reinterpret_cast<AnyFunction>(&hostArrayIsDouble), reinterpret_cast<AnyFunction>(&hostArrayIsUint8),
+    reinterpret_cast<AnyFunction>(&hostArrayIsComplex), reinterpret_cast<AnyFunction>(&hostArrayNumDims),
+    reinterpret_cast<AnyFunction>(&hostArrayDims),    reinterpret_cast<AnyFunction>(&hostArrayNumel),
+    reinterpret_cast<AnyFunction>(&hostArrayScalar),  reinterpret_cast<AnyFunction>(&hostArrayData),
+    reinterpret_cast<AnyFunction>(&hostArrayCreate),  reinterpret_cast<AnyFunction>(&hostRaiseError),
+};
+
+std::string last_dl_error() {
+    const char* e = dlerror();
+    return e != nullptr ? std::string(e) : std::string("unknown error");
+}
+
+bool is_file(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
+namespace ocu::kal {
+
+std::string executable_dir() {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return {};
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+Plugin load_plugin(const std::string& name, const std::string& first_dir) {
+    const std::string file = "lib" + name + ".so";
+    const std::string quoted = "\"" + name + "\"";
+
+    // The plug-in leaves the host array interface undefined; without it in the
+    // process, loading fails with a linker message that does not say why.
+    if (dlsym(RTLD_DEFAULT, "hostRaiseError") == nullptr ||
+        dlsym(RTLD_DEFAULT, "hostArrayCreate") == nullptr) {
+        throw Error("Cannot load the plug-in " + quoted +
+                    ": this program does not export the host array interface the plug-in needs.");
+    }
+
+    Plugin p;
+    void* handle = nullptr;
+    if (!first_dir.empty() && is_file(first_dir + "/" + file)) {
+        p.path = first_dir + "/" + file;
+        handle = dlopen(p.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            throw Error("Cannot load the plug-in " + quoted + " from " + p.path + ": " +
+                        last_dl_error());
+        }
+    } else {
+        p.path = file;
+        handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const std::string why = last_dl_error();
+            const std::string where =
+                first_dir.empty() ? std::string() : " next to the program (" + first_dir + ") or";
+            throw Error("Cannot find the plug-in " + quoted + ": " + file + " is not" + where +
+                        " on the library path (" + why + ").");
+        }
+    }
+    dlerror();
+    void* sym = dlsym(handle, "mexFunction");
+    if (sym == nullptr) {
+        // The handle is kept: unloading a library that failed to bind gains nothing.
+        throw Error("The plug-in " + quoted + " (" + p.path + ") has no entry mexFunction.");
+    }
+    p.entry = reinterpret_cast<MexEntry>(sym);
+    return p;
+}
+
+MexEntry kalentry_entry() {
+    // Single UI thread; a failed load is not remembered, so the next call retries.
+    static MexEntry entry = nullptr;
+    if (entry == nullptr) entry = load_plugin("kalentry", executable_dir()).entry;
+    return entry;
+}
+
+std::vector<HostValue> kalentry(std::span<const HostValue* const> inputs, int nout) {
+    return call_entry(kalentry_entry(), inputs, nout);
+}
+
+std::vector<HostValue> kalentry(std::span<const HostValue> inputs, int nout) {
+    return call_entry(kalentry_entry(), inputs, nout);
+}
+
+}  // namespace ocu::kal
