@@ -1,0 +1,262 @@
+#include "glare/glare.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <numbers>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "glare/binomial.hpp"
+#include "toolkit/error.hpp"
+#include "toolkit/parallel.hpp"
+
+namespace ocu {
+
+namespace {
+
+constexpr std::size_t kGrain = 1 << 15;
+
+void require_glare_image(std::size_t rows, std::size_t cols, std::size_t planes) {
+    if (rows == 0 || cols == 0) throw Error("The glare simulation needs a non-empty image.");
+    if (planes != 1 && planes != 3) {
+        throw Error("The glare simulation needs a gray or a three-plane colour image, not one with " +
+                    std::to_string(planes) + " planes.");
+    }
+}
+
+// x^p, with the common exponents done exactly as multiplications / roots.
+inline double raise(double x, double p) {
+    if (p == 2.0) return x * x;
+    if (p == 1.0) return x;
+    return std::pow(x, p);
+}
+inline double raise_inverse(double x, double p) {
+    const double e = 1.0 / p;
+    if (e == 0.5) return std::sqrt(x);
+    if (e == 1.0) return x;
+    return std::pow(x, e);
+}
+
+// Linear light of a stored image, element by element: sample^powcam. Samples
+// of at most 8 bits go through a table of the 256 possible values.
+class LinearLight {
+public:
+    LinearLight(const AnyImage& im, double powcam) : im_(im), powcam_(powcam) {
+        if (std::holds_alternative<ArrayU8>(im) || std::holds_alternative<ArrayL>(im)) {
+            for (int v = 0; v < 256; ++v) table_[static_cast<std::size_t>(v)] = raise(v, powcam);
+        }
+    }
+    // Calls f(i, sample^powcam) for i in [b, e), i the column-major element index.
+    template <class F>
+    void each(std::size_t b, std::size_t e, F&& f) const {
+        std::visit(
+            [&](const auto& a) {
+                using T = typename std::decay_t<decltype(a)>::value_type;
+                const T* d = a.data();
+                if constexpr (std::is_same_v<T, std::uint8_t>) {
+                    for (std::size_t i = b; i < e; ++i) f(i, table_[d[i]]);
+                } else if constexpr (std::is_same_v<T, Logical>) {
+                    for (std::size_t i = b; i < e; ++i)
+                        f(i, table_[static_cast<std::size_t>(d[i])]);
+                } else {
+                    for (std::size_t i = b; i < e; ++i) f(i, raise(static_cast<double>(d[i]), powcam_));
+                }
+            },
+            im_);
+    }
+
+private:
+    const AnyImage& im_;
+    double powcam_;
+    std::array<double, 256> table_{};
+};
+
+ArrayD linear_plane(const LinearLight& lin, std::size_t rows, std::size_t cols, std::size_t p) {
+    ArrayD out(rows, cols);
+    const std::size_t n = rows * cols, off = p * n;
+    double* o = out.data();
+    parallel_for(
+        n, [&](std::size_t b, std::size_t e) {
+            lin.each(off + b, off + e, [&](std::size_t i, double v) { o[i - off] = v; });
+        },
+        kGrain);
+    return out;
+}
+
+// Largest of a and b, NaN counting as missing (NaN only when both are).
+inline double max_skip_nan(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return b > a ? b : a;
+}
+
+// imt = (im^powcam + k dim)^(1/powmon), then divided by its largest element
+// (an all-zero imt stays all zero). Returns the largest element.
+double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, double powmon,
+               ArrayD& imt) {
+    const LinearLight lin(im, powcam);
+    imt = ArrayD(dim.rows(), dim.cols(), dim.planes());
+    const double* dv = dim.data();
+    double* o = imt.data();
+    const std::size_t n = imt.numel();
+    double mx = std::numeric_limits<double>::quiet_NaN();
+    std::mutex mx_lock;
+    parallel_for(
+        n, [&](std::size_t b, std::size_t e) {
+            double m = std::numeric_limits<double>::quiet_NaN();
+            lin.each(b, e, [&](std::size_t i, double v) {
+                const double t = raise_inverse(v + k * dv[i], powmon);
+                o[i] = t;
+                m = max_skip_nan(m, t);
+            });
+            const std::lock_guard<std::mutex> g(mx_lock);
+            mx = max_skip_nan(mx, m);
+        },
+        kGrain);
+    // A black scene stays black instead of becoming 0/0.
+    if (mx == 0.0) {
+        std::fill(imt.vec().begin(), imt.vec().end(), 0.0);
+        return mx;
+    }
+    parallel_for(
+        n, [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i) o[i] = o[i] / mx;
+        },
+        kGrain);
+    return mx;
+}
+
+}  // namespace
+
+GlareLevels glare_levels(std::size_t sx, std::size_t sy, double width) {
+    if (sx == 0 || sy == 0) throw Error("The glare simulation needs a non-empty image.");
+    GlareLevels g;
+    const double dsx = static_cast<double>(sx), dsy = static_cast<double>(sy);
+    g.pixdist = (dsx / 2.0) / std::tan(0.5 * width * std::numbers::pi / 180.0);
+    g.nos = std::log(192.0) / std::log(2.0);
+    const double log2n = std::log(dsx * dsy) / std::log(2.0);
+    g.imSubSample = static_cast<int>(std::round((log2n - g.nos) / 2.0));
+    g.nob = g.imSubSample + 1;
+    g.fdist = dsx / g.pixdist;
+    return g;
+}
+
+ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob) {
+    const std::size_t syn = lum.rows(), sxn = lum.cols(), np = lum.planes();
+    const std::size_t n = syn * sxn;
+    ArrayD ws(syn, sxn, np);
+    if (n == 0) return ws;
+
+    // Coarse pixel (column x, row y), 1-based, lies at (x, y, 0); the eye is in
+    // front of the image centre at the distance ff * sxn; the axis vector uses
+    // the row count, and lene is the eye's distance from the origin.
+    const double ex = (static_cast<double>(sxn) + 1.0) / 2.0;
+    const double ey = (static_cast<double>(syn) + 1.0) / 2.0;
+    const double ez = -ff * static_cast<double>(sxn);
+    const double vez = ff * static_cast<double>(syn);
+    const double lene = std::sqrt(ex * ex + ey * ey + ez * ez);
+    const double nob2 = static_cast<double>(nob) * static_cast<double>(nob);
+
+    // Per pixel: the vector from the eye, its length, and its weight as a source
+    // (which does not depend on the target).
+    std::vector<double> vx(n), vy(n), vz(n), len(n), da(n);
+    for (std::size_t l = 0; l < sxn; ++l) {
+        for (std::size_t m = 0; m < syn; ++m) {
+            const std::size_t s = l * syn + m;
+            vx[s] = static_cast<double>(l + 1) - ex;
+            vy[s] = static_cast<double>(m + 1) - ey;
+            vz[s] = 0.0 - ez;
+            len[s] = std::sqrt(vx[s] * vx[s] + vy[s] * vy[s] + vz[s] * vz[s]);
+            const double cs2 = (vz[s] * vez) / lene / len[s];
+            da[s] = std::abs(cs2 / len[s] / len[s]) * nob2;
+        }
+    }
+
+    const double* lv = lum.data();
+    double* wv = ws.data();
+    parallel_for(
+        n,
+        [&](std::size_t b, std::size_t e) {
+            std::vector<double> theta2(n);
+            for (std::size_t t = b; t < e; ++t) {
+                const double fx = vx[t], fy = vy[t], fz = vz[t], lenf = len[t];
+                for (std::size_t s = 0; s < n; ++s) {
+                    if (s == t) {
+                        theta2[s] = 0.0;
+                        continue;
+                    }
+                    double cs = (vx[s] * fx + vy[s] * fy + vz[s] * fz) / lenf / len[s];
+                    // Rounding can push the cosine of a tiny angle just past 1.
+                    cs = std::clamp(cs, -1.0, 1.0);
+                    const double theta = std::acos(cs) / std::numbers::pi * 180.0;
+                    theta2[s] = theta * theta;
+                }
+                for (std::size_t p = 0; p < np; ++p) {
+                    const double* lp = lv + p * n;
+                    double ls = 0.0;
+                    for (std::size_t s = 0; s < n; ++s) {
+                        if (s == t) continue;  // a pixel sends no light onto itself
+                        ls += lp[s] * da[s] * 10.0 / theta2[s];
+                    }
+                    wv[p * n + t] = ls;
+                }
+            }
+        },
+        16);
+    return ws;
+}
+
+GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double powcam,
+                       double powmon, int nob) {
+    const std::size_t rows = image_rows(im0), cols = image_cols(im0), np = image_planes(im0);
+    require_glare_image(rows, cols, np);
+    const int nsub = nob - 1;
+    const LinearLight lin(im0, powcam);
+
+    // Linear light of each plane, blurred and halved nsub times.
+    ArrayD lum;
+    for (std::size_t p = 0; p < np; ++p) {
+        const ArrayD lp = blurdnzel(linear_plane(lin, rows, cols, p), nsub);
+        if (p == 0) lum = ArrayD(lp.rows(), lp.cols(), np);
+        std::copy(lp.vec().begin(), lp.vec().end(), lum.data() + p * lp.numel());
+    }
+
+    const ArrayD ws = glare_veil_coarse(lum, fdist, nob);
+
+    // Back up to (at least) the image size, and nearest-neighbour down to it.
+    GlareImage g;
+    g.dim = ArrayD(rows, cols, np);
+    for (std::size_t p = 0; p < np; ++p) {
+        upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
+    }
+    g.mx = compose(im0, kfact, g.dim, powcam, powmon, g.imt);
+    return g;
+}
+
+ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, double powcam,
+                     double powmon) {
+    const std::size_t rows = image_rows(imorg), cols = image_cols(imorg), np = image_planes(imorg);
+    require_glare_image(rows, cols, np);
+    if (dim.rows() != rows || dim.cols() != cols || dim.planes() != np) {
+        throw Error("The kept glare veil does not match the image size.");
+    }
+    ArrayD imt;
+    compose(imorg, newfact, dim, powcam, powmon, imt);
+    return imt;
+}
+
+GlareRun glare_compute(const AnyImage& im, const GlareSettings& s) {
+    const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), s.width);
+    GlareImage g = glareimnew2(im, lv.fdist, s.glarefact, s.powcam, s.powmon, lv.nob);
+    return GlareRun{std::move(g.imt), std::move(g.dim)};
+}
+
+ArrayD glare_recompute(const AnyImage& im, const ArrayD& dim, const GlareSettings& s) {
+    return glareimknown2(im, s.glarefact, dim, s.powcam, s.powmon);
+}
+
+}  // namespace ocu
