@@ -1,0 +1,68 @@
+// Fixation-dependent simulation on a 1920 x 1080 colour image with the
+// built-in polar plot: the resolution map alone, the whole preparation (map
+// and blending masks), and one fixation click with the masks prepared.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "fixdep/simulation.hpp"
+#include "toolkit/imageio.hpp"
+
+namespace {
+
+constexpr std::size_t kCols = 1920, kRows = 1080;
+
+const ocu::AnyImage& polar_plot() {
+    static const ocu::AnyImage p = ocu::imread(ocu::find_data_file("polarplotREmd.bmp"));
+    return p;
+}
+
+// A deterministic photo-like colour image: gradients, blocks and pixel noise.
+ocu::ArrayU8 test_image(std::size_t rows, std::size_t cols) {
+    ocu::ArrayU8 im(rows, cols, 3);
+    std::uint32_t state = 4711;
+    for (std::size_t p = 0; p < 3; ++p)
+        for (std::size_t c = 0; c < cols; ++c)
+            for (std::size_t r = 0; r < rows; ++r) {
+                state = state * 1664525u + 1013904223u;
+                double v = 40.0 + 150.0 * static_cast<double>(c) / static_cast<double>(cols) +
+                           20.0 * static_cast<double>(p) + static_cast<double>(state >> 27);
+                if ((r / 64 + c / 48) % 4 == 0) v *= 0.4;
+                im(r, c, p) = static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
+            }
+    return im;
+}
+
+void BM_ResolutionMap_1920x1080(benchmark::State& state) {
+    const double pixdist = ocu::viewing_distance(kCols, 20.0);
+    for (auto _ : state) {
+        ocu::ArrayD restot = ocu::resmaptotim(polar_plot(), kCols, kRows, pixdist, 1.0);
+        benchmark::DoNotOptimize(restot.data());
+    }
+}
+
+void BM_Prepare_1920x1080(benchmark::State& state) {
+    for (auto _ : state) {
+        ocu::ArrayD restot = ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+        benchmark::DoNotOptimize(restot.data());
+    }
+}
+
+void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
+    const ocu::AnyImage im = test_image(kRows, kCols);
+    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    double x = 300.0;
+    for (auto _ : state) {
+        ocu::ArrayD imt = ocu::fixdepimage(x, 500.0, im);
+        benchmark::DoNotOptimize(imt.data());
+        x = x > 1600.0 ? 300.0 : x + 97.0;  // a different point each click
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ResolutionMap_1920x1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Prepare_1920x1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixationClick_1920x1080_Colour)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
