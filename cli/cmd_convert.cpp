@@ -2,14 +2,13 @@
 #include "cli/commands.hpp"
 #include "cli/options.hpp"
 #include "cli/output.hpp"
-#include "toolkit/imageio.hpp"
 
 namespace ocu::cli {
 
 int run_convert(const Args& args) {
     return run_guarded([&] {
         const Parsed p = parse_args(args, {}, 2);
-        const AnyImage image = imread(p.positional[0]);
+        const AnyImage image = read_input(p.positional[0]);
         write_output(image, p.positional[1]);
         return 0;
     });

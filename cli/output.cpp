@@ -1,5 +1,6 @@
 #include "cli/output.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -36,7 +37,48 @@ std::string one_line(std::string text) {
     return text;
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OCU_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define OCU_SANITIZED 1
+#endif
+
+// Sends the process's stderr to /dev/null while it lives. Sanitizer builds
+// keep stderr, where their reports go.
+class QuietStderr {
+public:
+    QuietStderr() {
+#ifndef OCU_SANITIZED
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && devnull >= 0) ::dup2(devnull, 2);
+        if (devnull >= 0) ::close(devnull);
+#endif
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+    ~QuietStderr() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+        }
+    }
+
+private:
+    int saved_ = -1;
+};
+
 }  // namespace
+
+AnyImage read_input(const std::string& path) {
+    QuietStderr quiet;
+    return imread(path);
+}
 
 bool is_npy_path(const std::string& path) {
     if (path.size() < 4) return false;
@@ -49,6 +91,7 @@ void write_output(const AnyImage& image, const std::string& path) {
     if (is_npy_path(path)) {
         write_npy(image, path);
     } else {
+        QuietStderr quiet;
         imwrite(image, path);
     }
     written_files().push_back(path);

@@ -17,6 +17,11 @@
 
 namespace ocu::cli {
 
+// Reads an input image exactly as the window does (imread). The codec
+// libraries print their own diagnostics of damaged files straight to the
+// console; they are kept out of the tool's one-line error report.
+AnyImage read_input(const std::string& path);
+
 // Writes a simulation result: ".npy" (any letter case) stores the exact double
 // array, any other extension goes through the image writer (clipped to 0..1,
 // scaled to 8 bits), as the window's Save command does.

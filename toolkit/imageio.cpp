@@ -19,10 +19,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string_view>
 #include <type_traits>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/imagefile_checks.hpp"
 
 namespace ocu {
 
@@ -118,28 +120,6 @@ QByteArray read_file_bytes(const std::string& filename) {
     }
     ::close(fd);
     return bytes;
-}
-
-// A JPEG file whose last scan is not followed by an end-of-image marker was cut
-// short. libjpeg only warns about that and pads the picture with gray; we
-// treat it as the damaged file it is. Entropy-coded data never contains the
-// byte pair FF D9 (a literal FF is stuffed as FF 00), so the test is exact.
-bool jpeg_truncated(const QByteArray& b) {
-    const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
-    const std::size_t n = static_cast<std::size_t>(b.size());
-    std::size_t last_sos = 0, last_eoi = 0;
-    bool have_sos = false, have_eoi = false;
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (p[i] != 0xFF) continue;
-        if (p[i + 1] == 0xDA) {
-            last_sos = i;
-            have_sos = true;
-        } else if (p[i + 1] == 0xD9) {
-            last_eoi = i;
-            have_eoi = true;
-        }
-    }
-    return !have_sos || !have_eoi || last_eoi < last_sos;
 }
 
 // PNG colour type from the header chunk: 0 gray, 4 gray + alpha, ...; -1 if unknown.
@@ -426,6 +406,14 @@ AnyImage imread(const std::string& filename) {
         throw Error("Unable to determine the file format.");
     }
 
+    const std::span<const unsigned char> raw(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                             static_cast<std::size_t>(bytes.size()));
+    std::string problem;
+    if (format == "bmp") problem = detail::bmp_problem(raw);
+    else if (format == "tiff" || format == "tif") problem = detail::tiff_problem(raw);
+    else if (format == "jpeg" || format == "jpg") problem = detail::jpeg_problem(raw);
+    if (!problem.empty()) throw Error(damaged_text(filename, QString::fromStdString(problem)));
+
     QImageReader reader(&buffer, format);
     reader.setAutoTransform(true);
     const QSize declared = reader.size();
@@ -435,9 +423,6 @@ AnyImage imread(const std::string& filename) {
         const std::int64_t limit =
             std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * kMaxPixelsPerByte);
         if (w > limit / h) throw Error(too_large_text(filename, w, h));
-    }
-    if ((format == "jpeg" || format == "jpg") && jpeg_truncated(bytes)) {
-        throw Error(damaged_text(filename, QStringLiteral("it ends before the image data does")));
     }
 
     QImage img;

@@ -1,0 +1,168 @@
+#include "toolkit/imagefile_checks.hpp"
+
+#include <cstdlib>
+
+namespace ocu::detail {
+
+namespace {
+
+constexpr const char* kCutShort = "the file ends before its image data does";
+
+std::uint32_t le16(std::span<const unsigned char> b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8;
+}
+std::uint32_t le32(std::span<const unsigned char> b, std::size_t at) {
+    return le16(b, at) | le16(b, at + 2) << 16;
+}
+
+// Walks an RLE4 / RLE8 stream without decoding it; true when it reaches its
+// end-of-bitmap code (or enough end-of-line codes for every row) in the file.
+bool rle_complete(std::span<const unsigned char> b, std::size_t pos, unsigned bits,
+                  std::uint64_t rows) {
+    std::uint64_t lines = 0;
+    while (pos + 1 < b.size()) {
+        const unsigned count = b[pos], value = b[pos + 1];
+        pos += 2;
+        if (count > 0) continue;  // a run of `count` pixels of one value
+        if (value == 0) {         // end of line
+            ++lines;
+            continue;
+        }
+        if (value == 1) return true;  // end of bitmap
+        if (value == 2) {             // move right and down
+            if (pos + 1 >= b.size()) return false;
+            lines += b[pos + 1];
+            pos += 2;
+            continue;
+        }
+        // Absolute mode: `value` pixels as they are, padded to 16 bits.
+        std::size_t bytes = (static_cast<std::size_t>(value) * bits + 7) / 8;
+        bytes += bytes & 1u;
+        pos += bytes;
+    }
+    return pos <= b.size() && lines + 1 >= rows;
+}
+
+}  // namespace
+
+std::string bmp_problem(std::span<const unsigned char> b) {
+    if (b.size() < 26) return kCutShort;
+    const std::uint32_t offbits = le32(b, 10);
+    const std::uint32_t hsize = le32(b, 14);
+    std::int64_t width = 0, height = 0;
+    std::uint32_t bpp = 0, compression = 0;
+    if (hsize == 12) {  // OS/2 core header
+        width = le16(b, 18);
+        height = le16(b, 20);
+        bpp = le16(b, 24);
+    } else {
+        if (hsize < 40 || b.size() < 34) return hsize < 40 ? "the header is damaged" : kCutShort;
+        width = static_cast<std::int32_t>(le32(b, 18));
+        height = static_cast<std::int32_t>(le32(b, 22));
+        bpp = le16(b, 28);
+        compression = le32(b, 30);
+    }
+    const std::int64_t rows = std::llabs(height);
+    if (width <= 0 || rows <= 0) return "the header gives no image size";
+    if (width > (std::int64_t{1} << 28) || rows > (std::int64_t{1} << 28) ||
+        width * rows > (std::int64_t{1} << 28)) {
+        return "the header claims " + std::to_string(width) + " x " + std::to_string(rows) +
+               " pixels";
+    }
+    if (offbits >= b.size()) return kCutShort;
+    switch (compression) {
+        case 0:    // uncompressed
+        case 3:    // uncompressed with channel masks
+        case 6: {  // the same with an alpha mask
+            if (bpp == 0 || bpp > 32) return "the header is damaged";
+            const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bpp + 31) / 32) * 4;
+            const std::uint64_t need = offbits + stride * static_cast<std::uint64_t>(rows);
+            // The last row's padding is sometimes left out by writers.
+            const std::uint64_t last_pad = stride - (static_cast<std::uint64_t>(width) * bpp + 7) / 8;
+            if (need - last_pad > b.size()) return kCutShort;
+            return {};
+        }
+        case 1:  // RLE8
+        case 2:  // RLE4
+            if (!rle_complete(b, offbits, compression == 1 ? 8 : 4, static_cast<std::uint64_t>(rows)))
+                return kCutShort;
+            return {};
+        default:
+            return {};  // left to the decoder, which refuses what it does not know
+    }
+}
+
+std::string tiff_problem(std::span<const unsigned char> b) {
+    if (b.size() < 8) return kCutShort;
+    const bool little = b[0] == 'I';
+    auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return little ? le16(b, at) : (static_cast<std::uint32_t>(b[at]) << 8 | b[at + 1]);
+    };
+    auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (u16(at) | u16(at + 2) << 16) : (u16(at) << 16 | u16(at + 2));
+    };
+    if (u16(2) != 42) return {};  // BigTIFF: left to the decoder
+    const std::uint64_t size = b.size();
+    const std::uint64_t ifd = u32(4);
+    if (ifd + 2 > size) return kCutShort;
+    const std::uint64_t n = u16(static_cast<std::size_t>(ifd));
+    if (ifd + 2 + 12 * n > size) return kCutShort;
+
+    // Offsets and byte counts of the strips (or tiles): (offset, count, type).
+    struct Field {
+        std::uint64_t offset = 0, count = 0;
+        std::uint32_t type = 0;
+        bool present = false;
+    };
+    Field offsets, counts;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        const std::size_t e = static_cast<std::size_t>(ifd + 2 + 12 * i);
+        const std::uint32_t tag = u16(e), type = u16(e + 2), count = u32(e + 4);
+        std::uint64_t unit = 0;
+        switch (type) {
+            case 1: case 2: case 6: case 7: unit = 1; break;
+            case 3: case 8: unit = 2; break;
+            case 4: case 9: case 11: case 13: unit = 4; break;
+            case 5: case 10: case 12: unit = 8; break;
+            default: continue;  // unknown type: libtiff skips the entry
+        }
+        const std::uint64_t bytes = unit * count;
+        const std::uint64_t where = bytes <= 4 ? e + 8 : u32(e + 8);
+        if (bytes > 4 && where + bytes > size) return kCutShort;
+        if ((type == 3 || type == 4) && (tag == 273 || tag == 324)) offsets = {where, count, type, true};
+        if ((type == 3 || type == 4) && (tag == 279 || tag == 325)) counts = {where, count, type, true};
+    }
+    if (offsets.present && counts.present && offsets.count == counts.count) {
+        auto value = [&](const Field& f, std::uint64_t k) -> std::uint64_t {
+            const std::size_t at = static_cast<std::size_t>(f.offset + k * (f.type == 3 ? 2 : 4));
+            return f.type == 3 ? u16(at) : u32(at);
+        };
+        for (std::uint64_t k = 0; k < offsets.count; ++k) {
+            if (value(offsets, k) + value(counts, k) > size) return kCutShort;
+        }
+    }
+    return {};
+}
+
+std::string jpeg_problem(std::span<const unsigned char> b) {
+    // Entropy-coded data never holds the byte pair FF D9 (a literal FF is
+    // stuffed as FF 00), so an end-of-image marker after the last scan start
+    // means the data is complete; data after it (some cameras append some) is
+    // ignored.
+    std::size_t last_sos = 0, last_eoi = 0;
+    bool have_sos = false, have_eoi = false;
+    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
+        if (b[i] != 0xFF) continue;
+        if (b[i + 1] == 0xDA) {
+            last_sos = i;
+            have_sos = true;
+        } else if (b[i + 1] == 0xD9) {
+            last_eoi = i;
+            have_eoi = true;
+        }
+    }
+    if (!have_sos || !have_eoi || last_eoi < last_sos) return kCutShort;
+    return {};
+}
+
+}  // namespace ocu::detail

@@ -1,0 +1,29 @@
+#pragma once
+// Structural checks of image files before they are decoded.
+//
+// The decoders forgive a lot: a BMP or TIFF whose pixel data is cut short is
+// decoded with the missing part left black, a JPEG cut short is padded with
+// gray. A damaged file must not turn into a plausible-looking picture, so
+// imread runs these checks first. Each returns an empty text when the file's
+// structure is sound, otherwise a short reason (lower case, no full stop).
+// They read only the given bytes and never allocate in proportion to what a
+// header claims.
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace ocu::detail {
+
+// BMP: the header's size must be sane, and the pixel data (uncompressed: rows
+// x row stride; RLE: the encoded stream up to its end-of-bitmap code) must lie
+// within the file.
+std::string bmp_problem(std::span<const unsigned char> file);
+
+// TIFF (classic, not BigTIFF): the first directory and every value it points
+// to, including all strips or tiles of the first image, must lie within the file.
+std::string tiff_problem(std::span<const unsigned char> file);
+
+// JPEG: a scan must be present and followed by the end-of-image marker.
+std::string jpeg_problem(std::span<const unsigned char> file);
+
+}  // namespace ocu::detail
