@@ -209,7 +209,8 @@ ArrayD binomialfilter(int sz) {
         }
         k = std::move(next);
     }
-    return ArrayD(k.size(), 1, 1, std::move(k));
+    const std::size_t n = k.size();
+    return ArrayD(n, 1, 1, std::move(k));
 }
 
 ArrayD binomial_kernel5() {
