@@ -1,6 +1,7 @@
 // The host array interface over the program's own arrays, and the call that
 // hands them to a plug-in entry.
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -14,6 +15,15 @@
 
 // ---------------------------------------------------------------------------
 // HostArray
+
+namespace {
+std::atomic<std::size_t> g_live_arrays{0};
+}  // namespace
+
+HostArray::LiveCounter::LiveCounter() { ++g_live_arrays; }
+HostArray::LiveCounter::LiveCounter(const LiveCounter&) { ++g_live_arrays; }
+HostArray::LiveCounter::~LiveCounter() { --g_live_arrays; }
+std::size_t HostArray::live_count() { return g_live_arrays.load(); }
 
 HostArray::HostArray(NoStorage, HostClass cls, std::vector<std::size_t> dims) : cls_(cls) {
     if (cls != HOST_CLASS_DOUBLE && cls != HOST_CLASS_UINT8) {
@@ -36,26 +46,25 @@ HostArray::HostArray(HostClass cls, std::vector<std::size_t> dims, bool complex)
 void HostArray::set_dims(std::vector<std::size_t> dims) {
     while (dims.size() < 2) dims.push_back(1);
     while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
-    std::size_t n = 1;
-    bool zero = false;
-    for (std::size_t d : dims) zero = zero || d == 0;
-    if (!zero) {
-        for (std::size_t d : dims) {
-            if (d > ocu::kMaxElements / n) {
-                throw ocu::Error("Array of " + std::to_string(dims[0]) + " rows and more than " +
-                                 std::to_string(ocu::kMaxElements) +
+    // Product of the extents from `first` on; 0 if one of them is 0; refused
+    // beyond the largest array the program holds.
+    const auto product = [&dims](std::size_t first) {
+        for (std::size_t i = first; i < dims.size(); ++i) {
+            if (dims[i] == 0) return std::size_t{0};
+        }
+        std::size_t n = 1;
+        for (std::size_t i = first; i < dims.size(); ++i) {
+            if (dims[i] > ocu::kMaxElements / n) {
+                throw ocu::Error("An array of more than " + std::to_string(ocu::kMaxElements) +
                                  " elements is too large.");
             }
-            n *= d;
+            n *= dims[i];
         }
-    } else {
-        n = 0;
-    }
-    std::size_t cols = 1;
-    for (std::size_t i = 1; i < dims.size(); ++i) cols = zero ? 0 : cols * dims[i];
+        return n;
+    };
+    cols_ = product(1);
+    numel_ = product(0);
     dims_ = std::move(dims);
-    cols_ = cols;
-    numel_ = n;
 }
 
 HostArray HostArray::scalar(double v) {

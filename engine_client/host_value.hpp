@@ -69,7 +69,18 @@ public:
     ocu::ArrayD to_array_d() const;
     ocu::ArrayU8 to_array_u8() const;
 
+    // Number of HostArray objects alive in the process (for leak checks).
+    static std::size_t live_count();
+
 private:
+    // Counts constructions and destructions of the enclosing array.
+    struct LiveCounter {
+        LiveCounter();
+        LiveCounter(const LiveCounter&);
+        LiveCounter& operator=(const LiveCounter&) = default;
+        ~LiveCounter();
+    };
+
     struct NoStorage {};
     HostArray(NoStorage, HostClass cls, std::vector<std::size_t> dims);
     void set_dims(std::vector<std::size_t> dims);
@@ -84,6 +95,7 @@ private:
     std::vector<std::uint8_t> u8_;
     std::vector<double> imag_;
     const void* borrowed_ = nullptr;
+    LiveCounter counter_;
 };
 
 namespace ocu::kal {
