@@ -1,1 +1,2 @@
 ocumbra_add_test(NAME binomial_test SOURCES binomial_test.cpp LIBS glare)
+ocumbra_add_test(NAME glare_test SOURCES glare_test.cpp LIBS glare)
