@@ -7,3 +7,9 @@ set_target_properties(kalnoentry PROPERTIES PREFIX "lib" LIBRARY_OUTPUT_DIRECTOR
 
 ocumbra_add_test(NAME engine_client_test SOURCES engine_client_test.cpp LIBS engine_client)
 add_dependencies(engine_client_test kalnoentry)
+
+# The plug-in's entry through the real libkalentry.so, loaded from bin/.
+if(TARGET kalentry)
+  ocumbra_add_test(NAME engine_entry_test SOURCES engine_entry_test.cpp LIBS engine_client)
+  add_dependencies(engine_entry_test kalentry)
+endif()
