@@ -1,0 +1,88 @@
+// The main window's file commands: open, save result, save resolution map,
+// print, close, and the source and transformed views.
+#include "app/ocumbra.hpp"
+#include "toolkit/gui/imshow.hpp"
+#include "toolkit/gui/platform.hpp"
+#include "toolkit/imageio.hpp"
+
+namespace ocu::app {
+
+using gui::Handle;
+using gui::Value;
+
+namespace {
+
+OCU_HEAD(FileMenu_Callback) void FileMenu_Callback(Handle, const Value&, OcumbraState) {}
+
+// Open: choose a file, read it, make it the source image.
+OCU_HEAD(OpenMenuItem_Callback) void OpenMenuItem_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    const gui::FileChoice c = gui::platform().get_file("*.bmp;*.tif;*.jpg", "image files (*.bmp,*.tif,*.jpg)");
+    if (c.cancelled) return;
+    AnyImage im = imread(c.pathname + c.filename);
+    handles.im = im;
+    handles.filename = c.filename;
+    handles.pathname = c.pathname;
+    handles.prevtrans = -1;
+    gui::guidata(hObject, handles);
+    gui::imshow(handles["axes1"], im);
+}
+
+// Save result: write imt under a chosen name, proposed "T" + file name.
+OCU_HEAD(Save_as_Callback) void Save_as_Callback(Handle, const Value&, OcumbraState handles) {
+    const std::string proposed = handles.pathname + "T" + handles.filename;
+    const gui::FileChoice c = gui::platform().put_file(proposed, "Save transformed image");
+    const std::string path = c.pathname + c.filename;
+    if (!c.cancelled) imwrite(handles.imt, path);
+}
+
+// Save resolution map: only in fixation mode.
+OCU_HEAD(Save_resmap_Callback) void Save_resmap_Callback(Handle, const Value&, OcumbraState handles) {
+    if (handles.fixactive != 1) return;
+    const std::string proposed = handles.pathname + "res*.bmp";
+    const gui::FileChoice c = gui::platform().put_file(proposed, "Save resmap");
+    if (c.cancelled) return;
+    if (!handles.restot) throw Error("There is no resolution map to save.");
+    imwrite(AnyImage(*handles.restot), c.pathname + c.filename);
+}
+
+OCU_HEAD(PrintMenuItem_Callback) void PrintMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
+    gui::platform().print_dialog(handles["figure1"]);
+}
+
+// Close: ask, then delete the main window unless the answer is "No".
+OCU_HEAD(CloseMenuItem_Callback) void CloseMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
+    const std::string name = gui::get_name(handles["figure1"]);
+    const std::string answer =
+        gui::platform().question("Close " + name + "?", "Close " + name + "...", {"Yes", "No"}, "Yes");
+    if (answer == "No") return;
+    gui::delete_object(handles["figure1"]);
+}
+
+// Source view: show im, leave fixation mode.
+OCU_HEAD(original_menu_Callback) void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = 0;
+    gui::guidata(hObject, handles);
+    gui::imshow(handles["axes1"], handles.im);
+}
+
+// Transformed view: show imt, leave fixation mode.
+OCU_HEAD(transformed_menu_Callback) void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = 0;
+    gui::guidata(hObject, handles);
+    gui::imshow(handles["axes1"], handles.imt);
+}
+
+}  // namespace
+
+void add_file_commands(Ops& ops) {
+    OCU_GUI_CALLBACK(ops, FileMenu_Callback);
+    OCU_GUI_CALLBACK(ops, OpenMenuItem_Callback);
+    OCU_GUI_CALLBACK(ops, Save_as_Callback);
+    OCU_GUI_CALLBACK(ops, Save_resmap_Callback);
+    OCU_GUI_CALLBACK(ops, PrintMenuItem_Callback);
+    OCU_GUI_CALLBACK(ops, CloseMenuItem_Callback);
+    OCU_GUI_CALLBACK(ops, original_menu_Callback);
+    OCU_GUI_CALLBACK(ops, transformed_menu_Callback);
+}
+
+}  // namespace ocu::app
