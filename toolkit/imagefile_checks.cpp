@@ -92,6 +92,28 @@ std::string bmp_problem(std::span<const unsigned char> b) {
     }
 }
 
+std::array<int, 3> bmp_channel_bits(std::span<const unsigned char> b) {
+    std::array<int, 3> bits = {8, 8, 8};
+    if (b.size() < 34 || le32(b, 14) < 40) return bits;
+    const std::uint32_t bpp = le16(b, 28), compression = le32(b, 30);
+    std::uint32_t masks[3];
+    if (compression == 0 && bpp == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    } else if ((compression == 3 || compression == 6) && (bpp == 16 || bpp == 32) && b.size() >= 66) {
+        for (int i = 0; i < 3; ++i) masks[i] = le32(b, 54 + 4 * static_cast<std::size_t>(i));
+    } else {
+        return bits;
+    }
+    for (int i = 0; i < 3; ++i) {
+        int n = 0;
+        for (std::uint32_t m = masks[i]; m != 0; m >>= 1) n += static_cast<int>(m & 1u);
+        bits[static_cast<std::size_t>(i)] = n;
+    }
+    return bits;
+}
+
 std::string tiff_problem(std::span<const unsigned char> b) {
     if (b.size() < 8) return kCutShort;
     const bool little = b[0] == 'I';

@@ -8,6 +8,7 @@
 // structure is sound, otherwise a short reason (lower case, no full stop).
 // They read only the given bytes and never allocate in proportion to what a
 // header claims.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -18,6 +19,12 @@ namespace ocu::detail {
 // x row stride; RLE: the encoded stream up to its end-of-bitmap code) must lie
 // within the file.
 std::string bmp_problem(std::span<const unsigned char> file);
+
+// For a BMP with 16 or 32 bits per pixel: the number of bits of the red,
+// green and blue channel masks; {8, 8, 8} for any other BMP. (The decoder
+// widens an n-bit channel by shifting it left, so that 5-bit white becomes
+// 248 instead of 255; imread rescales such channels.)
+std::array<int, 3> bmp_channel_bits(std::span<const unsigned char> file);
 
 // TIFF (classic, not BigTIFF): the first directory and every value it points
 // to, including all strips or tiles of the first image, must lie within the file.

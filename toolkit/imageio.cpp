@@ -12,6 +12,7 @@
 #include <QImageWriter>
 #include <QString>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cctype>
 #include <cerrno>
@@ -227,6 +228,23 @@ AnyImage to_samples(QImage img, bool gray_hint) {
     });
 }
 
+// A channel of n < 8 bits arrives as value << (8 - n); stretch it so that the
+// channel's full scale is 255: v * 255 / (2^n - 1), rounded.
+void widen_narrow_channels(AnyImage& samples, const std::array<int, 3>& bits) {
+    auto* a = std::get_if<ArrayU8>(&samples);
+    if (!a || a->planes() != 3) return;
+    for (std::size_t p = 0; p < 3; ++p) {
+        const int n = bits[p];
+        if (n <= 0 || n >= 8) continue;
+        std::array<std::uint8_t, 256> lut{};
+        const double top = static_cast<double>((1 << n) - 1);
+        for (int x = 0; x < 256; ++x)
+            lut[static_cast<std::size_t>(x)] = to_uint8(static_cast<double>(x >> (8 - n)) * 255.0 / top);
+        std::uint8_t* d = a->data() + p * a->rows() * a->cols();
+        for (std::size_t i = 0; i < a->rows() * a->cols(); ++i) d[i] = lut[d[i]];
+    }
+}
+
 std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h) {
     return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
            std::to_string(h) + " pixels).";
@@ -434,7 +452,9 @@ AnyImage imread(const std::string& filename) {
     }
     const int png_type = format == "png" ? png_color_type(bytes) : -1;
     const bool gray_hint = png_type == 0 || png_type == 4;
-    return to_samples(std::move(img), gray_hint);
+    AnyImage samples = to_samples(std::move(img), gray_hint);
+    if (format == "bmp") widen_narrow_channels(samples, detail::bmp_channel_bits(raw));
+    return samples;
 }
 
 void imwrite(const AnyImage& image, const std::string& filename) {

@@ -10,6 +10,8 @@
 #   rgb16  20 x 30: R = (3000r + 1000c + 17) % 65536, G = 65535 - R, B = (R * 7) % 65536
 #   quadrants 32 x 48 (for lossy JPEG): top-left (200,30,30), top-right (30,200,30),
 #     bottom-left (30,30,200), bottom-right (128,128,128)
+#   gray quadrants 32 x 48: top-left 40, top-right 100, bottom-left 160, bottom-right 220
+#   palette 20 x 30 (16 colours): i = (3r + c) % 16, colour (16i, 255 - 8i, (37i) % 256)
 #   page2 20 x 30: every pixel (9, 99, 199)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,14 +21,15 @@ python3 - <<'PY'
 rows, cols = 20, 30
 def write(name, magic, maxval, pix):
     with open(name, 'wb') as f:
-        f.write(b'%s\n%d %d\n%d\n' % (magic, cols if name != 'quad.ppm' else 48,
-                                       rows if name != 'quad.ppm' else 32, maxval))
+        big = name.startswith('quad')
+        f.write(b'%s\n%d %d\n%d\n' % (magic, 48 if big else cols, 32 if big else rows, maxval))
         f.write(pix)
 rgb = bytearray()
 gray = bytearray()
 g16 = bytearray()
 c16 = bytearray()
 p2 = bytearray()
+pal = bytearray()
 for r in range(rows):
     for c in range(cols):
         rgb += bytes([(11*r + 3*c) % 256, (5*r + 13*c + 50) % 256, 255 - 9*r - 2*c])
@@ -35,9 +38,13 @@ for r in range(rows):
         g16 += v.to_bytes(2, 'big')
         c16 += v.to_bytes(2, 'big') + (65535 - v).to_bytes(2, 'big') + ((v*7) % 65536).to_bytes(2, 'big')
         p2 += bytes([9, 99, 199])
+        i = (3*r + c) % 16
+        pal += bytes([16*i, 255 - 8*i, (37*i) % 256])
 quad = bytearray()
+quadg = bytearray()
 for r in range(32):
     for c in range(48):
+        quadg.append([[40, 100], [160, 220]][r >= 16][c >= 24])
         if r < 16:
             quad += bytes([200, 30, 30]) if c < 24 else bytes([30, 200, 30])
         else:
@@ -47,7 +54,9 @@ write('gray.pgm', b'P5', 255, gray)
 write('gray16.pgm', b'P5', 65535, g16)
 write('rgb16.ppm', b'P6', 65535, c16)
 write('page2.ppm', b'P6', 255, p2)
+write('pal.ppm', b'P6', 255, pal)
 write('quad.ppm', b'P6', 255, quad)
+write('quadg.pgm', b'P5', 255, quadg)
 PY
 
 # PNG
@@ -67,7 +76,7 @@ tiffcp -c lzw -t -w 16 -l 16 rgb_none.tif rgb_tiled.tif
 tiffcp -c lzw -t -w 16 -l 16 gray.tif gray_tiled.tif
 $CONVERT gray16.pgm -depth 16 -compress none gray16.tif
 $CONVERT rgb16.ppm -depth 16 -compress lzw rgb16.tif
-$CONVERT rgb.ppm -type Palette -compress none palette.tif
+$CONVERT pal.ppm -type Palette -compress none palette.tif
 $CONVERT rgb.ppm page2.ppm -compress lzw multipage.tif
 $CONVERT quad.ppm -compress none quad_none.tif
 tiffcp -c jpeg:90 quad_none.tif quad_jpeg.tif
@@ -77,6 +86,6 @@ rm -f rgb_none.tif quad_none.tif
 $CONVERT quad.ppm -quality 95 quad.jpg
 $CONVERT quad.ppm -quality 95 -interlace JPEG quad_progressive.jpg
 $CONVERT quad.ppm -colorspace CMYK -quality 95 quad_cmyk.jpg
-$CONVERT quad.ppm -colorspace Gray -quality 95 quad_gray.jpg
+$CONVERT quadg.pgm -quality 95 quad_gray.jpg
 
-rm -f rgb.ppm gray.pgm gray16.pgm rgb16.ppm page2.ppm quad.ppm
+rm -f pal.ppm rgb.ppm gray.pgm gray16.pgm rgb16.ppm page2.ppm quad.ppm quadg.pgm
