@@ -1,0 +1,123 @@
+#include "fixindep/fixindep.hpp"
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "toolkit/parallel.hpp"
+
+namespace ocu::fixindep {
+
+namespace {
+
+constexpr std::size_t kGrain = std::size_t{1} << 14;
+
+std::string num(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+void check_positive(double v, const char* what) {
+    if (!std::isfinite(v) || !(v > 0.0)) {
+        throw Error(std::string(what) + " must be a positive finite number, not " + num(v) + ".");
+    }
+}
+
+void check_shape(std::size_t planes) {
+    if (planes != 1 && planes != 3) {
+        throw Error("The image must be 2-D (gray) or have three planes (colour); it has " +
+                    std::to_string(planes) + " planes.");
+    }
+}
+
+// (v / scale) ^ powcam for every stored value; 8-bit and 16-bit samples go
+// through a table of every possible value.
+template <class T>
+ArrayD lum_by_table(const Array<T>& a, double scale, double powcam) {
+    constexpr std::size_t nvals = std::size_t{1} << (8 * sizeof(T));
+    std::vector<double> table(nvals);
+    for (std::size_t v = 0; v < nvals; ++v)
+        table[v] = std::pow(static_cast<double>(v) / scale, powcam);
+    ArrayD lum(a.rows(), a.cols(), a.planes());
+    parallel_for(a.numel(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) lum[i] = table[a[i]];
+    }, kGrain);
+    return lum;
+}
+
+}  // namespace
+
+double pixdist(std::size_t sx, double width) {
+    if (!std::isfinite(width) || !(width > 0.0) || !(width < 180.0)) {
+        throw Error("The image width must be a number of degrees between 0 and 180, not " + num(width) +
+                    ".");
+    }
+    return (static_cast<double>(sx) / 2.0) / std::tan(0.5 * width * std::numbers::pi / 180.0);
+}
+
+double marpix(double mar, double pixdist) {
+    check_positive(mar, "The visual acuity");
+    return (1.0 / mar) / 60.0 / 180.0 * std::numbers::pi * pixdist;
+}
+
+ArrayD luminance(const AnyImage& im, double powcam) {
+    check_positive(powcam, "The camera exponent");
+    check_shape(image_planes(im));
+    return std::visit(
+        [&](const auto& a) -> ArrayD {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            if constexpr (std::is_same_v<T, std::uint8_t>) {
+                return lum_by_table(a, 255.0, powcam);
+            } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+                return lum_by_table(a, 65535.0, powcam);
+            } else if constexpr (std::is_same_v<T, Logical>) {
+                ArrayD lum(a.rows(), a.cols(), a.planes());
+                for (std::size_t i = 0; i < a.numel(); ++i) lum[i] = a[i] == Logical::True ? 1.0 : 0.0;
+                return lum;
+            } else {
+                ArrayD lum(a.rows(), a.cols(), a.planes());
+                for (std::size_t i = 0; i < a.numel(); ++i) {
+                    const double v = a[i];
+                    if (!std::isfinite(v)) throw Error("The image holds values that are not finite numbers.");
+                    lum[i] = std::pow(v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0, powcam);
+                }
+                return lum;
+            }
+        },
+        im);
+}
+
+ArrayD fixindep_image(const AnyImage& im, const FixIndepParams& p, Filtering filtering) {
+    // Every parameter is checked before any work, so a bad one costs nothing.
+    const double dist = pixdist(image_cols(im), p.width);
+    const double ac = marpix(p.mar, dist);
+    check_positive(p.contrastf, "The contrast factor");
+    check_positive(p.powmon, "The monitor exponent");
+    check_positive(p.powcam, "The camera exponent");
+    check_locblurim_args(image_rows(im), image_cols(im), image_planes(im), ac, p.contrastf * 0.05);
+
+    const ArrayD lum = luminance(im, p.powcam);
+    ArrayD imt = locblurim(lum, ac, p.contrastf * 0.05, std::nullopt, filtering);
+
+    const double ex = 1.0 / p.powmon;
+    parallel_for(imt.numel(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) {
+            double v = imt[i];
+            v = v < 1.0 ? v : 1.0;
+            v = v > 0.0 ? v : 0.0;
+            imt[i] = ex == 0.5 ? std::sqrt(v) : std::pow(v, ex);
+        }
+    }, kGrain);
+    return imt;
+}
+
+ArrayD fixindep_image(const AnyImage& im, double width, double mar, double contrastf, double powcam,
+                      double powmon, Filtering filtering) {
+    return fixindep_image(im, FixIndepParams{width, mar, contrastf, powcam, powmon}, filtering);
+}
+
+}  // namespace ocu::fixindep

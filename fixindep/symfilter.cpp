@@ -1,0 +1,130 @@
+#include "fixindep/symfilter.hpp"
+
+#include <algorithm>
+
+#include "toolkit/parallel.hpp"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define OCU_FIXINDEP_HAVE_AVX2 1
+#endif
+
+namespace ocu::fixindep {
+
+namespace {
+
+// Every output is h[0]*c[s] followed by one addition of h[k]*(lo + hi) per k
+// in increasing k: the same operations, in the same order, in every form below,
+// so the vector and the plain forms give identical results.
+
+void taps_plain(const double* c, std::ptrdiff_t stride, std::size_t len, const double* h,
+                std::size_t w, double* out) {
+    for (std::size_t s = 0; s < len; ++s) {
+        const double* cs = c + s;
+        double a = h[0] * cs[0];
+        for (std::size_t k = 1; k <= w; ++k) {
+            const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(k) * stride;
+            const double t = cs[-off] + cs[off];
+            const double p = h[k] * t;
+            a = a + p;
+        }
+        out[s] = a;
+    }
+}
+
+#if OCU_FIXINDEP_HAVE_AVX2
+__attribute__((target("avx2"))) void taps_avx2(const double* c, std::ptrdiff_t stride,
+                                               std::size_t len, const double* h, std::size_t w,
+                                               double* out) {
+    std::size_t s = 0;
+    const __m256d h0 = _mm256_broadcast_sd(h);
+    for (; s + 16 <= len; s += 16) {
+        const double* cs = c + s;
+        __m256d a0 = _mm256_mul_pd(h0, _mm256_loadu_pd(cs));
+        __m256d a1 = _mm256_mul_pd(h0, _mm256_loadu_pd(cs + 4));
+        __m256d a2 = _mm256_mul_pd(h0, _mm256_loadu_pd(cs + 8));
+        __m256d a3 = _mm256_mul_pd(h0, _mm256_loadu_pd(cs + 12));
+        for (std::size_t k = 1; k <= w; ++k) {
+            const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(k) * stride;
+            const double* lo = cs - off;
+            const double* hi = cs + off;
+            const __m256d hk = _mm256_broadcast_sd(h + k);
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo), _mm256_loadu_pd(hi))));
+            a1 = _mm256_add_pd(a1, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 4), _mm256_loadu_pd(hi + 4))));
+            a2 = _mm256_add_pd(a2, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 8), _mm256_loadu_pd(hi + 8))));
+            a3 = _mm256_add_pd(a3, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 12), _mm256_loadu_pd(hi + 12))));
+        }
+        _mm256_storeu_pd(out + s, a0);
+        _mm256_storeu_pd(out + s + 4, a1);
+        _mm256_storeu_pd(out + s + 8, a2);
+        _mm256_storeu_pd(out + s + 12, a3);
+    }
+    for (; s + 4 <= len; s += 4) {
+        const double* cs = c + s;
+        __m256d a0 = _mm256_mul_pd(h0, _mm256_loadu_pd(cs));
+        for (std::size_t k = 1; k <= w; ++k) {
+            const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(k) * stride;
+            const __m256d hk = _mm256_broadcast_sd(h + k);
+            a0 = _mm256_add_pd(a0, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(cs - off), _mm256_loadu_pd(cs + off))));
+        }
+        _mm256_storeu_pd(out + s, a0);
+    }
+    taps_plain(c + s, stride, len - s, h, w, out + s);
+}
+
+bool use_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+void taps_impl(const double* c, std::ptrdiff_t stride, std::size_t len, const double* h,
+               std::size_t w, double* out) {
+#if OCU_FIXINDEP_HAVE_AVX2
+    if (use_avx2()) {
+        taps_avx2(c, stride, len, h, w, out);
+        return;
+    }
+#endif
+    taps_plain(c, stride, len, h, w, out);
+}
+
+}  // namespace
+
+void symmetric_taps(const double* c, std::ptrdiff_t stride, std::size_t len,
+                    std::span<const double> h, double* out) {
+    if (h.empty()) throw Error("A filter profile needs at least its centre weight.");
+    taps_impl(c, stride, len, h.data(), h.size() - 1, out);
+}
+
+SymFilterScratch::SymFilterScratch(std::size_t rows, std::size_t cols, std::size_t max_halfwidth)
+    : rows_(rows), cols_(cols), pad_(max_halfwidth),
+      data_(checked_numel(rows, cols + 2 * max_halfwidth, 1), 0.0) {}
+
+void symfilter(View<const double> x, std::span<const double> h, View<double> y,
+               SymFilterScratch& scratch) {
+    if (h.empty()) throw Error("A filter profile needs at least its centre weight.");
+    if (x.planes != 1 || y.planes != 1) throw Error("Filtering works on one plane at a time.");
+    if (y.rows != x.rows || y.cols != x.cols) throw Error("Filter output has the wrong size.");
+    const std::size_t w = h.size() - 1;
+    if (scratch.rows() != x.rows || scratch.cols() != x.cols || scratch.max_halfwidth() < w) {
+        throw Error("Filter scratch space does not fit the plane.");
+    }
+    if (x.rows == 0 || x.cols == 0) return;
+    column_pass(h, scratch, [&](std::size_t c, double* col) {
+        for (std::size_t r = 0; r < x.rows; ++r) col[r] = x(r, c);
+    });
+    row_pass(h, scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
+        for (std::size_t s = 0; s < len; ++s) y(r0 + s, c) = acc[s];
+    });
+}
+
+ArrayD symfilter(View<const double> x, std::span<const double> h) {
+    if (h.empty()) throw Error("A filter profile needs at least its centre weight.");
+    ArrayD y(x.rows, x.cols);
+    SymFilterScratch scratch(x.rows, x.cols, h.size() - 1);
+    symfilter(x, h, y.view(), scratch);
+    return y;
+}
+
+}  // namespace ocu::fixindep
