@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "fixdep/simulation.hpp"
 #include "toolkit/imageio.hpp"
@@ -59,10 +60,39 @@ void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
     }
 }
 
+// The same click rendered into the previous result's storage, as a window
+// that keeps its last result as scratch space does.
+void BM_FixationClick_1920x1080_Colour_Reused(benchmark::State& state) {
+    const ocu::AnyImage im = test_image(kRows, kCols);
+    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::ArrayD imt;
+    double x = 300.0;
+    for (auto _ : state) {
+        ocu::fixdepimage(x, 500.0, im, imt);
+        benchmark::DoNotOptimize(imt.data());
+        x = x > 1600.0 ? 300.0 : x + 97.0;
+    }
+}
+
+void BM_FixationClick_1920x1080_Gray(benchmark::State& state) {
+    ocu::ArrayU8 rgb = test_image(kRows, kCols);
+    const ocu::AnyImage im(ocu::ArrayU8(kRows, kCols, 1, std::vector<std::uint8_t>(
+                                            rgb.data(), rgb.data() + kRows * kCols)));
+    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    double x = 300.0;
+    for (auto _ : state) {
+        ocu::ArrayD imt = ocu::fixdepimage(x, 500.0, im);
+        benchmark::DoNotOptimize(imt.data());
+        x = x > 1600.0 ? 300.0 : x + 97.0;
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_ResolutionMap_1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Prepare_1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FixationClick_1920x1080_Colour)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixationClick_1920x1080_Colour_Reused)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixationClick_1920x1080_Gray)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

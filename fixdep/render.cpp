@@ -8,6 +8,7 @@
 
 #include "engine_client/kal.hpp"
 #include "toolkit/arrayops.hpp"
+#include "toolkit/parallel.hpp"
 
 namespace ocu {
 
@@ -16,6 +17,7 @@ namespace {
 constexpr double kPyramid = 1.0;         // the only engine pyramid the program uses
 constexpr int kMaskLevels = 6;           // level count the masks are built for
 constexpr std::uint8_t kCoarseGrey = 64;  // uniform coarsest level, squared scale
+constexpr std::size_t kGrain = 1 << 18;   // pixels worth a thread of their own
 
 // 255 * (v / 255)^2 as 8 bits.
 std::uint8_t squared(double v) {
@@ -31,7 +33,13 @@ ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
     if constexpr (std::is_same_v<T, std::uint8_t>) {
         std::array<std::uint8_t, 256> lut{};
         for (int v = 0; v < 256; ++v) lut[static_cast<std::size_t>(v)] = squared(v);
-        for (std::size_t i = 0; i < out.numel(); ++i) out[i] = lut[in[i]];
+        std::uint8_t* dst = out.data();
+        parallel_for(
+            out.numel(),
+            [&](std::size_t b, std::size_t e) {
+                for (std::size_t i = b; i < e; ++i) dst[i] = lut[in[i]];
+            },
+            kGrain);
     } else {
         for (std::size_t i = 0; i < out.numel(); ++i) out[i] = squared(static_cast<double>(in[i]));
     }
@@ -72,7 +80,37 @@ ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nole
 void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
     const auto& lut = display_lut();
     double* dst = out.data() + p * out.rows() * out.cols();
-    for (std::size_t i = 0; i < u.numel(); ++i) dst[i] = lut[u[i]];
+    const std::uint8_t* src = u.data();
+    parallel_for(
+        u.numel(),
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i) dst[i] = lut[src[i]];
+        },
+        kGrain);
+}
+
+// Renders planes 0..nplanes-1 of `im0` (nplanes 1: a one-plane image; 3: the
+// first three planes of an image with at least three) into `imt2`, whose
+// storage is kept when it has the result's size. Planes beyond the rendered
+// ones are 0.
+void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
+    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+    if (nplanes == 1 && np != 1) {
+        throw Error("fixdepimage1 renders one plane; this image has " + std::to_string(np) + ".");
+    }
+    if (nplanes == 3 && np < 3) {
+        throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
+    }
+    const int nolevs = fixdep_level_count(sx, sy);
+    if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != np) {
+        imt2 = ArrayD();  // release the old storage before taking the new
+        imt2 = ArrayD(sy, sx, np);
+    } else {
+        std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
+    }
+    for (std::size_t p = 0; p < nplanes; ++p) {
+        to_display(render_plane(squared_plane(im0, p), sx, sy, nolevs, x1, y1), imt2, p);
+    }
 }
 
 }  // namespace
@@ -109,31 +147,28 @@ void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs) {
 }
 
 ArrayD fixdepimage(double x1, double y1, const AnyImage& im0) {
-    return image_planes(im0) > 1 ? fixdepimage3(x1, y1, im0) : fixdepimage1(x1, y1, im0);
+    ArrayD imt2;
+    fixdepimage(x1, y1, im0, imt2);
+    return imt2;
+}
+
+void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2) {
+    if (image_planes(im0) > 1) {
+        render_planes(x1, y1, im0, 3, imt2);
+    } else {
+        render_planes(x1, y1, im0, 1, imt2);
+    }
 }
 
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0) {
-    const std::size_t sx = image_cols(im0), sy = image_rows(im0);
-    if (image_planes(im0) != 1) {
-        throw Error("fixdepimage1 renders one plane; this image has " +
-                    std::to_string(image_planes(im0)) + ".");
-    }
-    const int nolevs = fixdep_level_count(sx, sy);
-    ArrayD imt2(sy, sx);
-    to_display(render_plane(squared_plane(im0, 0), sx, sy, nolevs, x1, y1), imt2, 0);
+    ArrayD imt2;
+    render_planes(x1, y1, im0, 1, imt2);
     return imt2;
 }
 
 ArrayD fixdepimage3(double x1, double y1, const AnyImage& im0) {
-    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
-    if (np < 3) {
-        throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
-    }
-    const int nolevs = fixdep_level_count(sx, sy);
-    ArrayD imt2(sy, sx, np);  // planes beyond the third stay 0
-    for (std::size_t p = 0; p < 3; ++p) {
-        to_display(render_plane(squared_plane(im0, p), sx, sy, nolevs, x1, y1), imt2, p);
-    }
+    ArrayD imt2;
+    render_planes(x1, y1, im0, 3, imt2);
     return imt2;
 }
 

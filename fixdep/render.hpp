@@ -43,6 +43,12 @@ void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs);
 // (x1, y1). Values 0..1, the size and plane count of `im0`. Images with more
 // than one plane are rendered by fixdepimage3, the others by fixdepimage1.
 ArrayD fixdepimage(double x1, double y1, const AnyImage& im0);
+// The same rendering written into `imt2`. Its storage is re-used when it
+// already has the size and plane count of the result (otherwise it is
+// replaced by a new array), which spares a caller that renders click after
+// click the cost of a fresh image-sized allocation each time. If the engine
+// fails, `imt2` may hold a partial result.
+void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2);
 // One plane.
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0);
 // Planes 1 to 3 rendered in turn with the same masks and fixation; planes
