@@ -1,12 +1,59 @@
-#include <cstdio>
+// ocumbra-sim glare [--width DEG] [--glare N] INPUT OUTPUT
+//
+// The glare simulation: the veil of light scattered inside the eye, added to
+// the image in linear light, for an image `--width` degrees wide and a glare
+// factor N (an integer 0 to 10, as the glare dialog offers). OUTPUT gets the
+// displayed result imt of a fresh computation (".npy" holds exactly the doubles
+// the computation returns; any other extension goes through the image writer,
+// as the window's Save command does).
+#include <cmath>
+#include <string>
 
 #include "cli/commands.hpp"
+#include "cli/options.hpp"
+#include "cli/output.hpp"
+#include "glare/glare.hpp"
 
 namespace ocu::cli {
 
-int run_glare(const Args&) {
-    std::fputs("ocumbra-sim: the glare simulation is not available yet\n", stderr);
-    return 1;
+namespace {
+
+// The glare dialog's slider gives the integers 0 to 10.
+double parse_glare_factor(const std::string& text) {
+    const double v = parse_number(text, "--glare");
+    if (v < 0 || v > 10 || v != std::floor(v)) {
+        throw UsageError("--glare needs a whole number from 0 to 10, got \"" + text + "\"");
+    }
+    return v;
+}
+
+// The eye sees the image width in front of it: strictly between 0 and 180
+// degrees. 0 puts the eye into the image plane, where the veil is undefined.
+double parse_width(const std::string& text) {
+    const double v = parse_number(text, "--width");
+    if (!(v > 0 && v < 180)) {
+        throw UsageError("--width needs degrees between 0 and 180 (exclusive), got \"" + text +
+                         "\"");
+    }
+    return v;
+}
+
+int glare_body(const Args& args) {
+    const Parsed p = parse_args(args, {"--width", "--glare"}, 2);
+    GlareSettings settings;  // width 20, glare factor 1, exponents 2
+    if (p.has("--width")) settings.width = parse_width(p.last("--width", ""));
+    if (p.has("--glare")) settings.glarefact = parse_glare_factor(p.last("--glare", ""));
+
+    const AnyImage im = read_input(p.positional[0]);
+    const GlareRun run = glare_compute(im, settings);
+    write_output(run.imt, p.positional[1]);
+    return 0;
+}
+
+}  // namespace
+
+int run_glare(const Args& args) {
+    return run_guarded([&args] { return glare_body(args); });
 }
 
 }  // namespace ocu::cli

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -56,53 +57,74 @@ std::vector<std::size_t> extension_indices(Index l, Index s, int ctr) {
     return idx;
 }
 
-// Blur-and-halve for arrays of at least 5 x 5, as a column pass over the kept
-// rows and a row pass over the kept columns, scaled by `scale`.
-ArrayD corrdn_fast(const ArrayD& x, double scale) {
-    const Index r = static_cast<Index>(x.rows()), c = static_cast<Index>(x.cols());
+// Output columns handled together: their input columns overlap, and the
+// intermediate strip of a block stays small enough for the cache.
+constexpr std::size_t kBlock = 64;
+
+std::size_t block_grain(std::size_t rows) {
+    return std::max<std::size_t>(1, kGrainElements / std::max<std::size_t>(rows * kBlock, 1));
+}
+
+// Blur-and-halve for arrays of at least 5 x 5, columns given by `column`, as
+// a pass down the columns for the kept rows and a pass along the rows for the
+// kept columns, scaled by `scale`. Works in blocks of output columns, each
+// with a strip of the intermediate result.
+ArrayD corrdn_fast(std::size_t rows, std::size_t cols, const ColumnSource& column, double scale) {
+    const Index r = static_cast<Index>(rows), c = static_cast<Index>(cols);
     const Index r2 = (r + 1) / 2, c2 = (c + 1) / 2;
-    ArrayD tmp(static_cast<std::size_t>(r2), static_cast<std::size_t>(c));
+    const std::size_t ur2 = static_cast<std::size_t>(r2);
+    ArrayD out(ur2, static_cast<std::size_t>(c2));
+    const std::size_t nblocks = (static_cast<std::size_t>(c2) + kBlock - 1) / kBlock;
     parallel_for(
-        static_cast<std::size_t>(c),
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t j = b; j < e; ++j) {
-                const double* col = x.data() + j * static_cast<std::size_t>(r);
-                double* dst = tmp.data() + j * static_cast<std::size_t>(r2);
-                for (Index i = 0; i < r2; ++i) {
-                    const Index p = 2 * i;
-                    double s;
-                    if (p >= 2 && p + 2 < r) {
-                        s = kB5[0] * col[p - 2] + kB5[1] * col[p - 1] + kB5[2] * col[p] +
-                            kB5[3] * col[p + 1] + kB5[4] * col[p + 2];
-                    } else {
-                        s = 0.0;
-                        for (Index d = -2; d <= 2; ++d) s += kB5[d + 2] * col[mirror2(p + d, r)];
+        nblocks,
+        [&](std::size_t b0, std::size_t e0) {
+            std::vector<double> colbuf(rows);
+            std::vector<double> strip(ur2 * (2 * kBlock + 3));
+            for (std::size_t blk = b0; blk < e0; ++blk) {
+                const Index jb = static_cast<Index>(blk * kBlock);
+                const Index je = std::min<Index>(c2, jb + static_cast<Index>(kBlock));
+                // Input columns 2jb-2 .. 2(je-1)+2, mirrored back into 0..c-1.
+                const Index lo = std::max<Index>(0, 2 * jb - 2);
+                const Index hi = std::min<Index>(c - 1, 2 * (je - 1) + 2);
+                for (Index k = lo; k <= hi; ++k) {
+                    const double* col = column(static_cast<std::size_t>(k), colbuf.data());
+                    double* dst = strip.data() + static_cast<std::size_t>(k - lo) * ur2;
+                    for (Index i = 0; i < r2; ++i) {
+                        const Index p = 2 * i;
+                        double s;
+                        if (p >= 2 && p + 2 < r) {
+                            s = kB5[0] * col[p - 2] + kB5[1] * col[p - 1] + kB5[2] * col[p] +
+                                kB5[3] * col[p + 1] + kB5[4] * col[p + 2];
+                        } else {
+                            s = 0.0;
+                            for (Index d = -2; d <= 2; ++d)
+                                s += kB5[d + 2] * col[mirror2(p + d, r)];
+                        }
+                        dst[i] = s;
                     }
-                    dst[i] = s;
+                }
+                for (Index j = jb; j < je; ++j) {
+                    const double* src[5];
+                    for (Index d = -2; d <= 2; ++d) {
+                        const Index k = static_cast<Index>(mirror2(2 * j + d, c));
+                        src[d + 2] = strip.data() + static_cast<std::size_t>(k - lo) * ur2;
+                    }
+                    double* dst = out.data() + static_cast<std::size_t>(j) * ur2;
+                    for (Index i = 0; i < r2; ++i) {
+                        const double s = kB5[0] * src[0][i] + kB5[1] * src[1][i] +
+                                         kB5[2] * src[2][i] + kB5[3] * src[3][i] +
+                                         kB5[4] * src[4][i];
+                        dst[i] = scale * s;
+                    }
                 }
             }
         },
-        column_grain(static_cast<std::size_t>(r)));
-    ArrayD out(static_cast<std::size_t>(r2), static_cast<std::size_t>(c2));
-    parallel_for(
-        static_cast<std::size_t>(c2),
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t j = b; j < e; ++j) {
-                const double* src[5];
-                for (Index d = -2; d <= 2; ++d) {
-                    src[d + 2] = tmp.data() + mirror2(2 * static_cast<Index>(j) + d, c) *
-                                                  static_cast<std::size_t>(r2);
-                }
-                double* dst = out.data() + j * static_cast<std::size_t>(r2);
-                for (Index i = 0; i < r2; ++i) {
-                    const double s = kB5[0] * src[0][i] + kB5[1] * src[1][i] + kB5[2] * src[2][i] +
-                                     kB5[3] * src[3][i] + kB5[4] * src[4][i];
-                    dst[i] = scale * s;
-                }
-            }
-        },
-        column_grain(static_cast<std::size_t>(r2) * 2));
+        block_grain(rows));
     return out;
+}
+
+ColumnSource columns_of(const ArrayD& x) {
+    return [&x](std::size_t j, double*) { return x.data() + j * x.rows(); };
 }
 
 // One output sample of the zero-interleaved, binomially blurred axis: two or
@@ -124,52 +146,58 @@ Taps up_taps(std::size_t j, std::size_t n) {
         const std::size_t lo = (i == 0) ? 1 : i - 1;
         return Taps{{lo, i, hi(i + 1)}, {0.0625, 0.375, 0.0625}, 3};
     }
-    return Taps{{i, hi(i + 1), 0}, {0.25, 0.25, 0.0}, 2};
+    return Taps{{i, hi(i + 1), i}, {0.25, 0.25, 0.0}, 2};
 }
 
 // upconvzel(x) sampled at rows ri and columns ci (0-based indices into its
-// 2r x 2c result), for inputs of at least 3 x 3, written into out.
+// 2r x 2c result), for inputs of at least 3 x 3, written into out. Works in
+// blocks of output columns, each with a strip of row-doubled input columns.
 void upconv_fast_sampled(const ArrayD& x, const std::vector<std::size_t>& ri,
                          const std::vector<std::size_t>& ci, View<double> out) {
     const std::size_t r = x.rows(), c = x.cols(), m = ri.size(), n = ci.size();
     std::vector<Taps> rt(m), ct(n);
     for (std::size_t k = 0; k < m; ++k) rt[k] = up_taps(ri[k], r);
     for (std::size_t k = 0; k < n; ++k) ct[k] = up_taps(ci[k], c);
-
-    ArrayD tmp(m, c);  // rows doubled and blurred, columns not yet
+    const std::size_t nblocks = (n + kBlock - 1) / kBlock;
     parallel_for(
-        c,
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t j = b; j < e; ++j) {
-                const double* col = x.data() + j * r;
-                double* dst = tmp.data() + j * m;
-                for (std::size_t k = 0; k < m; ++k) {
-                    const Taps& t = rt[k];
-                    double s = t.w[0] * col[t.i[0]] + t.w[1] * col[t.i[1]];
-                    if (t.n == 3) s += t.w[2] * col[t.i[2]];
-                    dst[k] = s;
+        nblocks,
+        [&](std::size_t b0, std::size_t e0) {
+            std::vector<double> strip;
+            for (std::size_t blk = b0; blk < e0; ++blk) {
+                const std::size_t jb = blk * kBlock, je = std::min(n, jb + kBlock);
+                std::size_t lo = c, hi = 0;
+                for (std::size_t j = jb; j < je; ++j)
+                    for (int t = 0; t < ct[j].n; ++t) {
+                        lo = std::min(lo, ct[j].i[t]);
+                        hi = std::max(hi, ct[j].i[t]);
+                    }
+                strip.resize(m * (hi - lo + 1));
+                for (std::size_t k = lo; k <= hi; ++k) {
+                    const double* col = x.data() + k * r;
+                    double* dst = strip.data() + (k - lo) * m;
+                    for (std::size_t q = 0; q < m; ++q) {
+                        const Taps& t = rt[q];
+                        double s = t.w[0] * col[t.i[0]] + t.w[1] * col[t.i[1]];
+                        if (t.n == 3) s += t.w[2] * col[t.i[2]];
+                        dst[q] = s;
+                    }
+                }
+                for (std::size_t j = jb; j < je; ++j) {
+                    const Taps& t = ct[j];
+                    const double* s0 = strip.data() + (t.i[0] - lo) * m;
+                    const double* s1 = strip.data() + (t.i[1] - lo) * m;
+                    if (t.n == 3) {
+                        const double* s2 = strip.data() + (t.i[2] - lo) * m;
+                        for (std::size_t q = 0; q < m; ++q)
+                            out(q, j) = 2.0 * (t.w[0] * s0[q] + t.w[1] * s1[q] + t.w[2] * s2[q]);
+                    } else {
+                        for (std::size_t q = 0; q < m; ++q)
+                            out(q, j) = 2.0 * (t.w[0] * s0[q] + t.w[1] * s1[q]);
+                    }
                 }
             }
         },
-        column_grain(m));
-    parallel_for(
-        n,
-        [&](std::size_t b, std::size_t e) {
-            for (std::size_t j = b; j < e; ++j) {
-                const Taps& t = ct[j];
-                const double* s0 = tmp.data() + t.i[0] * m;
-                const double* s1 = tmp.data() + t.i[1] * m;
-                if (t.n == 3) {
-                    const double* s2 = tmp.data() + t.i[2] * m;
-                    for (std::size_t k = 0; k < m; ++k)
-                        out(k, j) = 2.0 * (t.w[0] * s0[k] + t.w[1] * s1[k] + t.w[2] * s2[k]);
-                } else {
-                    for (std::size_t k = 0; k < m; ++k)
-                        out(k, j) = 2.0 * (t.w[0] * s0[k] + t.w[1] * s1[k]);
-                }
-            }
-        },
-        column_grain(m));
+        block_grain(m));
 }
 
 bool up_fast_ok(const ArrayD& x) { return x.rows() >= 3 && x.cols() >= 3; }
@@ -264,7 +292,7 @@ ArrayD rconv2(const ArrayD& a, const ArrayD& b, int ctr) {
 
 ArrayD corrdnzel(const ArrayD& im) {
     require_2d(im);
-    if (im.rows() >= 5 && im.cols() >= 5) return corrdn_fast(im, 1.0);
+    if (im.rows() >= 5 && im.cols() >= 5) return corrdn_fast(im.rows(), im.cols(), columns_of(im), 1.0);
     const ArrayD t = rconv2(im, binomial_kernel5());
     // Keep rows 0, 2, ... below im's row count and likewise for columns; when
     // the kernel was the larger argument, t is the kernel's size.
@@ -287,10 +315,28 @@ ArrayD upconvzel(const ArrayD& im) {
 
 ArrayD blurdnzel(const ArrayD& im, int nlevs) {
     require_2d(im);
-    ArrayD res = im;
-    for (int i = 0; i < nlevs; ++i) {
+    return blurdnzel_columns(im.rows(), im.cols(), columns_of(im), nlevs);
+}
+
+ArrayD blurdnzel_columns(std::size_t rows, std::size_t cols, const ColumnSource& column,
+                         int nlevs) {
+    ArrayD res;
+    int done = 0;
+    if (nlevs >= 1 && rows >= 5 && cols >= 5) {
+        // The first level reads the columns directly; no full-size copy.
+        res = corrdn_fast(rows, cols, column, 2.0);
+        done = 1;
+    } else {
+        res = ArrayD(rows, cols);
+        std::vector<double> buf(rows);
+        for (std::size_t j = 0; j < cols; ++j) {
+            const double* col = column(j, buf.data());
+            std::copy(col, col + rows, res.data() + j * rows);
+        }
+    }
+    for (int i = done; i < nlevs; ++i) {
         if (res.rows() >= 5 && res.cols() >= 5) {
-            res = corrdn_fast(res, 2.0);
+            res = corrdn_fast(res.rows(), res.cols(), columns_of(res), 2.0);
         } else {
             res = corrdnzel(res);
             for (auto& v : res.vec()) v *= 2.0;

@@ -14,6 +14,7 @@
 //    smaller than the kernel in one dimension only is an error.
 //  - Results do not depend on the number of threads.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -51,6 +52,13 @@ ArrayD upconvzel(const ArrayD& im);
 // corrdnzel `nlevs` times, each result multiplied by 2 (a constant v becomes
 // v * 2^nlevs). nlevs <= 0 returns im unchanged.
 ArrayD blurdnzel(const ArrayD& im, int nlevs);
+
+// blurdnzel of an array handed over column by column: column(j, buf) returns a
+// pointer to the `rows` samples of column j, either its own or `buf` (room for
+// `rows` doubles) filled in. It may be called from several threads at once.
+using ColumnSource = std::function<const double*(std::size_t, double*)>;
+ArrayD blurdnzel_columns(std::size_t rows, std::size_t cols, const ColumnSource& column,
+                         int nlevs);
 
 // upconvzel `nlevs` times (a constant v becomes v / 2^nlevs). nlevs <= 0
 // returns im unchanged.

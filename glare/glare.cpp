@@ -34,12 +34,6 @@ inline double raise(double x, double p) {
     if (p == 1.0) return x;
     return std::pow(x, p);
 }
-inline double raise_inverse(double x, double p) {
-    const double e = 1.0 / p;
-    if (e == 0.5) return std::sqrt(x);
-    if (e == 1.0) return x;
-    return std::pow(x, e);
-}
 
 // Linear light of a stored image, element by element: sample^powcam. Samples
 // of at most 8 bits go through a table of the 256 possible values.
@@ -75,18 +69,6 @@ private:
     std::array<double, 256> table_{};
 };
 
-ArrayD linear_plane(const LinearLight& lin, std::size_t rows, std::size_t cols, std::size_t p) {
-    ArrayD out(rows, cols);
-    const std::size_t n = rows * cols, off = p * n;
-    double* o = out.data();
-    parallel_for(
-        n, [&](std::size_t b, std::size_t e) {
-            lin.each(off + b, off + e, [&](std::size_t i, double v) { o[i - off] = v; });
-        },
-        kGrain);
-    return out;
-}
-
 // Largest of a and b, NaN counting as missing (NaN only when both are).
 inline double max_skip_nan(double a, double b) {
     if (std::isnan(a)) return b;
@@ -94,37 +76,106 @@ inline double max_skip_nan(double a, double b) {
     return b > a ? b : a;
 }
 
+// Elements handled per step of the inner loops.
+constexpr std::size_t kStep = 512;
+
+// How display values come from linear light: u^(1/powmon).
+enum class Display { Sqrt, Identity, Pow };
+
 // imt = (im^powcam + k dim)^(1/powmon), then divided by its largest element
 // (an all-zero imt stays all zero). Returns the largest element.
+//
+// For the square root and the identity, which keep order, the largest
+// element is the display value of the largest linear sum, so one pass finds
+// that sum and a second writes the final values. Other exponents store the
+// display values first and divide them in a second pass.
 double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, double powmon,
                ArrayD& imt) {
     const LinearLight lin(im, powcam);
+    const double e = 1.0 / powmon;
+    const Display mode = e == 0.5 ? Display::Sqrt : e == 1.0 ? Display::Identity : Display::Pow;
     imt = ArrayD(dim.rows(), dim.cols(), dim.planes());
     const double* dv = dim.data();
     double* o = imt.data();
     const std::size_t n = imt.numel();
+    std::mutex lock;
+
+    // u = im^powcam + k dim for elements [b, b + len), into u.
+    auto linear_sum = [&](std::size_t b, std::size_t len, double* u) {
+        lin.each(b, b + len, [&](std::size_t i, double v) { u[i - b] = v; });
+        const double* d = dv + b;
+        for (std::size_t i = 0; i < len; ++i) u[i] = u[i] + k * d[i];
+    };
+
     double mx = std::numeric_limits<double>::quiet_NaN();
-    std::mutex mx_lock;
+    if (mode != Display::Pow) {
+        double umax = -std::numeric_limits<double>::infinity();
+        parallel_for(
+            n, [&](std::size_t b, std::size_t end) {
+                double u[kStep];
+                double m = -std::numeric_limits<double>::infinity();
+                for (std::size_t s = b; s < end; s += kStep) {
+                    const std::size_t len = std::min(kStep, end - s);
+                    linear_sum(s, len, u);
+                    for (std::size_t i = 0; i < len; ++i) m = u[i] > m ? u[i] : m;  // NaN skipped
+                }
+                const std::lock_guard<std::mutex> g(lock);
+                umax = std::max(umax, m);
+            },
+            kGrain);
+        // -inf: no element above -inf (all NaN or -inf); NaN is the answer either way
+        // after the division, so report NaN like the pass below would.
+        if (umax == -std::numeric_limits<double>::infinity()) {
+            mx = std::numeric_limits<double>::quiet_NaN();
+        } else {
+            mx = mode == Display::Sqrt ? std::sqrt(umax) : umax;
+        }
+        const bool zero = (mx == 0.0);
+        parallel_for(
+            n, [&](std::size_t b, std::size_t end) {
+                double u[kStep];
+                for (std::size_t s = b; s < end; s += kStep) {
+                    const std::size_t len = std::min(kStep, end - s);
+                    double* out = o + s;
+                    if (zero) {  // a black scene stays black instead of 0/0
+                        std::fill(out, out + len, 0.0);
+                        continue;
+                    }
+                    linear_sum(s, len, u);
+                    if (mode == Display::Sqrt) {
+                        for (std::size_t i = 0; i < len; ++i) out[i] = std::sqrt(u[i]) / mx;
+                    } else {
+                        for (std::size_t i = 0; i < len; ++i) out[i] = u[i] / mx;
+                    }
+                }
+            },
+            kGrain);
+        return mx;
+    }
+
     parallel_for(
-        n, [&](std::size_t b, std::size_t e) {
+        n, [&](std::size_t b, std::size_t end) {
+            double u[kStep];
             double m = std::numeric_limits<double>::quiet_NaN();
-            lin.each(b, e, [&](std::size_t i, double v) {
-                const double t = raise_inverse(v + k * dv[i], powmon);
-                o[i] = t;
-                m = max_skip_nan(m, t);
-            });
-            const std::lock_guard<std::mutex> g(mx_lock);
+            for (std::size_t s = b; s < end; s += kStep) {
+                const std::size_t len = std::min(kStep, end - s);
+                linear_sum(s, len, u);
+                for (std::size_t i = 0; i < len; ++i) {
+                    o[s + i] = std::pow(u[i], e);
+                    m = max_skip_nan(m, o[s + i]);
+                }
+            }
+            const std::lock_guard<std::mutex> g(lock);
             mx = max_skip_nan(mx, m);
         },
         kGrain);
-    // A black scene stays black instead of becoming 0/0.
-    if (mx == 0.0) {
+    if (mx == 0.0) {  // a black scene stays black instead of 0/0
         std::fill(imt.vec().begin(), imt.vec().end(), 0.0);
         return mx;
     }
     parallel_for(
-        n, [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) o[i] = o[i] / mx;
+        n, [&](std::size_t b, std::size_t end) {
+            for (std::size_t i = b; i < end; ++i) o[i] = o[i] / mx;
         },
         kGrain);
     return mx;
@@ -220,7 +271,15 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
     // Linear light of each plane, blurred and halved nsub times.
     ArrayD lum;
     for (std::size_t p = 0; p < np; ++p) {
-        const ArrayD lp = blurdnzel(linear_plane(lin, rows, cols, p), nsub);
+        const std::size_t off = p * rows * cols;
+        const ArrayD lp = blurdnzel_columns(
+            rows, cols,
+            [&](std::size_t j, double* buf) {
+                const std::size_t b = off + j * rows;
+                lin.each(b, b + rows, [&](std::size_t i, double v) { buf[i - b] = v; });
+                return static_cast<const double*>(buf);
+            },
+            nsub);
         if (p == 0) lum = ArrayD(lp.rows(), lp.cols(), np);
         std::copy(lp.vec().begin(), lp.vec().end(), lum.data() + p * lp.numel());
     }

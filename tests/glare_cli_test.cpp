@@ -1,0 +1,188 @@
+// `ocumbra-sim glare` run as a separate process: defaults, options, refused
+// option values and inputs (no output file left behind), and the .npy result.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "glare/glare.hpp"
+#include "toolkit/imageio.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char templ[] = "/tmp/ocu_glare_cli_XXXXXX";
+        path_ = ::mkdtemp(templ);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char ch : s) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return q + "'";
+}
+
+std::string slurp(const std::string& path) {
+    std::string s;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+        std::fclose(f);
+    }
+    return s;
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string err;
+};
+
+ToolRun run_glare(const std::vector<std::string>& args) {
+    TempDir io;
+    std::string cmd = quoted(ocu::program_data_dir() + "ocumbra-sim");
+    cmd.append(" glare");
+    for (const auto& a : args) cmd.append(" ").append(quoted(a));
+    cmd.append(" >/dev/null 2>").append(quoted(io.file("err")));
+    const int rc = std::system(cmd.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.err = slurp(io.file("err"));
+    return r;
+}
+
+// Reads a '<f8' .npy file in C order into a column-major array.
+ocu::ArrayD read_npy_f8(const std::string& path) {
+    const std::string s = slurp(path);
+    EXPECT_GT(s.size(), 10u);
+    if (s.size() <= 10 || s.compare(0, 6, "\x93NUMPY") != 0) return {};
+    const std::size_t hlen = static_cast<unsigned char>(s[8]) | (static_cast<unsigned char>(s[9]) << 8);
+    const std::string header = s.substr(10, hlen);
+    EXPECT_NE(header.find("'<f8'"), std::string::npos) << header;
+    EXPECT_NE(header.find("False"), std::string::npos) << header;  // C order
+    const auto open = header.find('('), close = header.find(')');
+    std::vector<std::size_t> shape;
+    std::string dims = header.substr(open + 1, close - open - 1);
+    for (std::size_t pos = 0; pos < dims.size();) {
+        const auto comma = dims.find(',', pos);
+        const std::string tok = dims.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        if (tok.find_first_of("0123456789") != std::string::npos) shape.push_back(std::stoul(tok));
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    EXPECT_TRUE(shape.size() == 2 || shape.size() == 3);
+    if (shape.size() < 2) return {};
+    const std::size_t rows = shape[0], cols = shape[1], planes = shape.size() == 3 ? shape[2] : 1;
+    ocu::ArrayD a(rows, cols, planes);
+    EXPECT_EQ(s.size(), 10 + hlen + a.numel() * 8);
+    if (s.size() != 10 + hlen + a.numel() * 8) return {};
+    const char* d = s.data() + 10 + hlen;
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t c = 0; c < cols; ++c)
+            for (std::size_t p = 0; p < planes; ++p) {
+                double v;
+                std::memcpy(&v, d + ((r * cols + c) * planes + p) * 8, 8);
+                a(r, c, p) = v;
+            }
+    return a;
+}
+
+TEST(GlareCommandLine, TinyImageWithoutVeilIsTheImageOverItsMaximum) {
+    // 8 x 8 has no pyramid level left, so the veil is 0 whatever the factor.
+    TempDir dir;
+    ocu::ArrayU8 im(8, 8);
+    for (std::size_t i = 0; i < im.numel(); ++i) im[i] = static_cast<std::uint8_t>(3 * i + 10);
+    ocu::imwrite(ocu::AnyImage(im), dir.file("tiny.bmp"));
+    const ToolRun r = run_glare({"--glare", "10", dir.file("tiny.bmp"), dir.file("out.npy")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ocu::ArrayD out = read_npy_f8(dir.file("out.npy"));
+    ASSERT_EQ(out.rows(), 8u);
+    ASSERT_EQ(out.cols(), 8u);
+    const double mx = 3 * 63 + 10;
+    for (std::size_t i = 0; i < im.numel(); ++i) EXPECT_DOUBLE_EQ(out[i], im[i] / mx);
+}
+
+TEST(GlareCommandLine, NpyHoldsTheFreshComputationForTheGivenSettings) {
+    TempDir dir;
+    const std::string input = ocu::program_data_dir() + "NatIm13.jpg";
+    const ocu::AnyImage im = ocu::imread(input);
+
+    const ToolRun r1 = run_glare({input, dir.file("default.npy")});
+    ASSERT_EQ(r1.status, 0) << r1.err;
+    EXPECT_EQ(read_npy_f8(dir.file("default.npy")), ocu::glare_compute(im, {20, 1, 2, 2}).imt);
+
+    const ToolRun r2 = run_glare({"--width", "35", "--glare=6", input, dir.file("w35.npy")});
+    ASSERT_EQ(r2.status, 0) << r2.err;
+    const ocu::ArrayD w35 = read_npy_f8(dir.file("w35.npy"));
+    EXPECT_EQ(w35, ocu::glare_compute(im, {35, 6, 2, 2}).imt);
+    EXPECT_NE(w35, read_npy_f8(dir.file("default.npy")));
+
+    // Other extensions go through the image writer.
+    const ToolRun r3 = run_glare({input, dir.file("out.png")});
+    ASSERT_EQ(r3.status, 0) << r3.err;
+    const ocu::AnyImage png = ocu::imread(dir.file("out.png"));
+    EXPECT_EQ(ocu::image_rows(png), ocu::image_rows(im));
+    EXPECT_EQ(ocu::image_cols(png), ocu::image_cols(im));
+}
+
+TEST(GlareCommandLine, BadOptionValuesAreUsageErrorsAndWriteNothing) {
+    TempDir dir;
+    const std::string input = ocu::program_data_dir() + "NatIm13.jpg";
+    const std::vector<std::vector<std::string>> bad = {
+        {"--glare", "11"},  {"--glare", "-1"},   {"--glare", "2.5"}, {"--glare", "lots"},
+        {"--width", "0"},   {"--width", "-20"},  {"--width", "180"}, {"--width", "nan"},
+        {"--width", "20x"}, {"--blur", "3"},     {"--glare"},
+    };
+    for (auto args : bad) {
+        args.push_back(input);
+        args.push_back(dir.file("out.npy"));
+        const ToolRun r = run_glare(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+        EXPECT_EQ(r.err.rfind("ocumbra-sim: ", 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("out.npy"))) << args[0];
+    }
+    EXPECT_EQ(run_glare({input}).status, 2);
+    EXPECT_EQ(run_glare({input, dir.file("a.npy"), dir.file("b.npy")}).status, 2);
+}
+
+TEST(GlareCommandLine, UnreadableOrUnsuitableInputFailsAndWritesNothing) {
+    TempDir dir;
+    const ToolRun missing = run_glare({dir.file("nothing.jpg"), dir.file("out.npy")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+
+    {
+        FILE* f = std::fopen(dir.file("junk.jpg").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("this is not an image", f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(run_glare({dir.file("junk.jpg"), dir.file("out.npy")}).status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+
+    // 4 rows and 200 columns: a pyramid level too narrow for the filters.
+    ocu::imwrite(ocu::AnyImage(ocu::ArrayU8(4, 200, 1, 100)), dir.file("strip.bmp"));
+    const ToolRun strip = run_glare({dir.file("strip.bmp"), dir.file("out.npy")});
+    EXPECT_EQ(strip.status, 1);
+    EXPECT_NE(strip.err.find("one arg must be larger than the other in both dimensions!"),
+              std::string::npos)
+        << strip.err;
+    EXPECT_FALSE(fs::exists(dir.file("out.npy")));
+}
+
+}  // namespace
