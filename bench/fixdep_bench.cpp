@@ -35,26 +35,26 @@ ocu::ArrayU8 test_image(std::size_t rows, std::size_t cols) {
 }
 
 void BM_ResolutionMap_1920x1080(benchmark::State& state) {
-    const double pixdist = ocu::viewing_distance(kCols, 20.0);
+    const double pixdist = ocu::fixdep::viewing_distance(kCols, 20.0);
     for (auto _ : state) {
-        ocu::ArrayD restot = ocu::resmaptotim(polar_plot(), kCols, kRows, pixdist, 1.0);
+        ocu::ArrayD restot = ocu::fixdep::resmaptotim(polar_plot(), kCols, kRows, pixdist, 1.0);
         benchmark::DoNotOptimize(restot.data());
     }
 }
 
 void BM_Prepare_1920x1080(benchmark::State& state) {
     for (auto _ : state) {
-        ocu::ArrayD restot = ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+        ocu::ArrayD restot = ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
         benchmark::DoNotOptimize(restot.data());
     }
 }
 
 void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
     const ocu::AnyImage im = test_image(kRows, kCols);
-    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
     double x = 300.0;
     for (auto _ : state) {
-        ocu::ArrayD imt = ocu::fixdepimage(x, 500.0, im);
+        ocu::ArrayD imt = ocu::fixdep::fixdepimage(x, 500.0, im);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;  // a different point each click
     }
@@ -64,11 +64,11 @@ void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
 // that keeps its last result as scratch space does.
 void BM_FixationClick_1920x1080_Colour_Reused(benchmark::State& state) {
     const ocu::AnyImage im = test_image(kRows, kCols);
-    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
     ocu::ArrayD imt;
     double x = 300.0;
     for (auto _ : state) {
-        ocu::fixdepimage(x, 500.0, im, imt);
+        ocu::fixdep::fixdepimage(x, 500.0, im, imt);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;
     }
@@ -78,10 +78,10 @@ void BM_FixationClick_1920x1080_Gray(benchmark::State& state) {
     ocu::ArrayU8 rgb = test_image(kRows, kCols);
     const ocu::AnyImage im(ocu::ArrayU8(kRows, kCols, 1, std::vector<std::uint8_t>(
                                             rgb.data(), rgb.data() + kRows * kCols)));
-    ocu::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
     double x = 300.0;
     for (auto _ : state) {
-        ocu::ArrayD imt = ocu::fixdepimage(x, 500.0, im);
+        ocu::ArrayD imt = ocu::fixdep::fixdepimage(x, 500.0, im);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;
     }

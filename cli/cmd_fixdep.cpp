@@ -31,7 +31,7 @@ int fixdep_body(const Args& args) {
         p.has("--width") ? parse_number(p.last("--width", ""), "--width") : kDefaultWidth;
     const double acuity =
         p.has("--acuity") ? parse_number(p.last("--acuity", ""), "--acuity") : kDefaultAcuity;
-    std::vector<Fixation> points;
+    std::vector<fixdep::Fixation> points;
     if (p.has("--at")) {
         for (const auto& text : p.options.at("--at")) {
             const auto [x, y] = parse_point(text, "--at");
@@ -46,14 +46,14 @@ int fixdep_body(const Args& args) {
     ArrayD restot;
     {
         const AnyImage polim = imread(polar_file);
-        restot = prepare_fixdep(polim, sx, sy, width, acuity);
+        restot = fixdep::prepare_fixdep(polim, sx, sy, width, acuity);
     }
-    if (points.empty()) points.push_back(centre_fixation(sx, sy));
+    if (points.empty()) points.push_back(fixdep::centre_fixation(sx, sy));
 
     ArrayD result;
-    for (const Fixation& f : points) {
+    for (const fixdep::Fixation& f : points) {
         result = ArrayD();  // the previous rendering is not needed any more
-        result = fixdepimage(f.x, f.y, im);
+        result = fixdep::fixdepimage(f.x, f.y, im);
     }
     write_output(result, p.positional[1]);
     if (p.has("--resmap")) write_output(restot, p.last("--resmap", ""));

@@ -10,7 +10,7 @@
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 namespace {
 
@@ -172,4 +172,4 @@ ArrayD fixdepimage3(double x1, double y1, const AnyImage& im0) {
     return imt2;
 }
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

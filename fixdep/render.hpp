@@ -22,7 +22,7 @@
 
 #include "toolkit/array.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 // Number of pyramid levels for an image of sx columns and sy rows: the
 // smaller of 6 and round(min(log2 sx, log2 sy) - 0.5), i.e. the largest k with
@@ -55,4 +55,4 @@ ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0);
 // beyond the third stay 0. Needs at least three planes.
 ArrayD fixdepimage3(double x1, double y1, const AnyImage& im0);
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

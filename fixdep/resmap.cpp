@@ -8,7 +8,7 @@
 
 #include "toolkit/parallel.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 namespace {
 
@@ -217,4 +217,4 @@ ArrayD resmaptotim(const AnyImage& im, std::size_t sx, std::size_t sy, double pi
     return out;
 }
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

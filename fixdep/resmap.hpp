@@ -29,7 +29,7 @@
 
 #include "toolkit/array.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 // Smallest polar plot that every lookup fits into (rows and columns).
 inline constexpr std::size_t kPolarMinSize = 376;
@@ -55,4 +55,4 @@ ArrayD minresmap(double minmar, std::size_t sx, std::size_t sy, double pixdist);
 ArrayD resmaptotim(const AnyImage& im, std::size_t sx, std::size_t sy, double pixdist,
                    double minmar);
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

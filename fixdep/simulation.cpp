@@ -7,7 +7,7 @@
 
 #include "toolkit/arrayops.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 namespace {
 
@@ -81,4 +81,4 @@ Fixation centre_fixation(std::size_t sx, std::size_t sy) {
             round_half_away(static_cast<double>(sy) / 2.0)};
 }
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

@@ -22,7 +22,7 @@
 #include "fixdep/resmap.hpp"
 #include "toolkit/array.hpp"
 
-namespace ocu {
+namespace ocu::fixdep {
 
 struct Fixation {
     double x = 0.0;  // column, 1-based
@@ -53,4 +53,4 @@ ArrayD blind_as_minus_one(ArrayD restot);
 // rounded away from zero.
 Fixation centre_fixation(std::size_t sx, std::size_t sy);
 
-}  // namespace ocu
+}  // namespace ocu::fixdep

@@ -1,1 +1,5 @@
 ocumbra_add_test(NAME resmap_test SOURCES resmap_test.cpp LIBS fixdep)
+ocumbra_add_test(NAME fixdep_test SOURCES fixdep_test.cpp LIBS fixdep)
+if(TARGET kalentry)
+  add_dependencies(fixdep_test kalentry)
+endif()

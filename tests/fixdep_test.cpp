@@ -16,6 +16,7 @@
 #include "fixdep/simulation.hpp"
 
 using namespace ocu;
+using namespace ocu::fixdep;
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "fixdep/simulation.hpp"
 
 using namespace ocu;
+using namespace ocu::fixdep;
 
 namespace {
 
