@@ -1,30 +1,10 @@
 #pragma once
 // The value rules the parameter dialogs and the simulation commands share:
-// reading a typed text as a number, writing a number into a field, the glare
-// slider's bands, and the check a command makes on the values a dialog
-// returned before it starts computing.
-#include <string>
-#include <string_view>
+// the glare slider's bands, and the checks a command makes on the values a
+// dialog returned before it starts computing. (Typed text is read with
+// gui::str2double and numbers are written with gui::num2str.)
 
 namespace ocu::dlg {
-
-// A typed text as a double. What reads as a number, after leading and trailing
-// blanks (space, tab, line breaks) are dropped:
-//   [sign] digits [. [digits]] [exponent]   e.g. 2, -3., +0.5, 1e-1, 2.5E+3
-//   [sign] . digits [exponent]              e.g. .5, -.25e2
-//   [sign] Inf | Infinity | NaN             (letters in any case)
-// where sign is '+' or '-' and exponent is 'e' or 'E', an optional sign and at
-// least one digit. A magnitude beyond the double range reads as +-Inf, one
-// below it as +-0. Everything else -- an empty text, a comma ("0,5"), letters,
-// two numbers, hexadecimal -- gives NaN. The current locale plays no part.
-double text_to_double(std::string_view text);
-
-// The text a field shows for a value. A whole number below 1e15 in magnitude
-// is written without a decimal point ("20", "-3", "0"); other finite values in
-// the shortest form that reads back as the same double ("0.5", "0.1",
-// "1e-05"); NaN as "NaN", infinities as "Inf" and "-Inf". text_to_double reads
-// every one of these back to the same value.
-std::string number_text(double v);
 
 // The glare slider covers positions 0..1; a position v stands for the glare
 // factor max(0, round(11 v - 0.501)) with halves rounded away from zero

@@ -1,0 +1,66 @@
+#include "dialogs/dialogs_common.hpp"
+
+#include "dialogs/dialogs.hpp"
+#include "toolkit/error.hpp"
+
+namespace ocu::dlg {
+
+namespace detail {
+
+void edit_background(const gui::Handle& field) {
+#ifdef _WIN32
+    gui::set_background(field, gui::Rgb{1, 1, 1});
+#else
+    gui::set_background(field, gui::default_uicontrol_background());
+#endif
+}
+
+void closed_without_ok(const std::string& window) {
+    throw Error("The dialog " + window +
+                " was closed without OK; the parameters and the image were left unchanged.");
+}
+
+void too_few_values(const std::string& window, const std::string& needed, std::size_t given) {
+    throw Error("Index exceeds the number of arguments: " + window + " needs " + needed +
+                ", but was given " + std::to_string(given) + ".");
+}
+
+gui::WindowDescription description(const std::string& name, const gui::Args& varargin) {
+    gui::WindowDescription d;
+    d.gui_Name = name;
+    d.gui_Singleton = true;
+    d.gui_OpeningFcn = name + "_OpeningFcn";
+    d.gui_OutputFcn = name + "_OutputFcn";
+    d.gui_LayoutFcn = nullptr;
+    if (!varargin.empty() && gui::is_text(varargin[0])) d.gui_Callback = gui::text(varargin[0]);
+    return d;
+}
+
+}  // namespace detail
+
+void register_dialogs() {
+    using F = gui::Results (*)(const gui::Args&, int);
+    gui::register_window_function("fixindepparms", static_cast<F>(&fixindepparms));
+    gui::register_window_function("fixdepparms", static_cast<F>(&fixdepparms));
+    gui::register_window_function("glareparms2", static_cast<F>(&glareparms2));
+}
+
+FixindepValues fixindepparms(double width, double mar, double contrastf) {
+    register_dialogs();
+    const gui::Results r = fixindepparms(gui::Args{width, mar, contrastf}, 3);
+    return FixindepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::number(r.at(2))};
+}
+
+FixdepValues fixdepparms(double width, double mar) {
+    register_dialogs();
+    const gui::Results r = fixdepparms(gui::Args{width, mar}, 3);
+    return FixdepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::image(r.at(2))};
+}
+
+GlareValues glareparms2(double width, double glarefact) {
+    register_dialogs();
+    const gui::Results r = glareparms2(gui::Args{width, glarefact}, 2);
+    return GlareValues{gui::number(r.at(0)), gui::number(r.at(1))};
+}
+
+}  // namespace ocu::dlg
