@@ -498,9 +498,7 @@ void uiwait(const Handle& h) {
     if (!fig) throw Error("H must be the handle to a figure or figure descendent.");
     FigureData* fd = data_of(fig);
     // The window waits visible and takes input.
-    fig->show();
-    fig->raise();
-    fig->activateWindow();
+    set_visible(Handle(fig), true);
     QEventLoop loop;
     QPointer<QWidget> guard(fig);
     fd->waits.push_back(&loop);
@@ -680,7 +678,7 @@ void set_visible(const Handle& h, bool on) {
     if (!w) throw Error("The object has no Visible property.");
     if (on) {
         w->show();
-        if (w->isWindow()) {
+        if (w->isWindow() && QGuiApplication::platformName() != QLatin1String("offscreen")) {
             w->raise();
             w->activateWindow();
         }

@@ -1,0 +1,577 @@
+// The window framework driven through a small test window "fwtest" whose
+// layout is written by the test.
+#include <cmath>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/window_testing.hpp"
+#include "toolkit/gui/framework.hpp"
+#include "toolkit/gui/imshow.hpp"
+#include "toolkit/gui/platform.hpp"
+
+namespace ocu::gui {
+namespace {
+
+using test::FakePlatform;
+
+constexpr const char* kLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
+<ui version="4.0">
+ <class>figure1</class>
+ <widget class="QWidget" name="figure1">
+  <property name="geometry"><rect><x>10</x><y>10</y><width>320</width><height>240</height></rect></property>
+  <property name="windowTitle"><string>Test window</string></property>
+  <layout class="QVBoxLayout" name="qt_layout">
+   <item><widget class="QLineEdit" name="edit_value"/></item>
+   <item><widget class="QPushButton" name="okbutton"><property name="text"><string>OK</string></property></widget></item>
+   <item><widget class="QPushButton" name="failbutton"><property name="text"><string>Fail</string></property></widget></item>
+   <item><widget class="QSlider" name="slider1"><property name="orientation"><enum>Qt::Horizontal</enum></property><property name="maximum"><number>1000</number></property></widget></item>
+   <item><widget class="QLabel" name="1bad"/></item>
+   <item><widget class="QLabel" name="bad tag"/></item>
+   <item><widget class="QLabel" name="twin"/></item>
+   <item><widget class="QLabel" name="twin"/></item>
+   <item><widget class="ImageArea" name="axes1"/></item>
+  </layout>
+ </widget>
+ <customwidgets><customwidget><class>ImageArea</class><extends>QWidget</extends><header>toolkit/gui/imshow.hpp</header></customwidget></customwidgets>
+</ui>
+)";
+
+struct FwState : StateBase {
+    double value = 0;
+    double opened = 0;
+};
+
+// What the test window's operations saw.
+struct Seen {
+    int openings = 0;
+    int creates = 0;
+    std::size_t varargin = 0;
+    std::string handle_visibility;
+    bool visible_in_opening = true;
+    bool throw_in_opening = false;
+    bool modal = false;
+    bool singleton = true;
+};
+Seen seen;
+
+OCU_HEAD(fwtest_OpeningFcn) void fwtest_OpeningFcn(Handle hObject, const Value&, FwState handles, const Args& varargin) {
+    ++seen.openings;
+    seen.varargin = varargin.size();
+    seen.handle_visibility = get_handle_visibility(hObject);
+    seen.visible_in_opening = is_visible(hObject);
+    handles.opened += 1;
+    guidata(hObject, handles);
+    if (seen.throw_in_opening) throw Error("opening failed");
+    if (seen.modal) uiwait(hObject);
+}
+
+OCU_HEAD(fwtest_OutputFcn) Results fwtest_OutputFcn(Handle hObject, const Value&, const std::optional<FwState>& handles) {
+    if (!handles) return {Value(std::string("no record"))};
+    Results r{Value(hObject), Value(handles->value), Value(handles->opened)};
+    if (seen.modal) delete_object(hObject);
+    return r;
+}
+
+OCU_HEAD(edit_value_CreateFcn) void edit_value_CreateFcn(Handle hObject, const Value&, FwState) {
+    ++seen.creates;
+    set_background(hObject, Rgb{1, 1, 1});
+}
+
+OCU_HEAD(edit_value_Callback) void edit_value_Callback(Handle hObject, const Value&, FwState handles) {
+    handles.value = str2double(get_string(hObject));
+    guidata(hObject, handles);
+}
+
+OCU_HEAD(okbutton_Callback) void okbutton_Callback(Handle, const Value&, FwState handles) { uiresume(handles["figure1"]); }
+
+OCU_HEAD(failbutton_Callback) void failbutton_Callback(Handle hObject, const Value&, FwState handles) {
+    handles.value = -1;  // never stored
+    (void)hObject;
+    throw Error("boom");
+}
+
+OCU_HEAD(slider1_Callback) void slider1_Callback(Handle hObject, const Value&, FwState handles) {
+    handles.value = get_value(hObject);
+    guidata(hObject, handles);
+}
+
+Results fwtest(const Args& varargin, int nargout);
+
+const LocalOps<FwState>& fwtest_ops() {
+    static const LocalOps<FwState> ops = [] {
+        register_window_function("fwtest", fwtest);
+        LocalOps<FwState> o("fwtest");
+        OCU_GUI_OPENING(o, fwtest_OpeningFcn);
+        OCU_GUI_OUTPUT(o, fwtest_OutputFcn);
+        OCU_GUI_CALLBACK(o, edit_value_CreateFcn);
+        OCU_GUI_CALLBACK(o, edit_value_Callback);
+        OCU_GUI_CALLBACK(o, okbutton_Callback);
+        OCU_GUI_CALLBACK(o, failbutton_Callback);
+        OCU_GUI_CALLBACK(o, slider1_Callback);
+        return o;
+    }();
+    return ops;
+}
+
+Results fwtest(const Args& varargin, int nargout) {
+    WindowDescription d;
+    d.gui_Name = "fwtest";
+    d.gui_Singleton = seen.singleton;
+    d.gui_OpeningFcn = "fwtest_OpeningFcn";
+    d.gui_OutputFcn = "fwtest_OutputFcn";
+    if (!varargin.empty() && is_text(varargin[0])) d.gui_Callback = text(varargin[0]);
+    return gui_mainfcn(d, fwtest_ops(), varargin, nargout);
+}
+
+class Framework : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ensure_app();
+        ASSERT_TRUE(dir_.isValid());
+        old_dir_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+        std::ofstream(dir_.filePath("fwtest.fig").toStdString()) << kLayout;
+        auto fake = std::make_unique<FakePlatform>();
+        fake_ = fake.get();
+        set_platform(std::move(fake));
+        seen = Seen{};
+    }
+    void TearDown() override {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (detail_is_ours(w)) delete_object(Handle(w));
+        }
+        test::settle();
+        root_appdata().clear();
+        set_platform(nullptr);
+        QDir::setCurrent(old_dir_);
+    }
+    static bool detail_is_ours(QWidget* w) { return figure_of(Handle(w)) == w; }
+
+    QWidget* open(Args args = {}) {
+        Results r = fwtest(args, 1);
+        EXPECT_EQ(r.size(), 1u);
+        return qobject_cast<QWidget*>(handle(r.at(0)).data());
+    }
+
+    QTemporaryDir dir_;
+    QString old_dir_;
+    FakePlatform* fake_ = nullptr;
+};
+
+TEST(FrameworkKey, ScreenWideKeyIsReversedCleanedNameCutTo31) {
+    EXPECT_EQ(openfig_key("fixindepparms.fig"), "OpenFig_gifsmrappednixif_SINGLE");
+    // "/tmp/a_b/x.fig" cleans to "tmpa_bxfig", reversed "gifxb_apmt": 28 characters, not cut.
+    EXPECT_EQ(openfig_key("/tmp/a_b/x.fig"), "OpenFig_gifxb_apmt_SINGLETON");
+    EXPECT_EQ(openfig_key("a.fig"), "OpenFig_gifa_SINGLETON");
+}
+
+TEST(FrameworkText, NumbersToTextAndBack) {
+    EXPECT_EQ(num2str(20), "20");
+    EXPECT_EQ(num2str(-3), "-3");
+    EXPECT_EQ(num2str(0.25), "0.25");
+    EXPECT_EQ(num2str(3.14159265), "3.1416");
+    EXPECT_EQ(num2str(1234.5678), "1234.5678");
+    EXPECT_EQ(str2double("30"), 30.0);
+    EXPECT_EQ(str2double(" 0.5 "), 0.5);
+    EXPECT_EQ(str2double("1e3"), 1000.0);
+    EXPECT_EQ(str2double("-2.5"), -2.5);
+    EXPECT_TRUE(std::isnan(str2double("abc")));
+    EXPECT_TRUE(std::isnan(str2double("")));
+    EXPECT_TRUE(std::isnan(str2double("12abc")));
+    EXPECT_TRUE(std::isnan(str2double("0x10")));
+    EXPECT_TRUE(std::isnan(str2double("1 2")));
+}
+
+TEST_F(Framework, GuidataRefusesWhatIsNotAWindowOrInside) {
+    const std::string msg = "H must be the handle to a figure or figure descendent.";
+    try {
+        guidata(Handle{});
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), msg);
+    }
+    QObject loose;
+    try {
+        guidata(Handle(&loose), Record{std::any(1)});
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), msg);
+    }
+    QWidget* fig = open();
+    delete_object(Handle(fig));
+    try {
+        guidata(Handle(fig));
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), msg);
+    }
+}
+
+TEST_F(Framework, OpenModeBuildsRecordFromTagsAndShowsWindow) {
+    QWidget* fig = open();
+    ASSERT_NE(fig, nullptr);
+    EXPECT_TRUE(fig->isVisible());
+    EXPECT_FALSE(seen.visible_in_opening);  // hidden during the opening step
+    EXPECT_EQ(seen.openings, 1);
+    EXPECT_EQ(seen.creates, 1);
+    EXPECT_FALSE(isappdata(Handle(fig), "InGUIInitialization"));
+    EXPECT_TRUE(isappdata(Handle(fig), "GUIOnScreen"));
+    auto s = guidata<FwState>(Handle(fig));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->opened, 1);
+    EXPECT_EQ(s->controls("figure1").data(), fig);
+    EXPECT_TRUE(s->controls.has("edit_value"));
+    EXPECT_TRUE(s->controls.has("axes1"));
+    EXPECT_FALSE(s->controls.has("1bad"));
+    EXPECT_FALSE(s->controls.has("bad tag"));
+    EXPECT_FALSE(s->controls.has("qt_layout"));
+    ASSERT_EQ(s->controls.all("twin").size(), 2u);
+    EXPECT_NE(s->controls.all("twin")[0].data(), s->controls.all("twin")[1].data());
+    EXPECT_THROW((*s)["nosuchtag"], Error);
+    // The record can be read from any control of the window.
+    auto from_control = guidata<FwState>(s->controls("okbutton"));
+    ASSERT_TRUE(from_control);
+    EXPECT_EQ(from_control->opened, 1);
+    // The CreateFcn ran on the control.
+    EXPECT_EQ(get_background(s->controls("edit_value")), (Rgb{1, 1, 1}));
+}
+
+TEST_F(Framework, SingletonIsReusedAndOpeningRunsAgainOnStoredRecord) {
+    QWidget* a = open();
+    QWidget* b = open();
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(seen.openings, 2);
+    EXPECT_TRUE(seen.visible_in_opening);  // re-used: already visible
+    EXPECT_EQ(guidata<FwState>(Handle(a))->opened, 2);  // not rebuilt
+    int figures = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) figures += detail_is_ours(w) && w->isVisible();
+    EXPECT_EQ(figures, 1);
+    EXPECT_EQ(seen.creates, 1);
+}
+
+TEST_F(Framework, NonSingletonOpensANewWindowEachTime) {
+    seen.singleton = false;
+    QWidget* a = open();
+    QWidget* b = open();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(guidata<FwState>(Handle(b))->opened, 1);
+}
+
+TEST_F(Framework, ThreeArgumentsWithCallbackNameAreAnOpenRequest) {
+    QWidget* fig = open();
+    Handle edit = guidata<FwState>(Handle(fig))->controls("edit_value");
+    set_string(edit, "7");
+    fwtest({Value(std::string("edit_value_Callback")), Value(edit), Value(Empty{})}, 0);
+    EXPECT_EQ(seen.openings, 2);
+    EXPECT_EQ(seen.varargin, 3u);
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 0);  // the callback did not run
+    // Four arguments: callback mode.
+    fwtest({Value(std::string("edit_value_Callback")), Value(edit), Value(Empty{}), Value(guidata(edit))}, 0);
+    EXPECT_EQ(seen.openings, 2);
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 7);
+}
+
+TEST_F(Framework, VisibilityAndPropertyPairs) {
+    seen.singleton = false;
+    EXPECT_FALSE(open({Value(std::string("Visible")), Value(std::string("off"))})->isVisible());
+    EXPECT_FALSE(open({Value(std::string("vis")), Value(std::string("OF"))})->isVisible());
+    // A one-letter value is too short to count; "o" is also not a property value.
+    EXPECT_TRUE(open({Value(std::string("visible")), Value(std::string("o"))})->isVisible());
+    QWidget* named = open({Value(std::string("Name")), Value(std::string("First")), Value(std::string("Bogus")),
+                           Value(1.0), Value(std::string("Name")), Value(std::string("Second"))});
+    EXPECT_EQ(named->windowTitle().toStdString(), "First");  // the walk stopped at Bogus
+    QWidget* hv = open({Value(std::string("HandleVisibility")), Value(std::string("callback"))});
+    EXPECT_EQ(seen.handle_visibility, "off");
+    EXPECT_EQ(get_handle_visibility(Handle(hv)), "callback");
+}
+
+TEST_F(Framework, CallbackWithTooManyInputsOrOutputsGivesRunTimeMessage) {
+    QWidget* fig = open();
+    Handle edit = guidata<FwState>(Handle(fig))->controls("edit_value");
+    const int line = test::line_of(__FILE__, "void edit_value_Callback(");
+    ASSERT_GT(line, 0);
+    const std::string name = "fwtest/edit_value_Callback";
+    try {
+        fwtest({Value(std::string("edit_value_Callback")), Value(edit), Value(Empty{}), Value(guidata(edit)),
+                Value(1.0)},
+               0);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Run-time Error: File: " + name + " Line: " + std::to_string(line) +
+                                             " Column: 1 The function \"" + name +
+                                             "\" was called with more than the declared number of inputs (3).");
+    }
+    try {
+        fwtest({Value(std::string("edit_value_Callback")), Value(edit), Value(Empty{}), Value(guidata(edit))}, 1);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Run-time Error: File: " + name + " Line: " + std::to_string(line) +
+                                             " Column: 1 The function \"" + name +
+                                             "\" was called with more than the declared number of outputs (0).");
+    }
+    EXPECT_THROW(fwtest({Value(std::string("no_such_Callback")), Value(edit), Value(Empty{}), Value(guidata(edit))}, 0),
+                 Error);
+}
+
+TEST_F(Framework, ControlEventsRunCallbacksByTag) {
+    QWidget* fig = open();
+    auto s = *guidata<FwState>(Handle(fig));
+    auto* edit = qobject_cast<QLineEdit*>(s["edit_value"].data());
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    QTest::keyClicks(edit, "2.5");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 2.5);
+    EXPECT_EQ(get_callback(s["edit_value"], "Callback"), "fwtest('edit_value_Callback',gcbo,[],guidata(gcbo))");
+    // Slider positions map to 0..1.
+    auto* slider = qobject_cast<QSlider*>(s["slider1"].data());
+    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);  // +10 of 1000 steps
+    EXPECT_NEAR(guidata<FwState>(Handle(fig))->value, 0.01, 1e-12);
+    set_value(s["slider1"], 0.0911);
+    EXPECT_EQ(get_value(s["slider1"]), 0.0911);
+}
+
+TEST_F(Framework, ErrorInCallbackIsReportedAndStateKept) {
+    QWidget* fig = open();
+    auto s = *guidata<FwState>(Handle(fig));
+    QTest::mouseClick(qobject_cast<QPushButton*>(s["failbutton"].data()), Qt::LeftButton);
+    ASSERT_EQ(fake_->errors.size(), 1u);
+    EXPECT_EQ(fake_->errors[0], "boom");
+    EXPECT_TRUE(is_valid(Handle(fig)));
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 0);
+}
+
+TEST_F(Framework, FailedOpeningLeavesHiddenWindowThatNextOpeningReplaces) {
+    seen.throw_in_opening = true;
+    EXPECT_THROW(open(), Error);
+    QWidget* broken = gcf();
+    ASSERT_NE(broken, nullptr);
+    EXPECT_FALSE(broken->isVisible());
+    EXPECT_TRUE(isappdata(Handle(broken), "InGUIInitialization"));
+    Handle old(broken);
+    seen.throw_in_opening = false;
+    QWidget* fresh = open();
+    EXPECT_FALSE(is_valid(old));
+    EXPECT_TRUE(fresh->isVisible());
+    EXPECT_EQ(guidata<FwState>(Handle(fresh))->opened, 1);
+}
+
+TEST_F(Framework, ModalWaitShowsWindowRunsItsCallbacksAndResumes) {
+    seen.modal = true;
+    bool visible_while_waiting = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* fig = gcf();
+        visible_while_waiting = fig && fig->isVisible();
+        auto s = *guidata<FwState>(Handle(fig));
+        auto* edit = qobject_cast<QLineEdit*>(s["edit_value"].data());
+        edit->setText("0.25");
+        edit->setModified(true);
+        emit edit->editingFinished();
+        QTest::mouseClick(qobject_cast<QPushButton*>(s["okbutton"].data()), Qt::LeftButton);
+    });
+    Results r = fwtest({Value(30.0), Value(0.5)}, 3);
+    EXPECT_TRUE(visible_while_waiting);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(number(r[1]), 0.25);
+    EXPECT_EQ(seen.varargin, 2u);
+    EXPECT_FALSE(is_valid(handle(r[0])));  // the output step deleted it
+}
+
+TEST_F(Framework, ClosingTheWaitingWindowEndsTheWaitWithoutRecord) {
+    seen.modal = true;
+    QTimer::singleShot(0, [] { gcf()->close(); });
+    Results r = fwtest({}, 1);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(text(r[0]), "no record");
+}
+
+TEST_F(Framework, OpenfigRefusesOtherExtensionsAndMissingFiles) {
+    try {
+        openfig("fwtest.txt");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "Argument must be a .fig file");
+    }
+    EXPECT_THROW(openfig("nosuchlayout"), Error);
+    std::ofstream(dir_.filePath("broken.fig").toStdString()) << "<ui version=\"4.0\"><widget class=";
+    EXPECT_THROW(openfig("broken.fig"), Error);
+    // ".FIG" in capitals is accepted.
+    std::ofstream(dir_.filePath("upper.FIG").toStdString()) << kLayout;
+    QWidget* w = openfig("upper.FIG", Policy::New, Visibility::Invisible);
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(Framework, InvalidCallbackTextIsReported) {
+    QWidget* fig = open();
+    EXPECT_FALSE(run_callback("fwtest(okbutton_Callback)", Handle(fig)));
+    EXPECT_FALSE(run_callback("nowindow('x_Callback',gcbo,[],guidata(gcbo))", Handle(fig)));
+    ASSERT_EQ(fake_->errors.size(), 2u);
+    EXPECT_EQ(fake_->errors[1], "Undefined function \"nowindow\".");
+}
+
+TEST_F(Framework, MoveguiShrinksAndPlacesLargeWindowAtScreenCorner) {
+    QWidget* fig = open();
+    const QRect avail = fig->screen()->availableGeometry();
+    fig->setGeometry(avail.left() + 100, avail.top() + 50, avail.width() + 900, avail.height() + 700);
+    movegui(Handle(fig));
+    EXPECT_EQ(fig->frameGeometry().size(), avail.size());
+    EXPECT_EQ(fig->frameGeometry().topLeft(), avail.topLeft());
+}
+
+TEST_F(Framework, MoveguiPullsWindowsBackOntoTheScreen) {
+    QWidget* fig = open();
+    fig->setMinimumSize(0, 0);
+    const QRect avail = fig->screen()->availableGeometry();
+    fig->setGeometry(avail.left() - 50, avail.top() - 30, 200, 100);
+    const QSize outer = fig->frameGeometry().size();
+    movegui(Handle(fig));
+    EXPECT_EQ(fig->frameGeometry(), QRect(avail.topLeft(), outer));
+    // Beyond the bottom right corner: the frame's far edges land on the screen's.
+    fig->setGeometry(avail.right() - 99, avail.bottom() - 49, 200, 100);
+    movegui(Handle(fig));
+    EXPECT_EQ(fig->frameGeometry().size(), outer);
+    EXPECT_EQ(fig->frameGeometry().right(), avail.right());
+    EXPECT_EQ(fig->frameGeometry().bottom(), avail.bottom());
+    // A window already on screen stays where it is.
+    fig->setGeometry(avail.left() + 40, avail.top() + 20, 200, 100);
+    const QRect before = fig->frameGeometry();
+    movegui(Handle(fig));
+    EXPECT_EQ(fig->frameGeometry(), before);
+    EXPECT_THROW(movegui(Handle(fig), "center"), Error);
+}
+
+TEST_F(Framework, UiwaitAndDeleteOnInvalidHandles) {
+    EXPECT_THROW(uiwait(Handle{}), Error);
+    uiresume(Handle{});  // nothing to resume: no effect
+    delete_object(Handle{});
+    QWidget* fig = open();
+    delete_object(Handle(fig));
+    EXPECT_FALSE(is_valid(Handle(fig)));
+    test::settle();
+    EXPECT_TRUE(Handle(fig).isNull());
+}
+
+
+// ---------------------------------------------------------------------------
+// Image display
+
+QRgb px(const QImage& im, int x, int y) { return im.pixel(x, y) & 0xFFFFFF; }
+QRgb grayrgb(int g) { return qRgb(g, g, g) & 0xFFFFFF; }
+
+TEST(Imshow, GrayMappingsOfEachSampleType) {
+    test::ensure_app();
+    // -0.5 black, 0 black, 0.5 level floor(128) = 128, 1 white, 7 white.
+    ArrayD d(1, 5, 1, std::vector<double>{-0.5, 0, 0.5, 1, 7});
+    QImage q = to_qimage(AnyImage(d), 256);
+    EXPECT_EQ(px(q, 0, 0), grayrgb(0));
+    EXPECT_EQ(px(q, 1, 0), grayrgb(0));
+    EXPECT_EQ(px(q, 2, 0), grayrgb(128));
+    EXPECT_EQ(px(q, 3, 0), grayrgb(255));
+    EXPECT_EQ(px(q, 4, 0), grayrgb(255));
+    // 64 levels: 0.5 -> level 32 -> 255 * 32 / 63 = 129.52 -> 130.
+    EXPECT_EQ(px(to_qimage(AnyImage(d), 64), 2, 0), grayrgb(130));
+
+    ArrayU8 u(1, 3, 1, std::vector<std::uint8_t>{0, 127, 255});
+    q = to_qimage(AnyImage(u), 256);
+    EXPECT_EQ(px(q, 1, 0), grayrgb(127));
+    EXPECT_EQ(px(q, 2, 0), grayrgb(255));
+
+    // 32768: floor(32768 / 65535 * 256) = 128.
+    ArrayU16 w(1, 3, 1, std::vector<std::uint16_t>{0, 32768, 65535});
+    q = to_qimage(AnyImage(w), 256);
+    EXPECT_EQ(px(q, 1, 0), grayrgb(128));
+    EXPECT_EQ(px(q, 2, 0), grayrgb(255));
+
+    ArrayL l(1, 2, 1, std::vector<Logical>{Logical::False, Logical::True});
+    q = to_qimage(AnyImage(l), 256);
+    EXPECT_EQ(px(q, 0, 0), grayrgb(0));
+    EXPECT_EQ(px(q, 1, 0), grayrgb(255));
+
+    ArrayD nanimg(1, 1, 1, std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(px(to_qimage(AnyImage(nanimg), 256), 0, 0), grayrgb(0));
+}
+
+TEST(Imshow, ColourMappingsAndRowColumnOrder) {
+    test::ensure_app();
+    // Row 2, column 3 holds (10, 20, 30): element (r, c, p) at p*6 + c*2 + r.
+    std::vector<std::uint8_t> uv(18, 0);
+    uv[0 * 6 + 2 * 2 + 1] = 10;
+    uv[1 * 6 + 2 * 2 + 1] = 20;
+    uv[2 * 6 + 2 * 2 + 1] = 30;
+    ArrayU8 u(2, 3, 3, uv);
+    QImage q = to_qimage(AnyImage(u), 256);
+    ASSERT_EQ(q.width(), 3);
+    ASSERT_EQ(q.height(), 2);
+    EXPECT_EQ(px(q, 2, 1), qRgb(10, 20, 30) & 0xFFFFFF);
+    EXPECT_EQ(px(q, 0, 0), 0u);
+
+    // 0.5: 127.5 rounds to 128; 1.5 clipped to 255; -1 clipped to 0.
+    ArrayD d(1, 1, 3, std::vector<double>{0.5, 1.5, -1});
+    EXPECT_EQ(px(to_qimage(AnyImage(d), 256), 0, 0), qRgb(128, 255, 0) & 0xFFFFFF);
+
+    // 128 / 257 = 0.498 -> 0.
+    ArrayU16 w(1, 1, 3, std::vector<std::uint16_t>{65535, 257 * 100, 128});
+    EXPECT_EQ(px(to_qimage(AnyImage(w), 256), 0, 0), qRgb(255, 100, 0) & 0xFFFFFF);
+
+    EXPECT_THROW(to_qimage(AnyImage(ArrayU8(2, 2, 2)), 256), Error);
+    EXPECT_TRUE(to_qimage(AnyImage(ArrayU8()), 256).isNull());
+}
+
+TEST(Imshow, DataCoordinatesArePixelCoordinatesWithSquarePixels) {
+    test::ensure_app();
+    ImageArea area;
+    area.resize(300, 100);
+    area.set_image(AnyImage(ArrayU8(10, 20)));  // 10 rows, 20 columns
+    // Scale min(300/20, 100/10) = 10; the image is 200 wide, centred: left 50.
+    EXPECT_EQ(area.image_rect(), QRectF(50, 0, 200, 100));
+    // Centre of pixel (row 3, column 5) at x = 5, y = 3.
+    const QPointF centre(50 + 4.5 * 10, 2.5 * 10);
+    EXPECT_EQ(area.data_to_widget(QPointF(5, 3)), centre);
+    const QPointF d = area.widget_to_data(centre);
+    EXPECT_DOUBLE_EQ(d.x(), 5);
+    EXPECT_DOUBLE_EQ(d.y(), 3);
+    // Corners of the image: 0.5 and columns/rows + 0.5; outside goes beyond.
+    EXPECT_DOUBLE_EQ(area.widget_to_data(QPointF(50, 0)).x(), 0.5);
+    EXPECT_DOUBLE_EQ(area.widget_to_data(QPointF(250, 100)).y(), 10.5);
+    EXPECT_DOUBLE_EQ(area.widget_to_data(QPointF(0, 0)).x(), -4.5);
+}
+
+TEST_F(Framework, ImshowReplacesImageInSameAreaAndKeepsWindowSize) {
+    QWidget* fig = open();
+    const QSize size = fig->size();
+    ImageArea* area = image_area(guidata<FwState>(Handle(fig))->controls("axes1"));
+    ASSERT_NE(area, nullptr);
+    axes(Handle(area));
+    EXPECT_EQ(gca(), area);
+    ArrayU8 a(4, 6, 3, 200);
+    EXPECT_EQ(imshow(AnyImage(a)), area);
+    EXPECT_EQ(area->image_rows(), 4u);
+    ArrayD b(8, 2, 1, 0.0);
+    imshow(AnyImage(b));
+    EXPECT_EQ(area->image_rows(), 8u);
+    EXPECT_EQ(area->image_cols(), 2u);
+    EXPECT_EQ(px(area->picture(), 0, 0), grayrgb(0));
+    EXPECT_EQ(fig->size(), size);
+}
+
+TEST_F(Framework, ImshowWithoutWindowCreatesOne) {
+    ASSERT_EQ(gcf(), nullptr);
+    ImageArea* a = imshow(AnyImage(ArrayU8(5, 5)));
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(a->window()->isVisible());
+    EXPECT_EQ(gcf(), a->window());
+}
+
+}  // namespace
+}  // namespace ocu::gui
