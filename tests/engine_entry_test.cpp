@@ -227,6 +227,9 @@ TEST(ArgumentChecks, DoubleInputsClassThenComplexityInOrder) {
     EXPECT_EQ(err({S(1), S(1), D({4, 4}, 1.0, true)}), "Input 2 may not be complex.");
     EXPECT_EQ(err({S(10), S(1), S(1), Z(1)}), "Input 3 may not be complex.");
     EXPECT_EQ(err({S(3), S(1), U8({1, 1})}), "Input 2 must be double.");
+    // An input that is both of the wrong class and complex fails the class test.
+    EXPECT_EQ(err({S(5), U8({1, 1}, 1, true)}), "Input 1 must be double.");
+    EXPECT_EQ(err({S(10), S(1), S(1), U8({1, 1}, 1, true)}), "Input 3 must be double.");
 }
 
 TEST(ArgumentChecks, ImageInputsMustBeUint8) {
@@ -461,19 +464,29 @@ TEST(OpenCases, MoreLevelsThanTheMasksWereBuiltFor) {
 }
 
 TEST(OpenCases, FixationWithoutAValueOrBeyondTheIntegers) {
-    // A map of all 1 covering twice the image: encode returns level 1 unchanged.
+    // 8 x 16 image of 200, coarsest level (2 x 4) replaced by 0. The 16 x 32 map
+    // is 1 left of its centre column and 0 from it on, so a rendering keeps the
+    // source exactly left of the fixation column and is 0 from it on at level 1
+    // (expansions of 0 only).
     create(kFixPyr, 16, 8, 3);
-    const HostValue image = pattern(8, 16);
-    call({S(1), S(kFixPyr), D({16, 32}, 1.0)});
-    call({S(4), S(kFixPyr), image});
+    HostValue map = D({16, 32}, 0.0);
+    for (std::size_t i = 0; i < 16 * 16; ++i) map.mutable_doubles()[i] = 1.0;
+    call({S(1), S(kFixPyr), map});
+    call({S(4), S(kFixPyr), U8({8, 16}, 200)});
     call({S(5), S(kFixPyr)});
+    call({S(8), S(kFixPyr), S(3), U8({2, 4}, 0)});
     EXPECT_EQ(err({S(10), S(kFixPyr), S(kNaN), S(4)}), "Invalid fixation point");
     EXPECT_EQ(err({S(10), S(kFixPyr), S(4), S(kNaN)}), "Invalid fixation point");
     EXPECT_EQ(err({S(10), S(kFixPyr), S(4), D({0, 0})}), "Invalid fixation point");
-    for (double x : {kInf, -kInf, 1e12, -1e12}) {
-        call({S(9), S(kFixPyr), S(1), U8({8, 16})});  // clear the rendered level
+    // Far right is the last column (15): columns 0..14 keep the source. Far
+    // left is column 0: nothing keeps the source.
+    for (double x : {kInf, 1e12, 2147483648.0, -kInf, -1e12, -2147483649.0}) {
+        call({S(9), S(kFixPyr), S(1), U8({8, 16}, 77)});  // clear the rendered level
         EXPECT_EQ(err({S(10), S(kFixPyr), S(x), S(-x)}), "") << x;
-        EXPECT_EQ(call({S(11), S(kFixPyr)}, 1).at(0).to_array_u8(), image.to_array_u8()) << x;
+        const ocu::ArrayU8 out = call({S(11), S(kFixPyr)}, 1).at(0).to_array_u8();
+        for (std::size_t c = 0; c < 15; ++c)
+            for (std::size_t r = 0; r < 8; ++r)
+                ASSERT_EQ(out(r, c), x > 0 ? 200 : 0) << x << " at " << r << "," << c;
     }
 }
 
