@@ -48,6 +48,8 @@ int fixdep_body(const Args& args) {
         const AnyImage polim = imread(polar_file);
         restot = fixdep::prepare_fixdep(polim, sx, sy, width, acuity);
     }
+    const bool want_resmap = p.has("--resmap");
+    if (!want_resmap) restot = ArrayD();  // the engine keeps what it needs of the map
     if (points.empty()) points.push_back(fixdep::centre_fixation(sx, sy));
 
     ArrayD result;
@@ -56,7 +58,7 @@ int fixdep_body(const Args& args) {
         result = fixdep::fixdepimage(f.x, f.y, im);
     }
     write_output(result, p.positional[1]);
-    if (p.has("--resmap")) write_output(restot, p.last("--resmap", ""));
+    if (want_resmap) write_output(restot, p.last("--resmap", ""));
     return 0;
 }
 
