@@ -698,6 +698,37 @@ TEST(ReadErrors, EveryFixtureCutShortIsRefused) {
     }
 }
 
+TEST(ReadErrors, ChunkLongerThanTheFileIsRefusedBeforeDecoding) {
+    // A PNG text chunk claiming 2 GB: refused from the file's structure,
+    // before the decoder would allocate the claimed length.
+    TempDir dir;
+    Bytes png = read_bytes(fixture("gray.png"));
+    ASSERT_GT(png.size(), 33u);
+    const Bytes chunk = {0x7F, 0xFF, 0xFF, 0x00, 't', 'E', 'X', 't', 'a', 'b', 'c'};
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the 25-byte header chunk
+    write_bytes(dir.file("long_chunk.png"), png);
+    const std::string err = read_error(dir.file("long_chunk.png"));
+    EXPECT_NE(err.find("damaged or incomplete"), std::string::npos) << err;
+
+    // gray.tif (little-endian) has one strip; move it to start 10 bytes before
+    // the end of the file, so its 600 bytes run past the end.
+    Bytes tif = read_bytes(fixture("gray.tif"));
+    auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(tif[at] | tif[at + 1] << 8); };
+    const std::size_t ifd = u16(4) | u16(6) << 16;
+    bool patched = false;
+    for (std::size_t e = ifd + 2; e < ifd + 2 + 12 * u16(ifd); e += 12) {
+        if (u16(e) != 273) continue;  // strip offsets
+        ASSERT_EQ(u16(e + 4), 1u);    // one strip: the value sits in the entry
+        const std::uint32_t off = static_cast<std::uint32_t>(tif.size() - 10);
+        for (std::size_t k = 0; k < 4; ++k) tif[e + 8 + k] = static_cast<std::uint8_t>(off >> (8 * k));
+        patched = true;
+    }
+    ASSERT_TRUE(patched);
+    write_bytes(dir.file("strip_past_end.tif"), tif);
+    const std::string tif_err = read_error(dir.file("strip_past_end.tif"));
+    EXPECT_NE(tif_err.find("damaged or incomplete"), std::string::npos) << tif_err;
+}
+
 TEST(ReadErrors, RandomBytesNeverCrash) {
     TempDir dir;
     std::mt19937 rng(12345);

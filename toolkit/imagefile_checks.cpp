@@ -1,6 +1,7 @@
 #include "toolkit/imagefile_checks.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace ocu::detail {
 
@@ -164,6 +165,20 @@ std::string tiff_problem(std::span<const unsigned char> b) {
         }
     }
     return {};
+}
+
+std::string png_problem(std::span<const unsigned char> b) {
+    std::uint64_t pos = 8;  // after the signature
+    while (pos + 8 <= b.size()) {
+        const std::size_t at = static_cast<std::size_t>(pos);
+        const std::uint64_t length = static_cast<std::uint64_t>(b[at]) << 24 | static_cast<std::uint64_t>(b[at + 1]) << 16 |
+                                     static_cast<std::uint64_t>(b[at + 2]) << 8 | b[at + 3];
+        if (length > 0x7FFFFFFFu) return "a chunk of the file is damaged";
+        if (pos + 12 + length > b.size()) return kCutShort;
+        if (std::memcmp(&b[at + 4], "IEND", 4) == 0) return {};
+        pos += 12 + length;
+    }
+    return {};  // no end chunk: left to the decoder
 }
 
 std::string jpeg_problem(std::span<const unsigned char> b) {

@@ -430,6 +430,7 @@ AnyImage imread(const std::string& filename) {
     if (format == "bmp") problem = detail::bmp_problem(raw);
     else if (format == "tiff" || format == "tif") problem = detail::tiff_problem(raw);
     else if (format == "jpeg" || format == "jpg") problem = detail::jpeg_problem(raw);
+    else if (format == "png") problem = detail::png_problem(raw);
     if (!problem.empty()) throw Error(damaged_text(filename, QString::fromStdString(problem)));
 
     QImageReader reader(&buffer, format);
