@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "fixindep/lumsource.hpp"
 #include "toolkit/parallel.hpp"
 
 namespace ocu::fixindep {
@@ -34,14 +35,58 @@ void check_shape(std::size_t planes) {
     }
 }
 
-// (v / scale) ^ powcam for every stored value; 8-bit and 16-bit samples go
-// through a table of every possible value.
+// (v / scale) ^ powcam for every possible 8-bit or 16-bit sample.
 template <class T>
-ArrayD lum_by_table(const Array<T>& a, double scale, double powcam) {
+std::vector<double> lum_table(double scale, double powcam) {
     constexpr std::size_t nvals = std::size_t{1} << (8 * sizeof(T));
     std::vector<double> table(nvals);
-    for (std::size_t v = 0; v < nvals; ++v)
-        table[v] = std::pow(static_cast<double>(v) / scale, powcam);
+    for (std::size_t v = 0; v < nvals; ++v) table[v] = std::pow(static_cast<double>(v) / scale, powcam);
+    return table;
+}
+
+// Stored 8-bit or 16-bit samples read through the luminance table, without
+// building the luminance image.
+template <class T>
+class TableSource : public LumSource {
+public:
+    TableSource(const Array<T>& a, std::vector<double> table) : a_(a), table_(std::move(table)) {
+        colour_ = false;
+        if (a_.planes() == 3) {
+            const std::size_t n = a_.rows() * a_.cols();
+            const T* p1 = a_.data();
+            const T* p2 = p1 + n;
+            for (std::size_t i = 0; i < n && !colour_; ++i) colour_ = table_[p1[i]] != table_[p2[i]];
+        }
+    }
+    std::size_t rows() const override { return a_.rows(); }
+    std::size_t cols() const override { return a_.cols(); }
+    std::size_t planes() const override { return a_.planes(); }
+    bool colour() const override { return colour_; }
+    void load_plane(std::size_t p, std::size_t c, double* col) const override {
+        const T* s = &a_(0, c, p);
+        for (std::size_t r = 0; r < a_.rows(); ++r) col[r] = table_[s[r]];
+    }
+    void load_gray(std::size_t c, double* col) const override {
+        if (!colour_) {
+            load_plane(0, c, col);
+            return;
+        }
+        const T* rp = &a_(0, c, 0);
+        const T* gp = &a_(0, c, 1);
+        const T* bp = &a_(0, c, 2);
+        for (std::size_t r = 0; r < a_.rows(); ++r)
+            col[r] = gray_of(table_[rp[r]], table_[gp[r]], table_[bp[r]]);
+    }
+
+private:
+    const Array<T>& a_;
+    std::vector<double> table_;
+    bool colour_;
+};
+
+template <class T>
+ArrayD lum_by_table(const Array<T>& a, double scale, double powcam) {
+    const std::vector<double> table = lum_table<T>(scale, powcam);
     ArrayD lum(a.rows(), a.cols(), a.planes());
     parallel_for(a.numel(), [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) lum[i] = table[a[i]];
@@ -100,19 +145,18 @@ ArrayD fixindep_image(const AnyImage& im, const FixIndepParams& p, Filtering fil
     check_positive(p.powcam, "The camera exponent");
     check_locblurim_args(image_rows(im), image_cols(im), image_planes(im), ac, p.contrastf * 0.05);
 
+    const double exponent = 1.0 / p.powmon;
+    const double ct10 = p.contrastf * 0.05;
+    if (const auto* a8 = std::get_if<ArrayU8>(&im)) {
+        return locblur_source(TableSource<std::uint8_t>(*a8, lum_table<std::uint8_t>(255.0, p.powcam)), ac,
+                              ct10, std::nullopt, filtering, exponent);
+    }
+    if (const auto* a16 = std::get_if<ArrayU16>(&im)) {
+        return locblur_source(TableSource<std::uint16_t>(*a16, lum_table<std::uint16_t>(65535.0, p.powcam)),
+                              ac, ct10, std::nullopt, filtering, exponent);
+    }
     const ArrayD lum = luminance(im, p.powcam);
-    ArrayD imt = locblurim(lum, ac, p.contrastf * 0.05, std::nullopt, filtering);
-
-    const double ex = 1.0 / p.powmon;
-    parallel_for(imt.numel(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) {
-            double v = imt[i];
-            v = v < 1.0 ? v : 1.0;
-            v = v > 0.0 ? v : 0.0;
-            imt[i] = ex == 0.5 ? std::sqrt(v) : std::pow(v, ex);
-        }
-    }, kGrain);
-    return imt;
+    return locblur_source(ArraySource(lum), ac, ct10, std::nullopt, filtering, exponent);
 }
 
 ArrayD fixindep_image(const AnyImage& im, double width, double mar, double contrastf, double powcam,

@@ -2,14 +2,23 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <numbers>
 #include <sstream>
 #include <vector>
 
 #include "fixindep/blurkernels.hpp"
+#include "fixindep/lumsource.hpp"
 #include "fixindep/symfilter.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define OCU_FIXINDEP_SSE2 1
+#else
+#define OCU_FIXINDEP_SSE2 0
+#endif
 
 namespace ocu::fixindep {
 
@@ -63,15 +72,16 @@ inline double contrast_of(double mean, double mean_sq) {
     return sd / (mean + 0.01);
 }
 
-// Calls put(r, c, imn) for every pixel with its local contrast, measured with
-// the Gaussian kernel of scale sig. The fast form uses `scratch`, which must fit
-// the plane and that kernel.
+// Calls put(r, c, imn) for every pixel with its local contrast, measured on
+// the gray version of `src` with the Gaussian kernel of scale sig. The fast
+// form uses `scratch`, which must fit the plane and that kernel.
 template <class Put>
-void for_each_contrast(const ArrayD& bwlum, double sig, Filtering filtering,
+void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
                        SymFilterScratch* scratch, Put&& put) {
-    const std::size_t sy = bwlum.rows(), sx = bwlum.cols();
+    const std::size_t sy = src.rows(), sx = src.cols();
     if (filtering == Filtering::Direct2D) {
-        ArrayD lum2(sy, sx);
+        ArrayD bwlum(sy, sx), lum2(sy, sx);
+        for (std::size_t c = 0; c < sx; ++c) src.load_gray(c, &bwlum(0, c));
         for (std::size_t i = 0; i < bwlum.numel(); ++i) lum2[i] = bwlum[i] * bwlum[i];
         const ArrayD ima = gaussblur2d(bwlum.view(), sig);
         const ArrayD im2a = gaussblur2d(lum2.view(), sig);
@@ -82,23 +92,63 @@ void for_each_contrast(const ArrayD& bwlum, double sig, Filtering filtering,
     const std::vector<double> h = half_profile_for_image(BlurKind::Gauss, sig, sy, sx);
     std::optional<SymFilterScratch> own;
     if (scratch == nullptr) scratch = &own.emplace(sy, sx, h.size() - 1);
-    ArrayD ima(sy, sx);
-    column_pass(h, *scratch, [&](std::size_t c, double* col) {
-        const double* src = &bwlum(0, c);
-        for (std::size_t r = 0; r < sy; ++r) col[r] = src[r];
-    });
+    // Local mean; written in full by the row pass (no serial zero fill).
+    const std::unique_ptr<double[]> ima(new double[sy * sx]);
+    column_pass(h, *scratch, [&](std::size_t c, double* col) { src.load_gray(c, col); });
     row_pass(h, *scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
-        double* dst = &ima(r0, c);
+        double* dst = &ima[c * sy + r0];
         for (std::size_t k = 0; k < len; ++k) dst[k] = acc[k];
     });
     column_pass(h, *scratch, [&](std::size_t c, double* col) {
-        const double* src = &bwlum(0, c);
-        for (std::size_t r = 0; r < sy; ++r) col[r] = src[r] * src[r];
+        src.load_gray(c, col);
+        for (std::size_t r = 0; r < sy; ++r) col[r] = col[r] * col[r];
     });
     row_pass(h, *scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
-        const double* mean = &ima(r0, c);
+        const double* mean = &ima[c * sy + r0];
         for (std::size_t k = 0; k < len; ++k) put(r0 + k, c, contrast_of(mean[k], acc[k]));
     });
+}
+
+// The displayed value: the clipped sum raised to `exponent`.
+inline double finish(double v, double exponent) {
+    v = clip_result(v);
+    if (exponent == 1.0) return v;
+    if (exponent == 0.5) return std::sqrt(v);
+    return std::pow(v, exponent);
+}
+
+// o[k] = finish(sum of the clipped band values whose mask bit is set, added
+// in band order, starting from 0). Masking by selection gives exactly the
+// product of the 0/1 mask with the clipped (finite, non-negative) value.
+void combine_bands(const double* a0, const double* a1, const double* a2, const std::uint8_t* mk,
+                   std::size_t len, double exponent, double* o) {
+    std::size_t k = 0;
+#if OCU_FIXINDEP_SSE2
+    if (exponent == 1.0 || exponent == 0.5) {
+        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+        auto sel = [](unsigned b0, unsigned b1) {
+            return _mm_castsi128_pd(_mm_set_epi64x(-static_cast<long long>(b1), -static_cast<long long>(b0)));
+        };
+        // _mm_max_pd(v, 0) is "v > 0 ? v : 0" and _mm_min_pd(v, 1) is "v < 1 ? v : 1".
+        auto clip = [&](__m128d v) { return _mm_min_pd(_mm_max_pd(v, zero), one); };
+        for (; k + 2 <= len; k += 2) {
+            const unsigned m0 = mk[k], m1 = mk[k + 1];
+            __m128d v = _mm_and_pd(sel(m0 & 1u, m1 & 1u), clip(_mm_loadu_pd(a0 + k)));
+            v = _mm_add_pd(v, _mm_and_pd(sel((m0 >> 1) & 1u, (m1 >> 1) & 1u), clip(_mm_loadu_pd(a1 + k))));
+            v = _mm_add_pd(v, _mm_and_pd(sel((m0 >> 2) & 1u, (m1 >> 2) & 1u), clip(_mm_loadu_pd(a2 + k))));
+            v = _mm_max_pd(_mm_min_pd(v, one), zero);
+            if (exponent == 0.5) v = _mm_sqrt_pd(v);
+            _mm_storeu_pd(o + k, v);
+        }
+    }
+#endif
+    for (; k < len; ++k) {
+        double v = 0.0;
+        v += static_cast<double>(mk[k] & 1u) * clip_blurred(a0[k]);
+        v += static_cast<double>((mk[k] >> 1) & 1u) * clip_blurred(a1[k]);
+        v += static_cast<double>((mk[k] >> 2) & 1u) * clip_blurred(a2[k]);
+        o[k] = finish(v, exponent);
+    }
 }
 
 }  // namespace
@@ -138,9 +188,29 @@ ArrayD local_contrast(const ArrayD& bwlum, double sig, Filtering filtering) {
     if (bwlum.planes() != 1) throw Error("The local contrast is measured on one gray plane.");
     ArrayD imn(bwlum.rows(), bwlum.cols());
     if (imn.empty()) return imn;
-    for_each_contrast(bwlum, sig, filtering, nullptr,
+    const ArraySource src(bwlum);
+    for_each_contrast(src, sig, filtering, nullptr,
                       [&](std::size_t r, std::size_t c, double v) { imn(r, c) = v; });
     return imn;
+}
+
+ArraySource::ArraySource(const ArrayD& lum) : lum_(lum), colour_(is_colour(lum)) {}
+
+void ArraySource::load_plane(std::size_t p, std::size_t c, double* col) const {
+    const double* s = &lum_(0, c, p);
+    for (std::size_t r = 0; r < lum_.rows(); ++r) col[r] = s[r];
+}
+
+void ArraySource::load_gray(std::size_t c, double* col) const {
+    const std::size_t m = lum_.rows();
+    if (!colour_) {
+        load_plane(0, c, col);
+        return;
+    }
+    const double* rp = &lum_(0, c, 0);
+    const double* gp = &lum_(0, c, 1);
+    const double* bp = &lum_(0, c, 2);
+    for (std::size_t r = 0; r < m; ++r) col[r] = gray_of(rp[r], gp[r], bp[r]);
 }
 
 void check_locblurim_args(std::size_t sy, std::size_t sx, std::size_t planes, double ac,
@@ -171,58 +241,87 @@ ArrayD locblurim(const ArrayD& lum, double ac, std::optional<double> ct10, std::
                  Filtering filtering) {
     check_locblurim_args(lum.rows(), lum.cols(), lum.planes(), ac, ct10, ct3);
     check_values(lum);
+    return locblur_source(ArraySource(lum), ac, ct10, ct3, filtering, 1.0);
+}
+
+ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct10,
+                      std::optional<double> ct3, Filtering filtering, double exponent) {
     const std::array<double, 4> levs = band_levels(ct10, ct3);
-    const std::size_t sy = lum.rows(), sx = lum.cols();
+    const std::size_t sy = src.rows(), sx = src.cols();
     const std::array<double, 3> band_sig = {ac * 0.5, ac, ac * 2.0};
-
-    const bool colour = is_colour(lum);
-    const ArrayD bwlum = colour ? rgb2gray(lum) : to_array(lum.plane(0));
-
+    const bool colour = src.colour();
     const std::size_t nplanes = colour ? 3 : 1;
     ArrayD imt(sy, sx, nplanes);
+    // In gray mode the gray version itself is blurred.
+    auto load = [&](std::size_t j, std::size_t c, double* col) {
+        if (colour) {
+            src.load_plane(j, c, col);
+        } else {
+            src.load_gray(c, col);
+        }
+    };
 
-    // One scratch plane serves every blur of the fast form; the widest kernel
-    // is the steep one of scale 2 ac.
-    std::optional<SymFilterScratch> scratch;
-    std::array<std::vector<double>, 3> halves;
-    if (filtering == Filtering::Separable) {
-        for (std::size_t b = 0; b < 3; ++b)
-            halves[b] = half_profile_for_image(BlurKind::Steep, band_sig[b], sy, sx);
-        const std::size_t wg = static_cast<std::size_t>(blur_halfwidth(2.0 * ac));
-        scratch.emplace(sy, sx, std::max(halves[2].size() - 1, wg));
+    if (filtering == Filtering::Direct2D) {
+        ArrayU8 msk(sy, sx);
+        for_each_contrast(src, 2.0 * ac, filtering, nullptr,
+                          [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
+        for (std::size_t band = 0; band < 3; ++band) {
+            for (std::size_t j = 0; j < nplanes; ++j) {
+                ArrayD plane(sy, sx);
+                for (std::size_t c = 0; c < sx; ++c) load(j, c, &plane(0, c));
+                const ArrayD ims = steepblur2d(plane.view(), band_sig[band]);
+                for (std::size_t c = 0; c < sx; ++c)
+                    for (std::size_t r = 0; r < sy; ++r)
+                        imt(r, c, j) += static_cast<double>((msk(r, c) >> band) & 1u) * clip_blurred(ims(r, c));
+            }
+        }
+        for (double& v : imt.vec()) v = finish(v, exponent);
+        return imt;
     }
+
+    // Fast form: the column pass of each band into its own scratch plane, then
+    // one row pass that blurs, clips, masks and adds the three bands in order.
+    std::array<std::vector<double>, 3> halves;
+    for (std::size_t b = 0; b < 3; ++b) halves[b] = half_profile_for_image(BlurKind::Steep, band_sig[b], sy, sx);
+    const std::size_t wmax =
+        std::max(halves[2].size() - 1, static_cast<std::size_t>(blur_halfwidth(2.0 * ac)));
+    std::vector<SymFilterScratch> scratch;
+    scratch.reserve(3);
+    for (std::size_t b = 0; b < 3; ++b) scratch.emplace_back(sy, sx, wmax);
 
     // Band of every pixel from its local contrast on the gray version.
     ArrayU8 msk(sy, sx);
-    for_each_contrast(bwlum, 2.0 * ac, filtering, scratch ? &*scratch : nullptr,
+    for_each_contrast(src, 2.0 * ac, filtering, &scratch[0],
                       [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
 
-    // Each band blurred over the whole plane, clipped, added where its mask is set.
-    for (std::size_t band = 0; band < 3; ++band) {
-        for (std::size_t j = 0; j < nplanes; ++j) {
-            const View<const double> src = colour ? lum.plane(j) : bwlum.view();
-            const View<double> out = imt.plane(j);
-            if (filtering == Filtering::Separable) {
-                const std::span<const double> h = halves[band];
-                column_pass(h, *scratch, [&](std::size_t c, double* col) {
-                    const double* p = &src(0, c);
-                    for (std::size_t r = 0; r < sy; ++r) col[r] = p[r];
-                });
-                row_pass(h, *scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
-                    const std::uint8_t* mk = &msk(r0, c);
-                    double* o = &out(r0, c);
-                    for (std::size_t k = 0; k < len; ++k)
-                        o[k] += static_cast<double>((mk[k] >> band) & 1u) * clip_blurred(acc[k]);
-                });
-            } else {
-                const ArrayD ims = steepblur2d(src, band_sig[band]);
-                for (std::size_t c = 0; c < sx; ++c)
-                    for (std::size_t r = 0; r < sy; ++r)
-                        out(r, c) += static_cast<double>((msk(r, c) >> band) & 1u) * clip_blurred(ims(r, c));
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(sy);
+    const std::size_t nstrips = (sy + kStripRows - 1) / kStripRows;
+    for (std::size_t j = 0; j < nplanes; ++j) {
+        parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
+            std::vector<double> buf(sy + 2 * wmax, 0.0);  // zero border of wmax at both ends
+            double* col = buf.data() + wmax;
+            for (std::size_t c = cb; c < ce; ++c) {
+                load(j, c, col);
+                for (std::size_t b = 0; b < 3; ++b)
+                    symmetric_taps(col, 1, sy, halves[b], scratch[b].column(static_cast<std::ptrdiff_t>(c)));
             }
-        }
+        });
+        parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
+            double acc[3][kStripRows];
+            for (std::size_t st = sb; st < se; ++st) {
+                const std::size_t r0 = st * kStripRows;
+                const std::size_t len = std::min(kStripRows, sy - r0);
+                for (std::size_t c = 0; c < sx; ++c) {
+                    for (std::size_t b = 0; b < 3; ++b)
+                        symmetric_taps(scratch[b].column(static_cast<std::ptrdiff_t>(c)) + r0, stride, len,
+                                       halves[b], acc[b]);
+                    const std::uint8_t* mk = &msk(r0, c);
+                    double* o = &imt(r0, c, j);
+                    combine_bands(acc[0], acc[1], acc[2], mk, len, exponent, o);
+                }
+            }
+        });
     }
-    for (double& v : imt.vec()) v = clip_result(v);
     return imt;
 }
 

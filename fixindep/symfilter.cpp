@@ -99,7 +99,11 @@ void symmetric_taps(const double* c, std::ptrdiff_t stride, std::size_t len,
 
 SymFilterScratch::SymFilterScratch(std::size_t rows, std::size_t cols, std::size_t max_halfwidth)
     : rows_(rows), cols_(cols), pad_(max_halfwidth),
-      data_(checked_numel(rows, cols + 2 * max_halfwidth, 1), 0.0) {}
+      data_(new double[checked_numel(rows, cols + 2 * max_halfwidth, 1)]) {
+    const std::size_t padsize = rows * max_halfwidth;
+    std::fill(data_.get(), data_.get() + padsize, 0.0);
+    std::fill(data_.get() + rows * (cols + max_halfwidth), data_.get() + rows * (cols + 2 * max_halfwidth), 0.0);
+}
 
 void symfilter(View<const double> x, std::span<const double> h, View<double> y,
                SymFilterScratch& scratch) {

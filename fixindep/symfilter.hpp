@@ -14,6 +14,7 @@
 // thread count.
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -32,12 +33,14 @@ public:
     std::size_t max_halfwidth() const { return pad_; }
     // Start of column c (may be -pad .. cols+pad-1) of the padded scratch plane.
     double* column(std::ptrdiff_t c) {
-        return data_.data() + static_cast<std::ptrdiff_t>(rows_) * (c + static_cast<std::ptrdiff_t>(pad_));
+        return data_.get() + static_cast<std::ptrdiff_t>(rows_) * (c + static_cast<std::ptrdiff_t>(pad_));
     }
 
 private:
     std::size_t rows_, cols_, pad_;
-    std::vector<double> data_;
+    // Only the padding columns are set (to zero) here; the column pass writes
+    // the rest, touching the memory first from the threads that use it.
+    std::unique_ptr<double[]> data_;
 };
 
 // out[s] = h[0]*c[s] + sum over k = 1..w of h[k]*(c[s - k*stride] + c[s + k*stride]),
