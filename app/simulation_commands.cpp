@@ -1,10 +1,20 @@
 // The main window's simulation commands and the fixation click. Each
-// follows the same shape: parameters from its dialog, the busy status line
-// (BusyStatus), the simulation, the result shown and stored as `imt`, and
-// `handles` stored with guidata at the end, so that a failed command
-// changes nothing.
+// follows the same shape: parameters from its dialog, checked before anything
+// else happens; the busy status line (BusyStatus); the simulation; the result
+// shown and stored as `imt`; and `handles` stored with guidata at the end, so
+// that a failed command changes nothing.
+#include "app/simulation_commands.hpp"
+
+#include <cmath>
+#include <utility>
+
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "dialogs/dialogs.hpp"
+#include "dialogs/parmvalues.hpp"
+#include "fixdep/render.hpp"
+#include "fixdep/simulation.hpp"
+#include "fixindep/fixindep.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 
@@ -13,23 +23,136 @@ namespace ocu::app {
 using gui::Handle;
 using gui::Value;
 
+std::optional<ArrayD>& glare_veil() {
+    static std::optional<ArrayD> dim;
+    return dim;
+}
+
+GlareComputations& glare_computations() {
+    static GlareComputations c{&glare_compute, &glare_recompute};
+    return c;
+}
+
+void set_glare_computations(GlareComputations c) {
+    if (!c.full) c.full = &glare_compute;
+    if (!c.reuse) c.reuse = &glare_recompute;
+    glare_computations() = std::move(c);
+}
+
 namespace {
+
+// Shows a result in the main window's image area.
+void show_result(const OcumbraState& handles, const AnyImage& image) {
+    gui::imshow(handles["axes1"], image);
+}
 
 // The menu holding the three simulations.
 OCU_HEAD(transform_Callback) void transform_Callback(Handle, const Value&, OcumbraState) {}
 
-// Fixation-independent simulation (not connected to its dialog yet).
-OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle, const Value&, OcumbraState) {}
+// Fixation-independent simulation: acuity and contrast over the whole image.
+OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = 0;
+    const dlg::FixindepValues p = dlg::fixindepparms(handles.width, handles.mar, handles.contrastf);
+    handles.width = p.width;
+    handles.mar = p.mar;
+    handles.contrastf = p.contrastf;
+    dlg::check_width(handles.width);
+    dlg::check_acuity(handles.mar);
+    dlg::check_contrast(handles.contrastf);
 
-// Fixation-dependent simulation (not connected to its dialog yet).
-OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle, const Value&, OcumbraState) {}
+    BusyStatus busy(handles["statustext"]);
+    AnyImage imt = fixindep::fixindep_image(handles.im, handles.width, handles.mar, handles.contrastf,
+                                            handles.powcam, handles.powmon);
+    show_result(handles, imt);
+    handles.imt = std::move(imt);
+    handles.prevtrans = 1;
+    gui::guidata(hObject, handles);
+    busy.done();
+}
 
-// Glare simulation (not connected to its dialog yet).
-OCU_HEAD(glare_Callback) void glare_Callback(Handle, const Value&, OcumbraState) {}
+// Fixation-dependent simulation: the resolution map and the engine's blending
+// masks once, the first view fixating the image centre, then fixation mode.
+OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = 1;
+    dlg::FixdepValues p = dlg::fixdepparms(handles.width, handles.mar);
+    handles.width = p.width;
+    handles.mar = p.mar;
+    handles.polim = std::move(p.polarim);
+    dlg::check_width(handles.width);
+    dlg::check_acuity(handles.mar);
 
-// A press in the main window: a new fixation point while in fixation mode.
-OCU_HEAD(figure1_WindowButtonDownFcn) void figure1_WindowButtonDownFcn(Handle, const Value&, OcumbraState handles) {
+    BusyStatus busy(handles["statustext"]);
+    const std::size_t sx = image_cols(handles.im);
+    const std::size_t sy = image_rows(handles.im);
+    handles.restot = fixdep::prepare_fixdep(*handles.polim, sx, sy, handles.width, handles.mar);
+    handles.prepfixdep = 1;
+    const fixdep::Fixation centre = fixdep::centre_fixation(sx, sy);
+    AnyImage imt = fixdep::fixdepimage(centre.x, centre.y, handles.im);
+    show_result(handles, imt);
+    handles.imt = std::move(imt);
+    handles.prevtrans = 2;
+    gui::guidata(hObject, handles);
+    busy.done();
+}
+
+// Glare: a full computation, or a re-use of the kept veil when only the glare
+// factor changed, or of the shown result when nothing changed.
+OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = 0;
+    const double oldwidth = handles.width;
+    const double oldglarefact = handles.glarefact;
+    const dlg::GlareValues p = dlg::glareparms2(handles.width, handles.glarefact);
+    handles.width = p.width;
+    handles.glarefact = p.glarefact;
+    dlg::check_width(handles.width);
+
+    BusyStatus busy(handles["statustext"]);
+    // Exact comparisons: only a value typed identically counts as unchanged.
+    int type = 1;
+    if (handles.prevtrans == 3 && handles.width == oldwidth) {
+        type = handles.glarefact == oldglarefact ? 0 : 2;
+    }
+    // A veil of another image size cannot be re-used (it is kept program-wide).
+    std::optional<ArrayD>& dim = glare_veil();
+    if (type == 2 && !(dim && dim->rows() == image_rows(handles.im) &&
+                       dim->cols() == image_cols(handles.im))) {
+        type = 1;
+    }
+
+    const GlareSettings settings{handles.width, handles.glarefact, handles.powcam, handles.powmon};
+    AnyImage imt;
+    if (type == 2) {
+        imt = glare_computations().reuse(handles.im, *dim, settings);
+    } else if (type == 0) {
+        imt = handles.imt;
+    } else {
+        GlareRun run = glare_computations().full(handles.im, settings);
+        dim = std::move(run.dim);
+        imt = std::move(run.imt);
+    }
+    show_result(handles, imt);
+    handles.imt = std::move(imt);
+    handles.prevtrans = 3;
+    gui::guidata(hObject, handles);
+    busy.done();
+}
+
+// A press in the main window while in fixation mode: wait for one click in
+// the image area and render for that point with the masks prepared by the
+// last fixation-dependent run.
+OCU_HEAD(figure1_WindowButtonDownFcn) void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     if (handles.fixactive != 1) return;
+    const std::array<double, 2> xy = gui::platform().pointer_input(handles["figure1"]);
+
+    BusyStatus busy(handles["statustext"]);
+    // Render into the storage of the previous result when it fits.
+    ArrayD imt;
+    if (auto* previous = std::get_if<ArrayD>(&handles.imt)) imt = std::move(*previous);
+    fixdep::fixdepimage(xy[0], xy[1], handles.im, imt);
+    handles.imt = std::move(imt);
+    show_result(handles, handles.imt);
+    gui::guidata(hObject, handles);
+    busy.done();
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+// What the simulation commands keep between runs and the glare
+// computations they call, open to tests.
+//
+// The glare command keeps the veil `dim` of its last full computation for the
+// whole program (not with the window), so that a new glare factor on the same
+// image and width only re-weights it. Tests may replace the two glare
+// computations (for instance to count which one ran); by default they are
+// ocu::glare_compute and ocu::glare_recompute.
+#include <functional>
+#include <optional>
+
+#include "glare/glare.hpp"
+#include "toolkit/array.hpp"
+
+namespace ocu::app {
+
+// The veil of the last full glare computation; empty until the first one.
+std::optional<ArrayD>& glare_veil();
+
+struct GlareComputations {
+    std::function<GlareRun(const AnyImage& im, const GlareSettings& s)> full;
+    std::function<ArrayD(const AnyImage& im, const ArrayD& dim, const GlareSettings& s)> reuse;
+};
+// The computations in force; `set_glare_computations` with empty functions
+// restores the defaults.
+GlareComputations& glare_computations();
+void set_glare_computations(GlareComputations c);
+
+}  // namespace ocu::app
