@@ -96,8 +96,15 @@ bool reduceLevel(const ImageView* fine, const ImageView* coarse) {
                 const int32_t aEnd = std::min(2 * re + 1, R);
                 for (int32_t a = a0; a < aEnd; ++a)
                     sums[a - a0] = static_cast<std::uint16_t>(p0[a] + 2 * p1[a] + p2[a]);
-                for (int32_t r = rb; r < re; ++r) {
-                    const int32_t i0 = 2 * r - a0;
+                // Rows 2r+1 and 2r+2 exist except 2r+2 for the last row of
+                // an even level, where 2r+1 is used twice.
+                const int32_t full = std::min(re, (R - 1) / 2);
+                for (int32_t r = rb; r < full; ++r) {
+                    const int32_t i0 = 2 * (r - rb);
+                    out[r] = static_cast<uint8_t>((sums[i0] + 2 * sums[i0 + 1] + sums[i0 + 2] + 8) >> 4);
+                }
+                for (int32_t r = std::max(rb, full); r < re; ++r) {
+                    const int32_t i0 = 2 * (r - rb);
                     const int32_t i1 = 2 * r + 1 < R ? i0 + 1 : i0;
                     const int32_t i2 = 2 * r + 2 < R ? i0 + 2 : i1;
                     out[r] = static_cast<uint8_t>((sums[i0] + 2 * sums[i1] + sums[i2] + 8) >> 4);
@@ -148,37 +155,56 @@ bool expandLevel(const ImageView* coarse, const ImageView* fine) {
     const uint8_t* const qp = Q->pixels;
     const size_t grain = columnGrain(R);
 
-    // Even columns e = i + 1.
+    // Even columns e = i + 1: g on the even rows j, and on the odd rows j-1
+    // (F(j-2, i+1) + d + g + a + 2) >> 2, where F(j-2, i+1) is the g of the row
+    // pair above (or the seeded first row). Each row pair is computed from the
+    // coarse level alone, so the loop has no carried dependence.
     forEachRange(static_cast<size_t>(colPairs), grain, [&](size_t pb, size_t pe) {
         for (size_t p = pb; p < pe; ++p) {
+            const int32_t n = rowPairs;  // a local copy: stores through bytes may alias captures
             const int64_t i = 2 * static_cast<int64_t>(p) + 1, I = i / 2;
-            const uint8_t* qa = qp + I * qs;  // coarse column I: a (row J-1), b (row J)
-            const uint8_t* qd = qa + qs;      // coarse column I+1: d, e
+            const uint8_t* qa = qp + I * qs;  // coarse column I: a = Q(J-1, I), b = Q(J, I)
+            const uint8_t* qd = qa + qs;      // coarse column I+1: d = Q(J-1, I+1), e = Q(J, I+1)
             uint8_t* fe = fp + (i + 1) * fs;
-            for (int32_t q = 0; q < rowPairs; ++q) {  // j = 2q+2, J = q+1
-                fe[2 * q + 2] = static_cast<uint8_t>((qa[q] + qa[q + 1] + qd[q] + qd[q + 1] + 2) >> 2);
+            if (n < 1) continue;
+            {  // j = 2
+                const int g = (qa[0] + qa[1] + qd[0] + qd[1] + 2) >> 2;
+                fe[1] = static_cast<uint8_t>((fe[0] + qd[0] + g + qa[0] + 2) >> 2);
+                fe[2] = static_cast<uint8_t>(g);
             }
-            for (int32_t q = 0; q < rowPairs; ++q) {
-                const int32_t j = 2 * q + 2;
-                fe[j - 1] = static_cast<uint8_t>((fe[j - 2] + qd[q] + fe[j] + qa[q] + 2) >> 2);
+            for (int32_t q = 1; q < n; ++q) {  // j = 2q+2, J = q+1
+                const int a = qa[q], b = qa[q + 1], d = qd[q], e = qd[q + 1];
+                const int g = (a + b + d + e + 2) >> 2;
+                const int above = (qa[q - 1] + a + qd[q - 1] + d + 2) >> 2;
+                fe[2 * q + 1] = static_cast<uint8_t>((above + d + g + a + 2) >> 2);
+                fe[2 * q + 2] = static_cast<uint8_t>(g);
             }
         }
     });
-    // Odd columns i.
+    // Odd columns i: on the even rows (F(j, i-1) + g + b + a + 2) >> 2, on the
+    // odd rows (F(j-1, i-1) + F(j-2, i) + F(j, i) + g + 2) >> 2, where F(j-2, i)
+    // is the even-row value of the row pair above (or the seeded first row).
     forEachRange(static_cast<size_t>(colPairs), grain, [&](size_t pb, size_t pe) {
         for (size_t p = pb; p < pe; ++p) {
+            const int32_t n = rowPairs;
             const int64_t i = 2 * static_cast<int64_t>(p) + 1, I = i / 2;
             const uint8_t* qa = qp + I * qs;
-            uint8_t* fl = fp + (i - 1) * fs;  // F(., i-1)
-            uint8_t* fi = fp + i * fs;        // F(., i)
-            const uint8_t* fe = fi + fs;      // F(., i+1): g on the even rows
-            for (int32_t q = 0; q < rowPairs; ++q) {
-                const int32_t j = 2 * q + 2;
-                fi[j] = static_cast<uint8_t>((fl[j] + fe[j] + qa[q + 1] + qa[q] + 2) >> 2);
+            const uint8_t* fl = fp + (i - 1) * fs;  // F(., i-1), complete
+            uint8_t* fi = fp + i * fs;              // F(., i)
+            const uint8_t* fe = fi + fs;            // F(., i+1): g on the even rows
+            if (n < 1) continue;
+            {  // j = 2
+                const int here = (fl[2] + fe[2] + qa[1] + qa[0] + 2) >> 2;
+                fi[1] = static_cast<uint8_t>((fl[1] + fi[0] + here + fe[2] + 2) >> 2);
+                fi[2] = static_cast<uint8_t>(here);
             }
-            for (int32_t q = 0; q < rowPairs; ++q) {
-                const int32_t j = 2 * q + 2;
-                fi[j - 1] = static_cast<uint8_t>((fl[j - 1] + fi[j - 2] + fi[j] + fe[j] + 2) >> 2);
+            for (int32_t q = 1; q < n; ++q) {
+                const int j = 2 * q + 2;
+                const int g = fe[j], a = qa[q], b = qa[q + 1];
+                const int here = (fl[j] + g + b + a + 2) >> 2;
+                const int above = (fl[j - 2] + fe[j - 2] + a + qa[q - 1] + 2) >> 2;
+                fi[j - 1] = static_cast<uint8_t>((fl[j - 1] + above + here + g + 2) >> 2);
+                fi[j] = static_cast<uint8_t>(here);
             }
         }
     });

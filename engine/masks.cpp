@@ -34,38 +34,99 @@ int clampIndex(int k) { return std::clamp(k, 0, kMaxMaskIndex + 1); }
 double levelSigma(int k) { return bands().sigma[static_cast<std::size_t>(clampIndex(k))]; }
 double levelThreshold(int k) { return bands().threshold[static_cast<std::size_t>(clampIndex(k))]; }
 
-std::uint8_t maskWeight(double v, int k) {
-    if (std::isnan(v) || k < 0 || k > kMaxMaskIndex - 1) return 0;
-    const Bands& b = bands();
-    const auto i = static_cast<std::size_t>(k);
-    const double u = v * 0.5 + 2.220446049250313e-16;
-    if (u < b.threshold[i + 1]) return 0;
-    if (u >= b.threshold[i]) return 255;
-    const double q1 = u / b.sigma[i + 1], q0 = u / b.sigma[i];
+namespace {
+
+// The weight byte of u inside the band t(k+1) <= u < t(k) (or of a NaN).
+std::uint8_t bandWeight(double u, const Bands& b, std::size_t k) {
+    const double q1 = u / b.sigma[k + 1], q0 = u / b.sigma[k];
     const double g1 = std::exp(-(q1 * q1));
     const double e0 = std::exp(-(q0 * q0));
     double f = (0.25 - g1) / (e0 - g1);
     if (f > 1.0) f = 1.0;
-    if (!(f > 0.0)) return 0;  // also a NaN from a degenerate band
+    if (!(f > 0.0)) return 0;  // also NaN
     return static_cast<std::uint8_t>(255.0 * f);
 }
 
-BlendMask buildMask(const double* map, std::int32_t mapRows, std::int32_t mapCols, int k) {
-    BlendMask m;
-    m.rows = std::max(mapRows, 0);
-    m.cols = std::max(mapCols, 0);
-    m.level = 0;
-    const std::size_t R = static_cast<std::size_t>(m.rows), C = static_cast<std::size_t>(m.cols);
-    m.pixels.assign(R * C, 0);
-    if (R != 0 && C != 0 && map != nullptr) {
-        forEachRange(C, std::max<std::size_t>(1, (std::size_t{1} << 15) / R), [&](std::size_t cb, std::size_t ce) {
-            for (std::size_t i = cb * R; i < ce * R; ++i) m.pixels[i] = maskWeight(map[i], k);
-        });
+constexpr double kEps = 2.220446049250313e-16;  // 2^-52
+
+}  // namespace
+
+std::uint8_t maskWeight(double v, int k) {
+    if (std::isnan(v) || k < 0 || k > kMaxMaskIndex - 1) return 0;
+    const Bands& b = bands();
+    const auto i = static_cast<std::size_t>(k);
+    const double u = v * 0.5 + kEps;
+    if (u < b.threshold[i + 1]) return 0;
+    if (u >= b.threshold[i]) return 255;
+    return bandWeight(u, b, i);
+}
+
+// Fills the uncropped masks kFirst .. kFirst + count - 1 from the map in one
+// pass over it (the map is the largest thing read).
+std::vector<BlendMask> uncroppedMasks(const double* map, std::int32_t mapRows, std::int32_t mapCols, int kFirst,
+                                      int count) {
+    std::vector<BlendMask> masks(static_cast<std::size_t>(std::max(count, 0)));
+    const std::size_t R = static_cast<std::size_t>(std::max(mapRows, 0));
+    const std::size_t C = static_cast<std::size_t>(std::max(mapCols, 0));
+    for (BlendMask& m : masks) {
+        m.rows = static_cast<std::int32_t>(R);
+        m.cols = static_cast<std::int32_t>(C);
+        m.level = 0;
+        m.pixels.resize(R * C);
+        m.anchorR = m.rows / 2;
+        m.anchorC = m.cols / 2;
     }
-    m.anchorR = m.rows / 2;
-    m.anchorC = m.cols / 2;
-    cropMask(m);
-    return m;
+    if (R == 0 || C == 0 || count <= 0 || map == nullptr) return masks;  // all weights 0
+    const Bands& b = bands();
+    std::array<std::uint8_t*, kMaxMaskIndex> out{};
+    std::array<std::size_t, kMaxMaskIndex> ks{};
+    int valid = 0;
+    for (int j = 0; j < count; ++j) {
+        const int k = kFirst + j;
+        if (k < 0 || k >= kMaxMaskIndex) {
+            std::fill(masks[static_cast<std::size_t>(j)].pixels.begin(), masks[static_cast<std::size_t>(j)].pixels.end(), 0);
+            continue;
+        }
+        out[static_cast<std::size_t>(valid)] = masks[static_cast<std::size_t>(j)].pixels.data();
+        ks[static_cast<std::size_t>(valid)] = static_cast<std::size_t>(k);
+        ++valid;
+    }
+    forEachRange(C, std::max<std::size_t>(1, (std::size_t{1} << 15) / R), [&](std::size_t cb, std::size_t ce) {
+        for (std::size_t i = cb * R, e = ce * R; i < e; ++i) {
+            // maskWeight with u computed once for every mask.
+            const double u = map[i] * 0.5 + kEps;
+            for (int j = 0; j < valid; ++j) {
+                const std::size_t k = ks[static_cast<std::size_t>(j)];
+                out[static_cast<std::size_t>(j)][i] = u < b.threshold[k + 1] ? std::uint8_t{0}
+                                                      : u >= b.threshold[k]  ? std::uint8_t{255}
+                                                                             : bandWeight(u, b, k);
+            }
+        }
+    });
+    return masks;
+}
+
+BlendMask buildMask(const double* map, std::int32_t mapRows, std::int32_t mapCols, int k) {
+    std::vector<BlendMask> one = uncroppedMasks(map, mapRows, mapCols, k, 1);
+    cropMask(one[0]);
+    return std::move(one[0]);
+}
+
+std::vector<BlendMask> buildMasks(const double* map, std::int32_t mapRows, std::int32_t mapCols, int count) {
+    std::vector<BlendMask> masks;
+    masks.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    // Uncropped masks take a byte per map value each; make a few at a time.
+    const std::size_t bytes = std::max<std::size_t>(1, static_cast<std::size_t>(std::max(mapRows, 0)) *
+                                                           static_cast<std::size_t>(std::max(mapCols, 0)));
+    const int group = static_cast<int>(std::clamp<std::size_t>((std::size_t{64} << 20) / bytes, 1, kMaxMaskIndex));
+    for (int k = 0; k < count; k += group) {
+        std::vector<BlendMask> part = uncroppedMasks(map, mapRows, mapCols, k, std::min(group, count - k));
+        for (BlendMask& m : part) {
+            cropMask(m);
+            masks.push_back(std::move(m));
+        }
+    }
+    return masks;
 }
 
 void cropMask(BlendMask& m) {

@@ -36,6 +36,8 @@ std::uint8_t maskWeight(double v, int k);
 // Mask k of a map of mapRows x mapCols values (column-major): weights, the
 // anchor at the map's centre, then cropped to its non-zero bytes.
 BlendMask buildMask(const double* map, std::int32_t mapRows, std::int32_t mapCols, int k);
+// Masks 0 .. count-1 of the map, as buildMask makes them.
+std::vector<BlendMask> buildMasks(const double* map, std::int32_t mapRows, std::int32_t mapCols, int count);
 
 // Shrinks the mask to the smallest block holding every non-zero byte and moves
 // the anchor with it; a mask without one becomes 0 x 0.

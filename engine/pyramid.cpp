@@ -130,10 +130,8 @@ void PyramidTable::setResMap(std::int32_t n, std::size_t rows, std::size_t cols,
         if (rows > kMaxExtent || cols > kMaxExtent) throw EngineError(msg::kResmapTooLarge);
         if (map == nullptr && rows != 0 && cols != 0) throw EngineError(msg::kNot2DResmap);
         const size_t count = p.levels <= 1 ? 0 : p.levels - 1;
-        std::vector<BlendMask> masks;
-        masks.reserve(count);
-        for (size_t k = 0; k < count; ++k)
-            masks.push_back(buildMask(map, static_cast<int32_t>(rows), static_cast<int32_t>(cols), static_cast<int>(k)));
+        std::vector<BlendMask> masks =
+            buildMasks(map, static_cast<int32_t>(rows), static_cast<int32_t>(cols), static_cast<int>(count));
         std::vector<std::vector<BlockRect>> rects(count);
         for (size_t k = 0; k < count; ++k) rects[k] = maskBlockRects(masks[k], static_cast<int>(k));
         std::vector<std::vector<BlockRect>> placed = rects;
