@@ -87,11 +87,20 @@ Plugin load_plugin(const std::string& name, const std::string& first_dir) {
     return p;
 }
 
+namespace {
+// Single UI thread; a failed load is not remembered, so the next call retries.
+MexEntry g_entry = nullptr;
+}  // namespace
+
 MexEntry kalentry_entry() {
-    // Single UI thread; a failed load is not remembered, so the next call retries.
-    static MexEntry entry = nullptr;
-    if (entry == nullptr) entry = load_plugin("kalentry", executable_dir()).entry;
-    return entry;
+    if (g_entry == nullptr) g_entry = load_plugin("kalentry", executable_dir()).entry;
+    return g_entry;
+}
+
+MexEntry bind_entry(MexEntry entry) {
+    const MexEntry before = g_entry;
+    g_entry = entry;
+    return before;
 }
 
 std::vector<HostValue> kalentry(std::span<const HostValue* const> inputs, int nout) {

@@ -36,6 +36,11 @@ std::string executable_dir();
 // The entry of the plug-in "kalentry", loading it on first use.
 MexEntry kalentry_entry();
 
+// Makes the stub call `entry` instead of the loaded plug-in's (a host that
+// links the engine in directly, or a stand-in); null goes back to loading the
+// plug-in. Returns the entry used before.
+MexEntry bind_entry(MexEntry entry);
+
 // The stub: passes the inputs and the requested output count to the plug-in's
 // entry and returns the outputs it filled. Adds no checks of its own.
 std::vector<HostValue> kalentry(std::span<const HostValue* const> inputs, int nout);

@@ -425,3 +425,150 @@ TEST(Binding, ALibraryThatIsNotLoadableIsNamedWithTheReason) {
     rmdir(dir.c_str());
     EXPECT_EQ(text.rfind("Cannot load the plug-in \"kalbroken\" from " + file + ": ", 0), 0u) << text;
 }
+
+// ---- The wrappers' forwarding, with a stand-in plug-in ---------------------------
+
+namespace {
+
+// Every input of the last call, as class, dimensions and elements (as doubles).
+struct Seen {
+    bool is_uint8;
+    std::vector<std::size_t> dims;
+    std::vector<double> values;
+};
+std::vector<Seen> g_seen;
+bool g_return_image = true;
+bool g_return_double = false;
+
+void stand_in(int nlhs, HostArray* plhs[], int nrhs, const HostArray* prhs[]) {
+    g_nlhs = nlhs;
+    g_seen.clear();
+    for (int i = 0; i < nrhs; ++i) {
+        const HostArray* a = prhs[i];
+        Seen s{hostArrayIsUint8(a) == 1,
+               std::vector<std::size_t>(hostArrayDims(a), hostArrayDims(a) + hostArrayNumDims(a)),
+               {}};
+        for (std::size_t k = 0; k < hostArrayNumel(a); ++k) {
+            s.values.push_back(s.is_uint8 ? static_cast<const std::uint8_t*>(hostArrayData(a))[k]
+                                          : static_cast<const double*>(hostArrayData(a))[k]);
+        }
+        g_seen.push_back(std::move(s));
+    }
+    if (g_return_image) {
+        plhs[0] = g_return_double ? hostArrayCreate(2, 3, HOST_CLASS_DOUBLE) : filled(2, 3, 9);
+    }
+}
+
+// Binds the stand-in for one test and restores the previous entry after it.
+class WrapperForwarding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before_ = ocu::kal::bind_entry(&stand_in);
+        g_return_image = true;
+        g_return_double = false;
+    }
+    void TearDown() override { ocu::kal::bind_entry(before_); }
+
+    static std::vector<double> scalars() {
+        std::vector<double> v;
+        for (const Seen& s : g_seen) v.push_back(s.values.empty() ? -999 : s.values[0]);
+        return v;
+    }
+
+private:
+    ocu::kal::MexEntry before_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(WrapperForwarding, EachWrapperPutsItsIndexBeforeItsOwnInputs) {
+    g_return_image = false;
+    ocu::kal::kalcreatepyramid(1, 640, 480, 6);
+    EXPECT_EQ(scalars(), (std::vector<double>{0, 1, 640, 480, 6}));
+    EXPECT_EQ(g_nlhs, 0);
+    ocu::kal::kalreduce(3);
+    EXPECT_EQ(scalars(), (std::vector<double>{5, 3}));
+    ocu::kal::kalencode(1, 12.75, -3);  // forwarded as the caller holds them
+    EXPECT_EQ(scalars(), (std::vector<double>{10, 1, 12.75, -3}));
+    EXPECT_EQ(g_nlhs, 0);
+    for (const Seen& s : g_seen) {
+        EXPECT_FALSE(s.is_uint8);
+        EXPECT_EQ(s.dims, (std::vector<std::size_t>{1, 1}));
+    }
+}
+
+TEST_F(WrapperForwarding, ImagesAndMapsArriveUnchanged) {
+    g_return_image = false;
+    ocu::ArrayU8 im(2, 3);
+    for (std::size_t i = 0; i < 6; ++i) im[i] = static_cast<std::uint8_t>(10 * i + 1);
+    ocu::kal::kalsetbase(1, im);
+    ASSERT_EQ(g_seen.size(), 3u);
+    EXPECT_EQ(g_seen[0].values, (std::vector<double>{4}));
+    EXPECT_TRUE(g_seen[2].is_uint8);
+    EXPECT_EQ(g_seen[2].dims, (std::vector<std::size_t>{2, 3}));
+    EXPECT_EQ(g_seen[2].values, (std::vector<double>{1, 11, 21, 31, 41, 51}));
+
+    ocu::kal::kalsetsrcimage(1, 6, im);
+    EXPECT_EQ(scalars(), (std::vector<double>{8, 1, 6, 1}));
+    EXPECT_EQ(g_seen[3].dims, (std::vector<std::size_t>{2, 3}));
+
+    ocu::ArrayD map(2, 2);
+    map[0] = -1;
+    map[1] = 0.25;
+    map[2] = 1;
+    map[3] = 0.5;
+    ocu::kal::kalsetresmap(1, map);
+    ASSERT_EQ(g_seen.size(), 3u);
+    EXPECT_EQ(g_seen[0].values, (std::vector<double>{1}));
+    EXPECT_FALSE(g_seen[2].is_uint8);
+    EXPECT_EQ(g_seen[2].values, (std::vector<double>{-1, 0.25, 1, 0.5}));
+
+    // Three planes are passed on as three dimensions; the plug-in judges them.
+    ocu::kal::kalsetbase(1, ocu::ArrayU8(2, 2, 3));
+    EXPECT_EQ(g_seen[2].dims, (std::vector<std::size_t>{2, 2, 3}));
+}
+
+TEST_F(WrapperForwarding, WrappersWithAnOutputAskForOneAndReturnIt) {
+    const ocu::ArrayU8 level = ocu::kal::kalgetsrcimage(1, 6);
+    EXPECT_EQ(g_nlhs, 1);
+    EXPECT_EQ(scalars(), (std::vector<double>{6, 1, 6}));
+    EXPECT_EQ(level, ocu::ArrayU8(2, 3, 1, std::uint8_t{9}));
+    const ocu::ArrayU8 image = ocu::kal::kalgetencodedimage(2);
+    EXPECT_EQ(g_nlhs, 1);
+    EXPECT_EQ(scalars(), (std::vector<double>{11, 2}));
+    EXPECT_EQ(image.rows(), 2u);
+}
+
+TEST_F(WrapperForwarding, AMissingOutputIsAnError) {
+    g_return_image = false;
+    EXPECT_EQ(error_of([] { ocu::kal::kalgetsrcimage(1, 6); }),
+              "The plug-in \"kalentry\" returned no output to kalgetsrcimage.");
+    EXPECT_EQ(error_of([] { ocu::kal::kalgetencodedimage(1); }),
+              "The plug-in \"kalentry\" returned no output to kalgetencodedimage.");
+    // Not asked for, not missed.
+    const std::vector<HostValue> in = {HostValue::scalar(1)};
+    EXPECT_TRUE(ocu::kal::call_wrapper("kalgetencodedimage", in, 0).empty());
+    EXPECT_EQ(g_nlhs, 1);
+}
+
+TEST_F(WrapperForwarding, AnOutputOfTheWrongClassIsAnError) {
+    g_return_double = true;
+    EXPECT_THROW(ocu::kal::kalgetsrcimage(1, 1), ocu::Error);
+}
+
+TEST_F(WrapperForwarding, FewerInputsThanDeclaredArePassedOnAsGiven) {
+    g_return_image = false;
+    const std::vector<HostValue> in = {HostValue::scalar(1), HostValue::scalar(640)};
+    ocu::kal::call_wrapper("kalcreatepyramid", in, 0);
+    EXPECT_EQ(scalars(), (std::vector<double>{0, 1, 640}));
+}
+
+TEST_F(WrapperForwarding, TooManyInputsNeverReachThePlugIn) {
+    g_seen.clear();
+    const std::vector<HostValue> in(2, HostValue::scalar(1));
+    EXPECT_THROW(ocu::kal::call_wrapper("kalreduce", in, 0), ocu::Error);
+    EXPECT_TRUE(g_seen.empty());
+    EXPECT_THROW(ocu::kal::call_wrapper("kalreduce", std::span<const HostValue>(in).first(1), 1),
+                 ocu::Error);
+    EXPECT_TRUE(g_seen.empty());
+}
