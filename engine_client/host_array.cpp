@@ -290,7 +290,7 @@ HostArray* hostArrayCreate(size_t rows, size_t cols, HostClass cls) {
         current_arena().created.push_back(std::move(a));
         return p;
     } catch (const std::bad_alloc&) {
-        raise("Out of memory.");
+        raise("Out of memory");
     } catch (const ocu::Error& e) {
         raise(e.what());
     }

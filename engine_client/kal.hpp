@@ -3,6 +3,9 @@
 // Each wrapper passes one function index and its own inputs unchanged; errors
 // raised by the plug-in (or by loading it) arrive as ocu::Error with the
 // plug-in's text. Only the fixation-dependent simulation calls these.
+// An executable that calls them links `engine_client` and sets ENABLE_EXPORTS
+// ON, so that the plug-in finds the host array interface in it. The dynamic
+// forms (any inputs, a requested output count) are in kalentry.hpp.
 #include "toolkit/array.hpp"
 
 namespace ocu::kal {
