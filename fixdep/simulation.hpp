@@ -6,6 +6,7 @@
 //   ArrayD restot = prepare_fixdep(polim, sx, sy, width, mar);   // once
 //   Fixation f = centre_fixation(sx, sy);                        // first view
 //   ArrayD imt = fixdepimage(f.x, f.y, im);                      // each click
+//   fixdepimage(x, y, im, scratch);  // or: render into a kept array's storage
 //
 // Shared rules for this header:
 //  - sx = image columns, sy = image rows; fixation points are 1-based
