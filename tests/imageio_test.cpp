@@ -542,6 +542,8 @@ TEST(ReadTiff, EightBitGrayAndColourInEveryCompression) {
     }
 }
 
+TEST(ReadTiff, GrayWithAlphaStaysGray) { expect_gray_pattern(imread(fixture("graya.tif"))); }
+
 TEST(ReadTiff, PaletteIsExpandedToItsColours) {
     const auto a = as<std::uint8_t>(imread(fixture("palette.tif")));
     ASSERT_EQ(a.rows(), 20u);

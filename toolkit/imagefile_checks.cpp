@@ -167,6 +167,26 @@ std::string tiff_problem(std::span<const unsigned char> b) {
     return {};
 }
 
+bool tiff_gray(std::span<const unsigned char> b) {
+    if (b.size() < 8) return false;
+    const bool little = b[0] == 'I';
+    auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return little ? le16(b, at) : (static_cast<std::uint32_t>(b[at]) << 8 | b[at + 1]);
+    };
+    auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (u16(at) | u16(at + 2) << 16) : (u16(at) << 16 | u16(at + 2));
+    };
+    if (u16(2) != 42) return false;
+    const std::uint64_t ifd = u32(4);
+    if (ifd + 2 > b.size()) return false;
+    const std::uint64_t n = u16(static_cast<std::size_t>(ifd));
+    for (std::uint64_t i = 0; i < n && ifd + 2 + 12 * (i + 1) <= b.size(); ++i) {
+        const std::size_t e = static_cast<std::size_t>(ifd + 2 + 12 * i);
+        if (u16(e) == 262 && u16(e + 2) == 3) return u16(e + 8) <= 1;  // photometric, SHORT
+    }
+    return false;
+}
+
 std::string png_problem(std::span<const unsigned char> b) {
     std::uint64_t pos = 8;  // after the signature
     while (pos + 8 <= b.size()) {

@@ -30,6 +30,10 @@ std::array<int, 3> bmp_channel_bits(std::span<const unsigned char> file);
 // to, including all strips or tiles of the first image, must lie within the file.
 std::string tiff_problem(std::span<const unsigned char> file);
 
+// TIFF: whether the first image's samples are gray levels (photometric
+// interpretation min-is-white or min-is-black), with or without alpha.
+bool tiff_gray(std::span<const unsigned char> file);
+
 // PNG: every chunk up to the end chunk must lie within the file (libpng
 // allocates a chunk's declared length before reading it).
 std::string png_problem(std::span<const unsigned char> file);

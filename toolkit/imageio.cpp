@@ -113,7 +113,9 @@ QByteArray read_file_bytes(const std::string& filename) {
             ::close(fd);
             throw Error("Error reading file \"" + filename + "\": " + std::strerror(err) + ".");
         }
-        if (bytes.size() + n > kMaxFileBytes) {
+        // Pipes and devices get a smaller cap: /dev/zero must not fill the memory.
+        const std::int64_t cap = S_ISREG(st.st_mode) ? kMaxFileBytes : kMaxFileBytes / 16;
+        if (bytes.size() + n > cap) {
             ::close(fd);
             throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
         }
@@ -452,7 +454,8 @@ AnyImage imread(const std::string& filename) {
         throw Error(too_large_text(filename, img.width(), img.height()));
     }
     const int png_type = format == "png" ? png_color_type(bytes) : -1;
-    const bool gray_hint = png_type == 0 || png_type == 4;
+    const bool gray_hint = png_type == 0 || png_type == 4 ||
+                           ((format == "tiff" || format == "tif") && detail::tiff_gray(raw));
     AnyImage samples = to_samples(std::move(img), gray_hint);
     if (format == "bmp") widen_narrow_channels(samples, detail::bmp_channel_bits(raw));
     return samples;

@@ -75,6 +75,7 @@ tiffcp -c packbits rgb_none.tif rgb_packbits.tif
 tiffcp -c lzw -t -w 16 -l 16 rgb_none.tif rgb_tiled.tif
 tiffcp -c lzw -t -w 16 -l 16 gray.tif gray_tiled.tif
 $CONVERT gray16.pgm -depth 16 -compress none gray16.tif
+$CONVERT gray.pgm -alpha set -channel A -evaluate set 50% +channel -compress lzw graya.tif
 $CONVERT rgb16.ppm -depth 16 -compress lzw rgb16.tif
 $CONVERT pal.ppm -type Palette -compress none palette.tif
 $CONVERT rgb.ppm page2.ppm -compress lzw multipage.tif
