@@ -1,0 +1,421 @@
+// The main window's simulation commands end to end on the offscreen
+// platform: the dialog is answered as a person answers it, the result is
+// compared bit for bit with the shared computation on the same input, and the
+// stored state, the status line, the fixation mode and the glare re-use paths
+// are checked.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QPushButton>
+#include <QSlider>
+
+#include <cmath>
+#include <string>
+
+#include "app/ocumbra.hpp"
+#include "app/simulation_commands.hpp"
+#include "app/status.hpp"
+#include "dialogs_testutil.hpp"
+#include "fixdep/render.hpp"
+#include "fixdep/simulation.hpp"
+#include "fixindep/fixindep.hpp"
+#include "glare/glare.hpp"
+#include "toolkit/gui/imshow.hpp"
+#include "toolkit/imageio.hpp"
+
+using namespace ocu;
+using namespace ocu::testing;
+using app::OcumbraState;
+
+namespace {
+
+const auto* const qt_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Counts which glare computation ran, passing through to the real ones.
+struct GlareCounter {
+    int full = 0, reuse = 0;
+    GlareCounter() {
+        app::set_glare_computations(
+            {[this](const AnyImage& im, const GlareSettings& s) {
+                 ++full;
+                 return glare_compute(im, s);
+             },
+             [this](const AnyImage& im, const ArrayD& dim, const GlareSettings& s) {
+                 ++reuse;
+                 return glare_recompute(im, dim, s);
+             }});
+    }
+    ~GlareCounter() { app::set_glare_computations({}); }
+};
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const gui::Results r = app::ocumbra({}, 1);
+        fig_ = gui::handle(r.at(0));
+        ASSERT_TRUE(gui::is_valid(fig_));
+        // A fresh state: the opening step's defaults on the default image.
+        const AnyImage im = imread(find_data_file("NatIm13.jpg"));
+        OcumbraState s = state();
+        s.im = im;
+        s.imt = im;
+        gui::guidata(fig_, s);
+        gui::imshow(s["axes1"], im);
+        fake_->on_flush = [this] {
+            busy_text_ = gui::get_string(state()["statustext"]);
+            busy_colour_ = gui::get_foreground(state()["statustext"]);
+        };
+    }
+    void TearDown() override { fake_->on_flush = nullptr; }
+
+    OcumbraState state() const { return *gui::guidata<OcumbraState>(fig_); }
+
+    QWidget* window() const { return gui::figure_of(fig_); }
+
+    // Chooses a simulation from the Transform menu.
+    void run(const char* command) {
+        auto* a = window()->findChild<QAction*>(command);
+        ASSERT_NE(a, nullptr) << command;
+        a->trigger();
+    }
+
+    // A press in the image area of the main window.
+    void press_in_image() {
+        QWidget* area = gui::image_area(state()["axes1"]);
+        ASSERT_NE(area, nullptr);
+        QTest::mousePress(area, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(20, 20));
+    }
+
+    // The result stored by the last command, as doubles.
+    ArrayD imt() const {
+        const OcumbraState s = state();
+        const auto* a = std::get_if<ArrayD>(&s.imt);
+        return a ? *a : ArrayD{};
+    }
+
+    // The picture in the image area equals that of `image`.
+    bool area_shows(const AnyImage& image) const {
+        const gui::ImageArea* area = gui::image_area(state()["axes1"]);
+        return area != nullptr && area->picture() == gui::to_qimage(image);
+    }
+
+    FakePlatformScope fake_;
+    gui::Handle fig_;
+    std::string busy_text_;
+    gui::Rgb busy_colour_{-1, -1, -1};
+};
+
+// Runs `command` answering its dialog `layout` with `answer`.
+#define RUN_WITH_DIALOG(command, layout, answer)          \
+    do {                                                  \
+        WhenOpen when_open_(layout, answer);              \
+        run(command);                                     \
+        EXPECT_TRUE(when_open_.ran()) << "no " << layout; \
+    } while (0)
+
+void ok(QWidget* fig, const char* button) { QTest::mouseClick(fig->findChild<QPushButton*>(button), Qt::LeftButton); }
+
+// Everything a failed command must leave as it was.
+void expect_same_state(const OcumbraState& a, const OcumbraState& b) {
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.mar, b.mar);
+    EXPECT_EQ(a.contrastf, b.contrastf);
+    EXPECT_EQ(a.glarefact, b.glarefact);
+    EXPECT_EQ(a.fixactive, b.fixactive);
+    EXPECT_EQ(a.prevtrans, b.prevtrans);
+    EXPECT_EQ(a.prepfixdep, b.prepfixdep);
+    EXPECT_TRUE(a.imt == b.imt);
+    EXPECT_TRUE(a.im == b.im);
+    EXPECT_EQ(a.restot.has_value(), b.restot.has_value());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Fixation-independent command
+
+TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
+    const std::string idle = gui::get_string(state()["statustext"]);
+    RUN_WITH_DIALOG("fixindep", "fixindepparms", [](QWidget* fig) {
+        type_into(fig, "edit_mar", "0.1");
+        type_into(fig, "edit_contrastfactor", "2");
+        ok(fig, "pushbutton_fixparms");
+    });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const OcumbraState s = state();
+    const ArrayD expected = fixindep::fixindep_image(s.im, 20, 0.1, 2, 2, 2);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    EXPECT_EQ(s.width, 20);
+    EXPECT_EQ(s.mar, 0.1);
+    EXPECT_EQ(s.contrastf, 2);
+    EXPECT_EQ(s.prevtrans, 1);
+    EXPECT_EQ(s.fixactive, 0);
+    // Busy while computing, back afterwards.
+    EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
+    EXPECT_NEAR(busy_colour_.r, 0.8, 1e-6);
+    EXPECT_EQ(busy_colour_.g, 0);
+    EXPECT_EQ(busy_colour_.b, 0);
+    EXPECT_EQ(gui::get_string(s["statustext"]), idle);
+    EXPECT_EQ(gui::get_foreground(s["statustext"]), (gui::Rgb{0, 0, 0}));
+}
+
+TEST_F(Commands, ValuesThatCannotBeComputedEndTheCommandBeforeTheBusyStatus) {
+    struct Case {
+        const char* field;
+        const char* typed;
+        const char* message;
+    };
+    const Case cases[] = {{"edit_width", "abc", "(width): NaN."},
+                          {"edit_width", "0", "(width): 0."},
+                          {"edit_width", "-10", "(width): -10."},
+                          {"edit_width", "180", "(width): 180."},
+                          {"edit_mar", "0", "(mar): 0."},
+                          {"edit_mar", "-1", "(mar): -1."},
+                          {"edit_mar", "", "(mar): NaN."},
+                          {"edit_mar", "0,5", "(mar): NaN."},
+                          {"edit_contrastfactor", "zero", "(contrastf): NaN."},
+                          {"edit_contrastfactor", "0", "(contrastf): 0."}};
+    const OcumbraState before = state();
+    for (const Case& c : cases) {
+        fake_->errors.clear();
+        fake_->flushes = 0;
+        RUN_WITH_DIALOG("fixindep", "fixindepparms", [&](QWidget* fig) {
+            type_into(fig, c.field, c.typed);
+            ok(fig, "pushbutton_fixparms");
+        });
+        ASSERT_EQ(fake_->errors.size(), 1u) << c.field << " " << c.typed;
+        EXPECT_NE(fake_->errors[0].find(c.message), std::string::npos) << fake_->errors[0];
+        EXPECT_EQ(fake_->flushes, 0) << "no busy status for " << c.typed;
+        expect_same_state(state(), before);
+    }
+}
+
+TEST_F(Commands, ClosingTheDialogChangesNothingAndKeepsFixationMode) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_EQ(state().fixactive, 1);
+    const OcumbraState before = state();
+    for (auto [command, layout] : {std::pair{"fixindep", "fixindepparms"}, std::pair{"glare", "glareparms2"},
+                                   std::pair{"fixdep", "fixdepparms"}}) {
+        fake_->errors.clear();
+        RUN_WITH_DIALOG(command, layout, [](QWidget* fig) {
+            if (auto* e = fig->findChild<QLineEdit*>("edit_width")) {
+                e->setText("45");
+                e->setModified(true);
+                emit e->editingFinished();
+            }
+            fig->close();
+        });
+        ASSERT_EQ(fake_->errors.size(), 1u) << command;
+        EXPECT_NE(fake_->errors[0].find("closed without OK"), std::string::npos);
+        expect_same_state(state(), before);
+    }
+    // Still in fixation mode: a press starts the pointer input.
+    fake_->points = {{10, 10}};
+    press_in_image();
+    EXPECT_EQ(fake_->pointer_inputs, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Fixation-dependent command and the fixation click
+
+TEST_F(Commands, FixdepFirstViewFixatesTheCentreWithTheSharedComputation) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) {
+        type_into(fig, "edit_mar", "0.5");
+        ok(fig, "pushbutton_fixdepparms");
+    });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const OcumbraState s = state();
+    const AnyImage polar = imread(find_data_file("polarplotREmd.bmp"));
+    ASSERT_EQ(image_cols(s.im), 600u);
+    ASSERT_EQ(image_rows(s.im), 400u);
+    // The reference run prepares the same masks again, then renders at the
+    // centre: column 600 / 2 = 300, row 400 / 2 = 200.
+    const ArrayD restot = fixdep::prepare_fixdep(polar, 600, 400, 20, 0.5);
+    const ArrayD expected = fixdep::fixdepimage(300, 200, s.im);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    ASSERT_TRUE(s.restot.has_value());
+    EXPECT_TRUE(*s.restot == restot);
+    EXPECT_EQ(s.restot->rows(), 800u);
+    EXPECT_EQ(s.restot->cols(), 1200u);
+    ASSERT_TRUE(s.polim.has_value());
+    EXPECT_TRUE(*s.polim == polar);
+    EXPECT_EQ(s.mar, 0.5);
+    EXPECT_EQ(s.fixactive, 1);
+    EXPECT_EQ(s.prevtrans, 2);
+    EXPECT_EQ(s.prepfixdep, 1);
+    EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
+}
+
+TEST_F(Commands, FixationClicksRenderWhereTheyLandAlsoOutsideTheImage) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    const AnyImage im = state().im;
+    const AnyImage polar = imread(find_data_file("polarplotREmd.bmp"));
+    const std::array<double, 2> points[] = {{100.5, 50.25}, {-40, 900}, {600, 1}};
+    for (const auto& p : points) {
+        fake_->points = {p};
+        fake_->flushes = 0;
+        busy_text_.clear();
+        press_in_image();
+        ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+        // Same masks: prepared once for this image, width 20, acuity 1.
+        fixdep::prepare_fixdep(polar, 600, 400, 20, 1);
+        const ArrayD expected = fixdep::fixdepimage(p[0], p[1], im);
+        EXPECT_TRUE(imt() == expected) << p[0] << ", " << p[1];
+        EXPECT_TRUE(area_shows(expected));
+        EXPECT_EQ(state().prevtrans, 2);
+        EXPECT_EQ(state().fixactive, 1);
+        EXPECT_EQ(fake_->flushes, 1);
+        EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
+    }
+    EXPECT_EQ(fake_->pointer_inputs, 3);
+}
+
+TEST_F(Commands, PressesDoNothingOutsideFixationMode) {
+    fake_->points = {{5, 5}, {5, 5}, {5, 5}};
+    press_in_image();  // after start-up
+    EXPECT_EQ(fake_->pointer_inputs, 0);
+
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    RUN_WITH_DIALOG("fixindep", "fixindepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixparms"); });
+    EXPECT_EQ(state().fixactive, 0);
+    const AnyImage after_fixindep = state().imt;
+    press_in_image();
+    EXPECT_EQ(fake_->pointer_inputs, 0);
+    EXPECT_TRUE(state().imt == after_fixindep);
+
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    press_in_image();
+    EXPECT_EQ(fake_->pointer_inputs, 1);
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    EXPECT_EQ(state().fixactive, 0);
+    const AnyImage after_glare = state().imt;
+    press_in_image();
+    EXPECT_EQ(fake_->pointer_inputs, 1);
+    EXPECT_TRUE(state().imt == after_glare);
+}
+
+TEST_F(Commands, AFailedFixationClickChangesNothing) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    const OcumbraState before = state();
+    fake_->points.clear();  // the pointer input fails (window gone, say)
+    press_in_image();
+    ASSERT_EQ(fake_->errors.size(), 1u);
+    expect_same_state(state(), before);
+}
+
+// ---------------------------------------------------------------------------
+// Glare command
+
+TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
+    GlareCounter count;
+    const AnyImage im = state().im;
+    auto glare_with = [&](const char* width, double slider) {
+        RUN_WITH_DIALOG("glare", "glareparms2", [&](QWidget* fig) {
+            if (width) type_into(fig, "edit_width", width);
+            if (slider >= 0) {
+                auto* s = fig->findChild<QSlider*>("slider2");
+                s->setValue(static_cast<int>(std::lround(slider * s->maximum())));
+            }
+            ok(fig, "pushbutton_glareparms2");
+        });
+        ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    };
+
+    // First run: full computation with width 20 and factor 1.
+    glare_with(nullptr, -1);
+    EXPECT_EQ(count.full, 1);
+    EXPECT_EQ(count.reuse, 0);
+    const GlareRun ref = glare_compute(im, GlareSettings{20, 1, 2, 2});
+    EXPECT_TRUE(imt() == ref.imt);
+    EXPECT_TRUE(area_shows(ref.imt));
+    ASSERT_TRUE(app::glare_veil().has_value());
+    EXPECT_TRUE(*app::glare_veil() == ref.dim);
+    EXPECT_EQ(state().prevtrans, 3);
+
+    // Same parameters: the shown result again, nothing computed.
+    glare_with(nullptr, -1);
+    EXPECT_EQ(count.full, 1);
+    EXPECT_EQ(count.reuse, 0);
+    EXPECT_TRUE(imt() == ref.imt);
+
+    // Only the factor changed: the veil is re-weighted.
+    glare_with(nullptr, 0.5);
+    EXPECT_EQ(count.full, 1);
+    EXPECT_EQ(count.reuse, 1);
+    EXPECT_EQ(state().glarefact, 5);
+    EXPECT_TRUE(imt() == glareimknown2(im, 5, ref.dim, 2, 2));
+    EXPECT_TRUE(imt() == glare_compute(im, GlareSettings{20, 5, 2, 2}).imt);
+
+    // The width changed, even by a hair: full computation.
+    glare_with("20.000001", -1);
+    EXPECT_EQ(count.full, 2);
+    EXPECT_TRUE(imt() == glare_compute(im, GlareSettings{20.000001, 5, 2, 2}).imt);
+    glare_with("30", 0.2);
+    EXPECT_EQ(count.full, 3);
+    EXPECT_EQ(count.reuse, 1);
+    EXPECT_EQ(state().width, 30);
+    EXPECT_EQ(state().glarefact, 2);
+
+    // Another simulation in between: full computation.
+    RUN_WITH_DIALOG("fixindep", "fixindepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixparms"); });
+    glare_with(nullptr, -1);
+    EXPECT_EQ(count.full, 4);
+    EXPECT_EQ(count.reuse, 1);
+
+    // A newly opened image: full computation on it.
+    fake_->files = {{"chelsea.jpg", program_data_dir(), false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
+    ASSERT_EQ(state().prevtrans, -1);
+    glare_with(nullptr, 0.7);
+    EXPECT_EQ(count.full, 5);
+    const AnyImage cat = imread(program_data_dir() + "chelsea.jpg");
+    EXPECT_TRUE(imt() == glare_compute(cat, GlareSettings{30, 7, 2, 2}).imt);
+}
+
+TEST_F(Commands, GlareVeilOutlivesTheWindowsOpeningStep) {
+    GlareCounter count;
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    ASSERT_EQ(count.full, 1);
+    const ArrayD dim = *app::glare_veil();
+    app::ocumbra({}, 0);  // the opening step again: defaults, prevtrans -1
+    EXPECT_EQ(state().prevtrans, -1);
+    ASSERT_TRUE(app::glare_veil().has_value());
+    EXPECT_TRUE(*app::glare_veil() == dim);
+    // prevtrans is no longer 3, so the next run computes in full.
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    EXPECT_EQ(count.full, 2);
+}
+
+TEST_F(Commands, GlareWithAWidthThatIsNotANumberComputesNothing) {
+    GlareCounter count;
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    const OcumbraState before = state();
+    const ArrayD dim = *app::glare_veil();
+    fake_->flushes = 0;
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) {
+        type_into(fig, "edit_width", "twenty");
+        ok(fig, "pushbutton_glareparms2");
+    });
+    ASSERT_EQ(fake_->errors.size(), 1u);
+    EXPECT_NE(fake_->errors[0].find("(width): NaN."), std::string::npos) << fake_->errors[0];
+    EXPECT_EQ(count.full, 1);
+    EXPECT_EQ(count.reuse, 0);
+    EXPECT_EQ(fake_->flushes, 0);
+    expect_same_state(state(), before);
+    EXPECT_TRUE(*app::glare_veil() == dim);
+}
+
+TEST_F(Commands, RunAsCallbackByNameLikeItsControl) {
+    // ocumbra('fixindep_Callback', figure, [], state) runs the command.
+    WhenOpen w("fixindepparms", [](QWidget* fig) {
+        type_into(fig, "edit_width", "40");
+        ok(fig, "pushbutton_fixparms");
+    });
+    app::ocumbra({std::string("fixindep_Callback"), fig_, gui::Empty{}, gui::guidata(fig_)}, 0);
+    EXPECT_TRUE(w.ran());
+    EXPECT_EQ(state().width, 40);
+    EXPECT_TRUE(imt() == fixindep::fixindep_image(state().im, 40, 1, 1, 2, 2));
+}
