@@ -285,3 +285,24 @@ TEST(FixdepCommand, RefusedInputsLeaveThePreviousMasks) {
     // None of these reached the engine: the all-seeing masks are still there.
     expect_all_resolved(fixdepimage(1, 1, AnyImage(im)), im);
 }
+
+TEST(FixdepRendering, RenderingIntoKeptStorage) {
+    uniform_masks(40, 30, 1.0);
+    ArrayU8 im(30, 40, 4, 77);
+    for (std::size_t i = 0; i < 30 * 40; ++i) im[i] = static_cast<std::uint8_t>(i % 256);
+    // A kept array of the right size: its storage is used, stale values vanish.
+    ArrayD kept(30, 40, 4, 0.25);
+    const double* storage = kept.data();
+    fixdepimage(20, 15, AnyImage(im), kept);
+    EXPECT_EQ(kept.data(), storage);
+    for (std::size_t r = 0; r < 30; ++r)
+        for (std::size_t c = 0; c < 40; ++c) {
+            ASSERT_EQ(kept(r, c, 0), resolved(im(r, c, 0)));
+            ASSERT_EQ(kept(r, c, 1), resolved(77));
+            ASSERT_EQ(kept(r, c, 3), 0.0);
+        }
+    // A kept array of another size is replaced by one of the result's size.
+    ArrayD other(5, 5, 1, 0.5);
+    fixdepimage(20, 15, AnyImage(im), other);
+    EXPECT_EQ(other, kept);
+}
