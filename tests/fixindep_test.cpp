@@ -1,14 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <cstdio>
+#include <sstream>
 #include <limits>
 #include <optional>
 #include <random>
 
+#include "cli/commands.hpp"
 #include "fixindep/blurkernels.hpp"
 #include "fixindep/fixindep.hpp"
 #include "fixindep/locblurim.hpp"
+#include "toolkit/arrayops.hpp"
+#include "toolkit/imageio.hpp"
 #include "toolkit/parallel.hpp"
 
 using namespace ocu;
@@ -405,14 +414,14 @@ ArrayU8 random_u8(std::size_t rows, std::size_t cols, std::size_t planes, unsign
 }  // namespace
 
 TEST(FixIndepImage, FollowsTheUnitChain) {
-    const ArrayU8 im = random_u8(24, 32, 3, 21);
+    const ArrayU8 im = random_u8(25, 32, 3, 21);
     const double width = 4.0, mar = 0.6, contrastf = 1.5;
     const ArrayD got = fixindep_image(AnyImage(im), width, mar, contrastf);
 
     // pixdist = 16 / tan(2 deg); marpix = (1 / 0.6) / 60 / 180 * pi * pixdist.
     const double pi = 3.14159265358979323846;
     const double ac = (1 / mar) / 60 / 180 * pi * (16.0 / std::tan(2.0 * pi / 180.0));
-    ArrayD lum(24, 32, 3);
+    ArrayD lum(25, 32, 3);
     for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 255.0, 2.0);
     ArrayD want = ref_locblurim(lum, ac, contrastf * 0.05);
     for (double& v : want.vec()) v = std::sqrt(std::max(std::min(v, 1.0), 0.0));
@@ -430,6 +439,34 @@ TEST(FixIndepImage, OtherExponentsAndGrayInput) {
     for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 255.0, 2.2);
     ArrayD want = ref_locblurim(lum, ac, 0.05);
     for (double& v : want.vec()) v = std::pow(std::max(std::min(v, 1.0), 0.0), 1 / 1.8);
+    EXPECT_LT(max_abs_diff(got, want), 1e-12);
+}
+
+TEST(FixIndepImage, StoredGrayAsRgbGivesOnePlane) {
+    ArrayU8 im = random_u8(19, 23, 3, 25);
+    const std::size_t n = 19 * 23;
+    ArrayU8 gray(19, 23);
+    for (std::size_t i = 0; i < n; ++i) {
+        im[n + i] = im[i];
+        gray[i] = im[i];
+    }
+    const ArrayD got = fixindep_image(AnyImage(im), 8.0, 0.7, 1.2);
+    ASSERT_EQ(got.planes(), 1u);
+    EXPECT_TRUE(got == fixindep_image(AnyImage(gray), 8.0, 0.7, 1.2));
+}
+
+TEST(FixIndepImage, SixteenBitSamples) {
+    std::mt19937 gen(26);
+    std::uniform_int_distribution<int> u(0, 65535);
+    ArrayU16 im(17, 21, 3);
+    for (auto& v : im.vec()) v = static_cast<std::uint16_t>(u(gen));
+    const ArrayD got = fixindep_image(AnyImage(im), 6.0, 0.8, 0.9);
+    const double pi = 3.14159265358979323846;
+    const double ac = (1 / 0.8) / 60 / 180 * pi * (10.5 / std::tan(3.0 * pi / 180.0));
+    ArrayD lum(17, 21, 3);
+    for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 65535.0, 2.0);
+    ArrayD want = ref_locblurim(lum, ac, 0.9 * 0.05);
+    for (double& v : want.vec()) v = std::sqrt(v);
     EXPECT_LT(max_abs_diff(got, want), 1e-12);
 }
 
@@ -496,4 +533,108 @@ TEST(FixIndepImage, RefusesTinyAcuityWithoutHugeWork) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_THROW(fixindep_image(im, 20.0, 0.0001, 1.0), Error);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+}
+
+// ---------------------------------------------------------------------------
+// ocumbra-sim fixindep, run in-process
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char templ[] = "/tmp/ocu_fixindep_XXXXXX";
+        path_ = ::mkdtemp(templ);
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Reads a '<f8' .npy file written in C order back into a column-major array.
+ArrayD read_npy_doubles(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+        std::fclose(f);
+    }
+    if (bytes.size() < 10 || bytes.compare(0, 6, "\x93NUMPY") != 0) throw std::runtime_error("not npy");
+    const std::size_t hlen = static_cast<unsigned char>(bytes[8]) | (static_cast<unsigned char>(bytes[9]) << 8);
+    const std::string header = bytes.substr(10, hlen);
+    if (header.find("'<f8'") == std::string::npos || header.find("'fortran_order': False") == std::string::npos)
+        throw std::runtime_error("unexpected header " + header);
+    std::vector<std::size_t> shape;
+    const std::size_t open = header.find('(', header.find("'shape'"));
+    std::istringstream dims(header.substr(open + 1, header.find(')', open) - open - 1));
+    for (std::string d; std::getline(dims, d, ',');)
+        if (d.find_first_not_of(' ') != std::string::npos) shape.push_back(std::stoul(d));
+    const std::size_t rows = shape.at(0), cols = shape.at(1), planes = shape.size() > 2 ? shape[2] : 1;
+    ArrayD a(rows, cols, planes);
+    const char* data = bytes.data() + 10 + hlen;
+    if (bytes.size() != 10 + hlen + 8 * a.numel()) throw std::runtime_error("wrong data size");
+    std::size_t i = 0;
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t c = 0; c < cols; ++c)
+            for (std::size_t p = 0; p < planes; ++p, ++i) std::memcpy(&a(r, c, p), data + 8 * i, 8);
+    return a;
+}
+
+int run(const std::vector<std::string>& args) {
+    std::fflush(stderr);
+    return ocu::cli::run_fixindep(args);
+}
+
+}  // namespace
+
+TEST(FixIndepCommand, NpyOutputIsExactlyTheComputedResult) {
+    TempDir dir;
+    const std::string input = dir.file("in.png");
+    imwrite(AnyImage(random_u8(30, 41, 3, 31)), input);
+    const AnyImage stored = imread(input);
+
+    ASSERT_EQ(run({input, dir.file("default.npy")}), 0);
+    const ArrayD got = read_npy_doubles(dir.file("default.npy"));
+    const ArrayD want = fixindep_image(stored, 20.0, 1.0, 1.0);
+    ASSERT_TRUE(got.same_size(want));
+    EXPECT_EQ(std::memcmp(got.data(), want.data(), 8 * want.numel()), 0);
+
+    ASSERT_EQ(run({"--width", "7", "--acuity=0.4", "--contrast", "2.5", input, dir.file("set.NPY")}), 0);
+    const ArrayD got2 = read_npy_doubles(dir.file("set.NPY"));
+    const ArrayD want2 = fixindep_image(stored, 7.0, 0.4, 2.5);
+    ASSERT_TRUE(got2.same_size(want2));
+    EXPECT_EQ(std::memcmp(got2.data(), want2.data(), 8 * want2.numel()), 0);
+    EXPECT_FALSE(got2 == got);
+
+    // Any other extension goes through the image writer.
+    ASSERT_EQ(run({input, dir.file("out.png")}), 0);
+    const AnyImage png = imread(dir.file("out.png"));
+    ASSERT_TRUE(std::holds_alternative<ArrayU8>(png));
+    ArrayD scaled = want;
+    for (double& v : scaled.vec()) v *= 255.0;
+    EXPECT_TRUE(std::get<ArrayU8>(png) == to_uint8(scaled));
+}
+
+TEST(FixIndepCommand, BadValuesFailWithoutOutput) {
+    TempDir dir;
+    const std::string input = dir.file("in.png");
+    imwrite(AnyImage(random_u8(12, 15, 1, 32)), input);
+    const std::string out = dir.file("o.npy");
+    // Values that parse but make no sense: exit status 1.
+    EXPECT_EQ(run({"--acuity", "0", input, out}), 1);
+    EXPECT_EQ(run({"--acuity", "-1", input, out}), 1);
+    EXPECT_EQ(run({"--acuity", "0.0001", input, out}), 1);
+    EXPECT_EQ(run({"--width", "0", input, out}), 1);
+    EXPECT_EQ(run({"--width", "180", input, out}), 1);
+    EXPECT_EQ(run({"--contrast", "0", input, out}), 1);
+    EXPECT_EQ(run({dir.file("missing.png"), out}), 1);
+    // Malformed command lines: exit status 2.
+    EXPECT_EQ(run({"--acuity", "abc", input, out}), 2);
+    EXPECT_EQ(run({"--acuity", "nan", input, out}), 2);
+    EXPECT_EQ(run({"--blur", "3", input, out}), 2);
+    EXPECT_EQ(run({input}), 2);
+    EXPECT_EQ(run({input, out, dir.file("extra.npy")}), 2);
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
