@@ -818,6 +818,48 @@ TEST(EngineCoreTable, PyramidsWithoutLevelsOrWithTooFewMasks) {
     EXPECT_NO_THROW(t.encode(2, 0, 0));
 }
 
+TEST(EngineCoreTable, RandomCallSequencesFailOnlyWithKnownTexts) {
+    // Arbitrary numbers in every argument: each call either works or throws
+    // one of the engine's texts, and the level images keep their sizes.
+    using namespace kal::msg;
+    const std::vector<std::string> known = {kInvalidN,      kNot2DResmap, kInvalidMask,  kNoResmap,
+                                            kWrongSize,     kNoSuchLevel, kBadPyramidSize, kResmapTooLarge};
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> op(0, 11), small(-3, 20), any(std::numeric_limits<std::int32_t>::min(),
+                                                                     std::numeric_limits<std::int32_t>::max());
+    auto arg = [&] { return rng() % 8 == 0 ? any(rng) : small(rng); };
+    kal::PyramidTable t;
+    Bytes img(400, 9);
+    std::vector<double> map(400, 0.3);
+    map[7] = std::numeric_limits<double>::quiet_NaN();
+    map[8] = -std::numeric_limits<double>::infinity();
+    for (int call = 0; call < 3000; ++call) {
+        const int n = small(rng) % 5, a = arg(), b = arg(), c = arg();
+        const auto rows = static_cast<std::size_t>(small(rng) & 15), cols = static_cast<std::size_t>(small(rng) & 15);
+        try {
+            switch (op(rng)) {
+                case 0: t.createPyramid(n, a % 40, b % 40, c % 8); break;
+                case 1: t.setResMap(n, rows, cols, map.data()); break;
+                case 2: t.getMaskRects(n, a); break;
+                case 3: t.getBlendMask(n, a); break;
+                case 4: t.setBase(n, rows, cols, img.data()); break;
+                case 5: t.reduce(n); break;
+                case 6: t.getSrcLevel(n, a); break;
+                case 7: t.getEncLevel(n, a); break;
+                case 8: t.setSrcLevel(n, a, rows, cols, img.data()); break;
+                case 9: t.setEncLevel(n, a, rows, cols, img.data()); break;
+                case 10: t.encode(n, a, b); break;
+                default: t.getEncodedImage(n); break;
+            }
+        } catch (const kal::EngineError& e) {
+            ASSERT_NE(std::find(known.begin(), known.end(), std::string(e.what())), known.end()) << e.what();
+        }
+        for (std::int32_t p = 1; p <= static_cast<std::int32_t>(t.size()); ++p)
+            for (const kal::PyramidLevel& l : t.pyramid(p).src)
+                ASSERT_EQ(l.pixels.size(), static_cast<std::size_t>(l.levelRows() * l.levelCols()));
+    }
+}
+
 TEST(EngineCoreTable, ProcessWideOperationsShareOneTable) {
     // The entry's functions reach one table for the whole process.
     const std::size_t before = kal::tableSize();
