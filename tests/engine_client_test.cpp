@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -571,4 +572,21 @@ TEST_F(WrapperForwarding, TooManyInputsNeverReachThePlugIn) {
     EXPECT_THROW(ocu::kal::call_wrapper("kalreduce", std::span<const HostValue>(in).first(1), 1),
                  ocu::Error);
     EXPECT_TRUE(g_seen.empty());
+}
+
+// Run by the test "engine_client_without_plugin" from a copy of this program in
+// an empty folder: there the first wrapper call must fail to bind, with the
+// binding's text, and keep failing the same way on the next call.
+TEST(Binding, ProgramWithoutThePlugInNextToIt) {
+    if (std::getenv("KAL_EXPECT_NO_PLUGIN") == nullptr) {
+        GTEST_SKIP() << "runs only from a copy of the program without the plug-in";
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::string text = error_of([] { ocu::kal::kalreduce(1); });
+        EXPECT_EQ(text.rfind("Cannot find the plug-in \"kalentry\": libkalentry.so is not next to the program (" +
+                                 ocu::kal::executable_dir() + ") or on the library path (",
+                             0),
+                  0u)
+            << text;
+    }
 }

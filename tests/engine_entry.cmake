@@ -13,3 +13,9 @@ if(TARGET kalentry)
   ocumbra_add_test(NAME engine_entry_test SOURCES engine_entry_test.cpp LIBS engine_client)
   add_dependencies(engine_entry_test kalentry)
 endif()
+
+# A copy of the program in a folder without the plug-in: the binding's error.
+add_test(NAME engine_client_without_plugin
+         COMMAND sh -c "d=$(mktemp -d) && cp \"$0\" \"$d/\" && KAL_EXPECT_NO_PLUGIN=1 \"$d/engine_client_test\" --gtest_filter=Binding.ProgramWithoutThePlugInNextToIt; rc=$?; rm -rf \"$d\"; exit $rc"
+                 $<TARGET_FILE:engine_client_test>)
+set_tests_properties(engine_client_without_plugin PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
