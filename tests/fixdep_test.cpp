@@ -306,3 +306,13 @@ TEST(FixdepRendering, RenderingIntoKeptStorage) {
     fixdepimage(20, 15, AnyImage(im), other);
     EXPECT_EQ(other, kept);
 }
+
+TEST(FixdepRendering, ImagesWithOneLevelShowOnlyTheGrey) {
+    // A smaller side of 2 or 3 pixels leaves one level, which is the coarsest
+    // one and therefore replaced by the grey, whatever the map.
+    uniform_masks(30, 3, 1.0);
+    for (std::size_t rows : {2u, 3u}) {
+        const ArrayD out = fixdepimage(5, 1, AnyImage(gray_image(rows, 30)));
+        for (double v : out.vec()) ASSERT_EQ(v, kGrey);
+    }
+}
