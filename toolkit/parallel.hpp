@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -39,13 +40,18 @@ void parallel_for(std::size_t n, F&& f, std::size_t grain = 1) {
     const std::size_t chunk = (n + nt - 1) / nt;
     for (std::size_t t = 1; t < nt; ++t) {
         const std::size_t b = std::min(n, t * chunk), e = std::min(n, b + chunk);
-        threads.emplace_back([&, t, b, e] {
+        auto work = [&f, &errors, t, b, e] {
             try {
                 if (b < e) f(b, e);
             } catch (...) {
                 errors[t] = std::current_exception();
             }
-        });
+        };
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            work();  // no thread to be had: do this chunk here
+        }
     }
     try {
         f(std::size_t{0}, std::min(n, chunk));
