@@ -173,6 +173,12 @@ ocu::ArrayU8 HostArray::to_array_u8() const {
     return to_program_array(*this, bytes(), "uint8");
 }
 
+ocu::ArrayU8 HostArray::take_array_u8() && {
+    if (!is_uint8() || complex_ || ndims() > 3 || borrowed_ != nullptr) return to_array_u8();
+    const std::size_t planes = ndims() == 3 ? dims_[2] : 1;
+    return ocu::ArrayU8(dims_[0], dims_[1], planes, std::move(u8_));
+}
+
 // ---------------------------------------------------------------------------
 // The arrays of the running call
 

@@ -68,6 +68,8 @@ public:
     // 2-D or 3-D array, and throw ocu::Error otherwise.
     ocu::ArrayD to_array_d() const;
     ocu::ArrayU8 to_array_u8() const;
+    // The same, handing over the elements instead of copying them.
+    ocu::ArrayU8 take_array_u8() &&;
 
     // Number of HostArray objects alive in the process (for leak checks).
     static std::size_t live_count();

@@ -64,7 +64,7 @@ std::vector<HostValue> run(std::string_view name, std::initializer_list<const Ho
                nout);
 }
 
-ArrayU8 image_output(std::vector<HostValue> out) { return out.at(0).to_array_u8(); }
+ArrayU8 image_output(std::vector<HostValue> out) { return std::move(out.at(0)).take_array_u8(); }
 
 }  // namespace
 

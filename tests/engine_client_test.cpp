@@ -590,3 +590,12 @@ TEST(Binding, ProgramWithoutThePlugInNextToIt) {
             << text;
     }
 }
+
+TEST(HostArrayConversion, TakingTheElementsGivesTheSameArray) {
+    ocu::ArrayU8 im(2, 3, 2);
+    for (std::size_t i = 0; i < im.numel(); ++i) im[i] = static_cast<std::uint8_t>(3 * i);
+    EXPECT_EQ(HostValue::copy_of(im).take_array_u8(), im);
+    EXPECT_EQ(HostValue::borrow(im).take_array_u8(), im);  // a borrowed array is copied
+    EXPECT_THROW(HostValue(HOST_CLASS_DOUBLE, {2, 2}).take_array_u8(), ocu::Error);
+    EXPECT_THROW(HostValue(HOST_CLASS_UINT8, {2, 2}, true).take_array_u8(), ocu::Error);
+}
