@@ -113,14 +113,20 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
         parallel_for(
             n, [&](std::size_t b, std::size_t end) {
                 double u[kStep];
-                double m = -std::numeric_limits<double>::infinity();
+                // Four running maxima, so that the comparisons do not wait on
+                // each other; NaN never compares greater and is skipped.
+                double m[4];
+                std::fill(m, m + 4, -std::numeric_limits<double>::infinity());
                 for (std::size_t s = b; s < end; s += kStep) {
                     const std::size_t len = std::min(kStep, end - s);
                     linear_sum(s, len, u);
-                    for (std::size_t i = 0; i < len; ++i) m = u[i] > m ? u[i] : m;  // NaN skipped
+                    std::size_t i = 0;
+                    for (; i + 4 <= len; i += 4)
+                        for (std::size_t q = 0; q < 4; ++q) m[q] = u[i + q] > m[q] ? u[i + q] : m[q];
+                    for (; i < len; ++i) m[0] = u[i] > m[0] ? u[i] : m[0];
                 }
                 const std::lock_guard<std::mutex> g(lock);
-                umax = std::max(umax, m);
+                for (double mq : m) umax = std::max(umax, mq);
             },
             kGrain);
         // -inf: no element above -inf (all NaN or -inf); NaN is the answer either way
