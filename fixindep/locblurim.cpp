@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <memory>
 #include <numbers>
 #include <sstream>
 #include <vector>
@@ -74,10 +73,11 @@ inline double contrast_of(double mean, double mean_sq) {
 
 // Calls put(r, c, imn) for every pixel with its local contrast, measured on
 // the gray version of `src` with the Gaussian kernel of scale sig. The fast
-// form uses `scratch`, which must fit the plane and that kernel.
+// form uses two scratch planes that fit the plane and that kernel (its own
+// when `scratch` is null).
 template <class Put>
 void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
-                       SymFilterScratch* scratch, Put&& put) {
+                       SymFilterScratch* scratch, SymFilterScratch* scratch2, Put&& put) {
     const std::size_t sy = src.rows(), sx = src.cols();
     if (filtering == Filtering::Direct2D) {
         ArrayD bwlum(sy, sx), lum2(sy, sx);
@@ -89,23 +89,40 @@ void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
             for (std::size_t r = 0; r < sy; ++r) put(r, c, contrast_of(ima(r, c), im2a(r, c)));
         return;
     }
+    // One column pass fills two scratch planes (gray and gray squared), one
+    // row pass gives the local mean and mean square together.
     const std::vector<double> h = half_profile_for_image(BlurKind::Gauss, sig, sy, sx);
-    std::optional<SymFilterScratch> own;
-    if (scratch == nullptr) scratch = &own.emplace(sy, sx, h.size() - 1);
-    // Local mean; written in full by the row pass (no serial zero fill).
-    const std::unique_ptr<double[]> ima(new double[sy * sx]);
-    column_pass(h, *scratch, [&](std::size_t c, double* col) { src.load_gray(c, col); });
-    row_pass(h, *scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
-        double* dst = &ima[c * sy + r0];
-        for (std::size_t k = 0; k < len; ++k) dst[k] = acc[k];
+    const std::size_t w = h.size() - 1;
+    std::optional<SymFilterScratch> own0, own1;
+    if (scratch == nullptr) {
+        scratch = &own0.emplace(sy, sx, w);
+        scratch2 = &own1.emplace(sy, sx, w);
+    }
+    parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
+        std::vector<double> buf(2 * (sy + 2 * w), 0.0);  // two columns with w zeros at both ends
+        double* g = buf.data() + w;
+        double* g2 = g + sy + 2 * w;
+        for (std::size_t c = cb; c < ce; ++c) {
+            src.load_gray(c, g);
+            for (std::size_t r = 0; r < sy; ++r) g2[r] = g[r] * g[r];
+            symmetric_taps(g, 1, sy, h, scratch->column(static_cast<std::ptrdiff_t>(c)));
+            symmetric_taps(g2, 1, sy, h, scratch2->column(static_cast<std::ptrdiff_t>(c)));
+        }
     });
-    column_pass(h, *scratch, [&](std::size_t c, double* col) {
-        src.load_gray(c, col);
-        for (std::size_t r = 0; r < sy; ++r) col[r] = col[r] * col[r];
-    });
-    row_pass(h, *scratch, [&](std::size_t r0, std::size_t len, std::size_t c, const double* acc) {
-        const double* mean = &ima[c * sy + r0];
-        for (std::size_t k = 0; k < len; ++k) put(r0 + k, c, contrast_of(mean[k], acc[k]));
+    const std::size_t strip = strip_rows(w);
+    const std::size_t nstrips = (sy + strip - 1) / strip;
+    parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
+        RowBlock block(*scratch, strip);
+        std::vector<double> mean(strip * sx), mean_sq(strip * sx);
+        for (std::size_t st = sb; st < se; ++st) {
+            const std::size_t r0 = st * strip;
+            const std::size_t len = std::min(strip, sy - r0);
+            block.filter(*scratch, h, r0, len, mean.data());
+            block.filter(*scratch2, h, r0, len, mean_sq.data());
+            for (std::size_t c = 0; c < sx; ++c)
+                for (std::size_t k = 0; k < len; ++k)
+                    put(r0 + k, c, contrast_of(mean[c * strip + k], mean_sq[c * strip + k]));
+        }
     });
 }
 
@@ -189,7 +206,7 @@ ArrayD local_contrast(const ArrayD& bwlum, double sig, Filtering filtering) {
     ArrayD imn(bwlum.rows(), bwlum.cols());
     if (imn.empty()) return imn;
     const ArraySource src(bwlum);
-    for_each_contrast(src, sig, filtering, nullptr,
+    for_each_contrast(src, sig, filtering, nullptr, nullptr,
                       [&](std::size_t r, std::size_t c, double v) { imn(r, c) = v; });
     return imn;
 }
@@ -263,7 +280,7 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
 
     if (filtering == Filtering::Direct2D) {
         ArrayU8 msk(sy, sx);
-        for_each_contrast(src, 2.0 * ac, filtering, nullptr,
+        for_each_contrast(src, 2.0 * ac, filtering, nullptr, nullptr,
                           [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
         for (std::size_t band = 0; band < 3; ++band) {
             for (std::size_t j = 0; j < nplanes; ++j) {
@@ -291,11 +308,11 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
 
     // Band of every pixel from its local contrast on the gray version.
     ArrayU8 msk(sy, sx);
-    for_each_contrast(src, 2.0 * ac, filtering, &scratch[0],
+    for_each_contrast(src, 2.0 * ac, filtering, &scratch[0], &scratch[1],
                       [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
 
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(sy);
-    const std::size_t nstrips = (sy + kStripRows - 1) / kStripRows;
+    const std::size_t strip = strip_rows(halves[2].size() - 1);
+    const std::size_t nstrips = (sy + strip - 1) / strip;
     for (std::size_t j = 0; j < nplanes; ++j) {
         parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
             std::vector<double> buf(sy + 2 * wmax, 0.0);  // zero border of wmax at both ends
@@ -307,17 +324,17 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
             }
         });
         parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
-            double acc[3][kStripRows];
+            RowBlock block(scratch[0], strip);
+            std::array<std::vector<double>, 3> out;
+            for (auto& o : out) o.resize(strip * sx);
             for (std::size_t st = sb; st < se; ++st) {
-                const std::size_t r0 = st * kStripRows;
-                const std::size_t len = std::min(kStripRows, sy - r0);
+                const std::size_t r0 = st * strip;
+                const std::size_t len = std::min(strip, sy - r0);
+                for (std::size_t b = 0; b < 3; ++b) block.filter(scratch[b], halves[b], r0, len, out[b].data());
                 for (std::size_t c = 0; c < sx; ++c) {
-                    for (std::size_t b = 0; b < 3; ++b)
-                        symmetric_taps(scratch[b].column(static_cast<std::ptrdiff_t>(c)) + r0, stride, len,
-                                       halves[b], acc[b]);
-                    const std::uint8_t* mk = &msk(r0, c);
-                    double* o = &imt(r0, c, j);
-                    combine_bands(acc[0], acc[1], acc[2], mk, len, exponent, o);
+                    const std::size_t at = c * strip;
+                    combine_bands(&out[0][at], &out[1][at], &out[2][at], &msk(r0, c), len, exponent,
+                                  &imt(r0, c, j));
                 }
             }
         });

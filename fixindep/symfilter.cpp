@@ -14,8 +14,9 @@ namespace ocu::fixindep {
 namespace {
 
 // Every output is h[0]*c[s] followed by one addition of h[k]*(lo + hi) per k
-// in increasing k: the same operations, in the same order, in every form below,
-// so the vector and the plain forms give identical results.
+// in increasing k. The plain form rounds the product and the sum separately;
+// the AVX2 form fuses them. A run uses one form throughout, so results do not
+// depend on how the work is split; the two forms agree up to rounding.
 
 void taps_plain(const double* c, std::ptrdiff_t stride, std::size_t len, const double* h,
                 std::size_t w, double* out) {
@@ -33,9 +34,12 @@ void taps_plain(const double* c, std::ptrdiff_t stride, std::size_t len, const d
 }
 
 #if OCU_FIXINDEP_HAVE_AVX2
-__attribute__((target("avx2"))) void taps_avx2(const double* c, std::ptrdiff_t stride,
-                                               std::size_t len, const double* h, std::size_t w,
-                                               double* out) {
+// The same sums with fused multiply-adds: a = fma(h[k], lo + hi, a). Every
+// element goes through this one formula (the tail included), so the result
+// does not depend on where a block starts.
+__attribute__((target("avx2,fma"))) void taps_avx2(const double* c, std::ptrdiff_t stride,
+                                                   std::size_t len, const double* h, std::size_t w,
+                                                   double* out) {
     std::size_t s = 0;
     const __m256d h0 = _mm256_broadcast_sd(h);
     for (; s + 16 <= len; s += 16) {
@@ -49,10 +53,10 @@ __attribute__((target("avx2"))) void taps_avx2(const double* c, std::ptrdiff_t s
             const double* lo = cs - off;
             const double* hi = cs + off;
             const __m256d hk = _mm256_broadcast_sd(h + k);
-            a0 = _mm256_add_pd(a0, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo), _mm256_loadu_pd(hi))));
-            a1 = _mm256_add_pd(a1, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 4), _mm256_loadu_pd(hi + 4))));
-            a2 = _mm256_add_pd(a2, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 8), _mm256_loadu_pd(hi + 8))));
-            a3 = _mm256_add_pd(a3, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 12), _mm256_loadu_pd(hi + 12))));
+            a0 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo), _mm256_loadu_pd(hi)), a0);
+            a1 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 4), _mm256_loadu_pd(hi + 4)), a1);
+            a2 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 8), _mm256_loadu_pd(hi + 8)), a2);
+            a3 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(lo + 12), _mm256_loadu_pd(hi + 12)), a3);
         }
         _mm256_storeu_pd(out + s, a0);
         _mm256_storeu_pd(out + s + 4, a1);
@@ -65,15 +69,23 @@ __attribute__((target("avx2"))) void taps_avx2(const double* c, std::ptrdiff_t s
         for (std::size_t k = 1; k <= w; ++k) {
             const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(k) * stride;
             const __m256d hk = _mm256_broadcast_sd(h + k);
-            a0 = _mm256_add_pd(a0, _mm256_mul_pd(hk, _mm256_add_pd(_mm256_loadu_pd(cs - off), _mm256_loadu_pd(cs + off))));
+            a0 = _mm256_fmadd_pd(hk, _mm256_add_pd(_mm256_loadu_pd(cs - off), _mm256_loadu_pd(cs + off)), a0);
         }
         _mm256_storeu_pd(out + s, a0);
     }
-    taps_plain(c + s, stride, len - s, h, w, out + s);
+    for (; s < len; ++s) {
+        const double* cs = c + s;
+        __m128d a = _mm_mul_sd(_mm_load_sd(h), _mm_load_sd(cs));
+        for (std::size_t k = 1; k <= w; ++k) {
+            const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(k) * stride;
+            a = _mm_fmadd_sd(_mm_load_sd(h + k), _mm_add_sd(_mm_load_sd(cs - off), _mm_load_sd(cs + off)), a);
+        }
+        _mm_store_sd(out + s, a);
+    }
 }
 
 bool use_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
+    static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return yes;
 }
 #endif
@@ -103,6 +115,39 @@ SymFilterScratch::SymFilterScratch(std::size_t rows, std::size_t cols, std::size
     const std::size_t padsize = rows * max_halfwidth;
     std::fill(data_.get(), data_.get() + padsize, 0.0);
     std::fill(data_.get() + rows * (cols + max_halfwidth), data_.get() + rows * (cols + 2 * max_halfwidth), 0.0);
+}
+
+RowBlock::RowBlock(const SymFilterScratch& scratch, std::size_t strip)
+    : strip_(strip), ld_(scratch.cols() + 2 * scratch.max_halfwidth()) {}
+
+void RowBlock::filter(const SymFilterScratch& scratch, std::span<const double> h, std::size_t r0,
+                      std::size_t len, double* out) {
+    const std::size_t m = scratch.rows(), n = scratch.cols(), pad = scratch.max_halfwidth();
+    const std::size_t w = h.size() - 1;
+    if (h.empty() || w > pad || len > strip_ || r0 + len > m) {
+        throw Error("Row filter block does not fit the scratch plane.");
+    }
+    if (w <= kNarrowKernel) {
+        for (std::size_t c = 0; c < n; ++c)
+            taps_impl(scratch.column(static_cast<std::ptrdiff_t>(c)) + r0, static_cast<std::ptrdiff_t>(m), len,
+                      h.data(), w, out + c * strip_);
+        return;
+    }
+    if (rows_.empty()) {
+        rows_.assign(strip_ * ld_, 0.0);
+        result_.resize(strip_ * n);
+    }
+    // Transpose the strip in: rows_[s * ld_ + pad + c] = scratch(r0 + s, c).
+    for (std::size_t c = 0; c < n; ++c) {
+        const double* src = scratch.column(static_cast<std::ptrdiff_t>(c)) + r0;
+        double* dst = rows_.data() + pad + c;
+        for (std::size_t s = 0; s < len; ++s) dst[s * ld_] = src[s];
+    }
+    for (std::size_t s = 0; s < len; ++s)
+        taps_impl(rows_.data() + s * ld_ + pad, 1, n, h.data(), w, result_.data() + s * n);
+    // And out, column by column.
+    for (std::size_t c = 0; c < n; ++c)
+        for (std::size_t s = 0; s < len; ++s) out[c * strip_ + s] = result_[s * n + c];
 }
 
 void symfilter(View<const double> x, std::span<const double> h, View<double> y,

@@ -32,7 +32,7 @@ public:
     std::size_t cols() const { return cols_; }
     std::size_t max_halfwidth() const { return pad_; }
     // Start of column c (may be -pad .. cols+pad-1) of the padded scratch plane.
-    double* column(std::ptrdiff_t c) {
+    double* column(std::ptrdiff_t c) const {
         return data_.get() + static_cast<std::ptrdiff_t>(rows_) * (c + static_cast<std::ptrdiff_t>(pad_));
     }
 
@@ -48,9 +48,29 @@ private:
 void symmetric_taps(const double* c, std::ptrdiff_t stride, std::size_t len,
                     std::span<const double> h, double* out);
 
-// Rows per strip of the row pass: the strip's slices of the 2w+1 columns the
-// kernel spans stay in the first-level cache while the kernel slides along.
-inline constexpr std::size_t kStripRows = 32;
+// The row pass works on strips of rows. Narrow kernels filter the strip in
+// place, reading each column's slice of the strip (strip_rows = 32, so the
+// slices of the 2w+1 columns in reach stay in the first-level cache). Wider
+// kernels copy the strip into rows that are contiguous in memory first, so the
+// filter slides along contiguous data like the column filter (strip_rows = 8).
+// The choice depends on the half-width only, never on the thread count.
+inline constexpr std::size_t kNarrowKernel = 24;
+inline std::size_t strip_rows(std::size_t max_halfwidth) { return max_halfwidth <= kNarrowKernel ? 32 : 8; }
+
+// Work space of one thread for the row pass of a scratch plane.
+class RowBlock {
+public:
+    RowBlock(const SymFilterScratch& scratch, std::size_t strip);
+    // Filters rows r0..r0+len-1 (len <= strip) of the scratch plane along the
+    // rows: out[c * strip + s] for s < len and every column c.
+    void filter(const SymFilterScratch& scratch, std::span<const double> h, std::size_t r0,
+                std::size_t len, double* out);
+
+private:
+    std::size_t strip_, ld_;      // ld_ = cols + 2 * max half-width
+    std::vector<double> rows_;    // `strip_` padded rows, padding kept at zero
+    std::vector<double> result_;  // filtered rows, strip_ x cols
+};
 
 // Column pass: filters each column of a plane into the scratch plane.
 // load(c, buf) writes the rows x 1 input column c into buf[0..rows).
@@ -72,17 +92,16 @@ void column_pass(std::span<const double> h, SymFilterScratch& scratch, Load&& lo
 template <class Sink>
 void row_pass(std::span<const double> h, SymFilterScratch& scratch, Sink&& sink) {
     const std::size_t m = scratch.rows(), n = scratch.cols();
-    const std::size_t nstrips = (m + kStripRows - 1) / kStripRows;
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(m);
+    const std::size_t strip = strip_rows(h.size() - 1);
+    const std::size_t nstrips = (m + strip - 1) / strip;
     parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
-        double acc[kStripRows];
+        RowBlock block(scratch, strip);
+        std::vector<double> out(strip * n);
         for (std::size_t st = sb; st < se; ++st) {
-            const std::size_t r0 = st * kStripRows;
-            const std::size_t len = std::min(kStripRows, m - r0);
-            for (std::size_t c = 0; c < n; ++c) {
-                symmetric_taps(scratch.column(static_cast<std::ptrdiff_t>(c)) + r0, stride, len, h, acc);
-                sink(r0, len, c, static_cast<const double*>(acc));
-            }
+            const std::size_t r0 = st * strip;
+            const std::size_t len = std::min(strip, m - r0);
+            block.filter(scratch, h, r0, len, out.data());
+            for (std::size_t c = 0; c < n; ++c) sink(r0, len, c, static_cast<const double*>(out.data() + c * strip));
         }
     });
 }
