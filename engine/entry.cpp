@@ -19,7 +19,8 @@
 // pyramid does not have this many levels" for a level, "The pyramid size is
 // not valid" for the sizes of createpyramid. A fixation coordinate beyond the
 // 32-bit range is taken as the nearest 32-bit value (encode clamps it into the
-// image anyway); a NaN fixation is refused with "Invalid fixation point".
+// image anyway); a NaN fixation (or an empty array) is refused with "Invalid
+// fixation point".
 #include <cmath>
 #include <cstdint>
 #include <cstring>
