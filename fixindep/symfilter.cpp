@@ -84,9 +84,14 @@ __attribute__((target("avx2,fma"))) void taps_avx2(const double* c, std::ptrdiff
     }
 }
 
+bool& avx2_allowed() {
+    static bool allowed = true;
+    return allowed;
+}
+
 bool use_avx2() {
     static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return yes;
+    return yes && avx2_allowed();
 }
 #endif
 
@@ -102,6 +107,12 @@ void taps_impl(const double* c, std::ptrdiff_t stride, std::size_t len, const do
 }
 
 }  // namespace
+
+void allow_vector_filter([[maybe_unused]] bool allow) {
+#if OCU_FIXINDEP_HAVE_AVX2
+    avx2_allowed() = allow;
+#endif
+}
 
 void symmetric_taps(const double* c, std::ptrdiff_t stride, std::size_t len,
                     std::span<const double> h, double* out) {

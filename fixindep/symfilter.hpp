@@ -48,6 +48,10 @@ private:
 void symmetric_taps(const double* c, std::ptrdiff_t stride, std::size_t len,
                     std::span<const double> h, double* out);
 
+// Whether the AVX2 form of the filter loop may be used (it is when the
+// processor has AVX2 and FMA). Tests switch it off to check the plain form.
+void allow_vector_filter(bool allow);
+
 // The row pass works on strips of rows. Narrow kernels filter the strip in
 // place, reading each column's slice of the strip (strip_rows = 32, so the
 // slices of the 2w+1 columns in reach stay in the first-level cache). Wider

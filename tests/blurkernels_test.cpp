@@ -237,15 +237,37 @@ TEST(SteepBlur, ConstantPlaneKeepsItsValueAwayFromTheBorder) {
 
 TEST(SteepBlur, ResultDoesNotDependOnThreadCount) {
     const ArrayD im = random_plane(97, 131, 21);
-    ArrayD first;
+    ArrayD first, wide;
     for (unsigned n : {1u, 2u, 3u, 7u}) {
         ThreadCount tc(n);
+        const ArrayD w = steepblurfast(im, 7.5);  // half-width 38: transposed strips
+        if (wide.empty()) wide = w;
+        EXPECT_TRUE(w == wide) << n << " threads";
         const ArrayD out = steepblurfast(im, 2.3);
         if (first.empty()) {
             first = out;
         } else {
             EXPECT_TRUE(out == first) << n << " threads";
         }
+    }
+}
+
+TEST(SteepBlur, PlainAndVectorFiltersAgree) {
+    // Narrow and wide kernels (the two row-pass forms), odd sizes for the tails.
+    for (auto [rows, cols, sig] : {std::tuple{45u, 37u, 1.1}, {61u, 83u, 6.3}}) {
+        const ArrayD im = random_plane(rows, cols, rows + cols);
+        const ArrayD vec = steepblurfast(im, sig);
+        allow_vector_filter(false);
+        const ArrayD plain = steepblurfast(im, sig);
+        ArrayD plain3;
+        {
+            ThreadCount tc(3);
+            plain3 = steepblurfast(im, sig);
+        }
+        allow_vector_filter(true);
+        EXPECT_LT(max_abs_diff(plain, vec), 1e-13);
+        EXPECT_LT(max_abs_diff(plain, steepblur2d(im.view(), sig)), 1e-13);
+        EXPECT_TRUE(plain3 == plain);
     }
 }
 
