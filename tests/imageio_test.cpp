@@ -670,6 +670,11 @@ TEST(ReadErrors, TheThreeTextsVerbatim) {
     // is not one this program reads.
     write_bytes(dir.file("tiny.wbmp"), {0, 0, 2, 2, 0, 0});
     EXPECT_EQ(read_error(dir.file("tiny.wbmp")), "Unable to determine the file format.");
+    // A valid 1 x 1 GIF: not a format this program reads.
+    write_bytes(dir.file("one.gif"), {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0,
+                                      0xFF, 0xFF, 0xFF, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44,
+                                      1, 0, 0x3B});
+    EXPECT_EQ(read_error(dir.file("one.gif")), "Unable to determine the file format.");
 }
 
 TEST(ReadErrors, UnreadableFile) {
@@ -700,7 +705,7 @@ TEST(ReadErrors, EveryFixtureCutShortIsRefused) {
     }
 }
 
-TEST(ReadErrors, ChunkLongerThanTheFileIsRefusedBeforeDecoding) {
+TEST(ReadErrors, ClaimsBeyondTheFileAreRefusedBeforeDecoding) {
     // A PNG text chunk claiming 2 GB: refused from the file's structure,
     // before the decoder would allocate the claimed length.
     TempDir dir;
@@ -711,6 +716,23 @@ TEST(ReadErrors, ChunkLongerThanTheFileIsRefusedBeforeDecoding) {
     write_bytes(dir.file("long_chunk.png"), png);
     const std::string err = read_error(dir.file("long_chunk.png"));
     EXPECT_NE(err.find("damaged or incomplete"), std::string::npos) << err;
+
+    // quad.jpg with its frame header claiming 16000 x 16000 pixels in 337 bytes.
+    Bytes jpg = read_bytes(fixture("quad.jpg"));
+    bool sof = false;
+    for (std::size_t i = 0; i + 9 < jpg.size() && !sof; ++i) {
+        if (jpg[i] != 0xFF || jpg[i + 1] != 0xC0) continue;
+        jpg[i + 5] = 16000 >> 8;  // height, then width, big-endian
+        jpg[i + 6] = 16000 & 0xFF;
+        jpg[i + 7] = 16000 >> 8;
+        jpg[i + 8] = 16000 & 0xFF;
+        sof = true;
+    }
+    ASSERT_TRUE(sof);
+    write_bytes(dir.file("big_claim.jpg"), jpg);
+    const std::string jpg_err = read_error(dir.file("big_claim.jpg"));
+    EXPECT_NE(jpg_err.find("too large"), std::string::npos) << jpg_err;
+    EXPECT_NE(jpg_err.find("16000 x 16000"), std::string::npos) << jpg_err;
 
     // gray.tif (little-endian) has one strip; move it to start 10 bytes before
     // the end of the file, so its 600 bytes run past the end.

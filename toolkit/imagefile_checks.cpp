@@ -201,6 +201,15 @@ std::string png_problem(std::span<const unsigned char> b) {
     return {};  // no end chunk: left to the decoder
 }
 
+bool jpeg_maybe_arithmetic(std::span<const unsigned char> b) {
+    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
+        if (b[i] != 0xFF) continue;
+        // C9-CB, CD-CF: arithmetic-coded frames; CC: arithmetic conditioning.
+        if (b[i + 1] >= 0xC9 && b[i + 1] <= 0xCF) return true;
+    }
+    return false;
+}
+
 std::string jpeg_problem(std::span<const unsigned char> b) {
     // Entropy-coded data never holds the byte pair FF D9 (a literal FF is
     // stuffed as FF 00), so an end-of-image marker after the last scan start

@@ -38,6 +38,10 @@ bool tiff_gray(std::span<const unsigned char> file);
 // allocates a chunk's declared length before reading it).
 std::string png_problem(std::span<const unsigned char> file);
 
+// JPEG: whether the file may use arithmetic coding, which can spend far less
+// than a bit on a blank 8 x 8 block (a false "yes" only loosens a size check).
+bool jpeg_maybe_arithmetic(std::span<const unsigned char> file);
+
 // JPEG: a scan must be present and followed by the end-of-image marker.
 std::string jpeg_problem(std::span<const unsigned char> file);
 

@@ -40,14 +40,18 @@ constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
 // Largest number of pixels per byte of file. Even a blank 1-bit image
 // compressed with Deflate stays below this; a larger claim is a corrupt header.
 constexpr std::int64_t kMaxPixelsPerByte = std::int64_t{1} << 15;
+// The same for Huffman-coded JPEG: every 8 x 8 block costs at least one bit
+// in the first scan, so no such JPEG holds more than 512 pixels per byte.
+constexpr std::int64_t kMaxJpegPixelsPerByte = 1024;
 // Largest file read into memory.
 constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
 
-// The formats this program reads. Qt's probe also knows formats whose
-// recognisers accept almost any bytes (WBMP, TGA, ...); those count as unknown.
+// The formats this program reads. Qt's probe knows more, among them formats
+// whose recognisers accept almost any bytes (WBMP, TGA) and formats whose
+// decoders allocate what a header claims before we can check it (GIF's
+// screen size); those count as unknown.
 bool readable_format(const QByteArray& fmt) {
-    static const char* const kFormats[] = {"bmp", "jpeg", "jpg", "tiff", "tif", "png",
-                                           "gif", "pbm", "pgm", "ppm", "webp"};
+    static const char* const kFormats[] = {"bmp", "jpeg", "jpg", "tiff", "tif", "png"};
     for (const char* f : kFormats)
         if (fmt == f) return true;
     return false;
@@ -441,8 +445,10 @@ AnyImage imread(const std::string& filename) {
     if (declared.isValid()) {
         const std::int64_t w = declared.width(), h = declared.height();
         if (w <= 0 || h <= 0) throw Error(damaged_text(filename, QString()));
-        const std::int64_t limit =
-            std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * kMaxPixelsPerByte);
+        const bool huffman_jpeg =
+            (format == "jpeg" || format == "jpg") && !detail::jpeg_maybe_arithmetic(raw);
+        const std::int64_t per_byte = huffman_jpeg ? kMaxJpegPixelsPerByte : kMaxPixelsPerByte;
+        const std::int64_t limit = std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * per_byte);
         if (w > limit / h) throw Error(too_large_text(filename, w, h));
     }
 
