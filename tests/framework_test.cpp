@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +22,7 @@
 #include "tests/window_testing.hpp"
 #include "toolkit/gui/framework.hpp"
 #include "toolkit/gui/imshow.hpp"
+#include "toolkit/gui/internal.hpp"
 #include "toolkit/gui/platform.hpp"
 
 namespace ocu::gui {
@@ -571,6 +576,162 @@ TEST_F(Framework, ImshowWithoutWindowCreatesOne) {
     ASSERT_NE(a, nullptr);
     EXPECT_TRUE(a->window()->isVisible());
     EXPECT_EQ(gcf(), a->window());
+}
+
+// ---------------------------------------------------------------------------
+// The Qt platform operations, answered by a timer acting for the person.
+
+template <class Dialog>
+Dialog* modal_dialog() {
+    return dynamic_cast<Dialog*>(QApplication::activeModalWidget());
+}
+
+class QtOperations : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ensure_app();
+        ASSERT_TRUE(dir_.isValid());
+        set_platform(nullptr);
+    }
+    std::string path(const std::string& name) const { return dir_.path().toStdString() + "/" + name; }
+    QTemporaryDir dir_;
+};
+
+TEST_F(QtOperations, FileOpenChooserReturnsNameAndFolderOrCancel) {
+    std::ofstream(path("pic.bmp")) << "x";
+    std::string title, filters;
+    QTimer::singleShot(0, [&] {
+        auto* d = modal_dialog<QFileDialog>();
+        ASSERT_NE(d, nullptr);
+        title = d->windowTitle().toStdString();
+        filters = d->nameFilters().join("|").toStdString();
+        d->selectFile(QString::fromStdString(path("pic.bmp")));
+        static_cast<QDialog*>(d)->accept();
+    });
+    FileChoice c = platform().get_file("*.bmp;*.tif;*.jpg", "image files (*.bmp,*.tif,*.jpg)");
+    EXPECT_EQ(title, "image files (*.bmp,*.tif,*.jpg)");
+    EXPECT_EQ(filters, "*.bmp;*.tif;*.jpg (*.bmp *.tif *.jpg)|All files (*)");
+    EXPECT_FALSE(c.cancelled);
+    EXPECT_EQ(c.filename, "pic.bmp");
+    EXPECT_EQ(c.pathname, dir_.path().toStdString() + "/");
+
+    QTimer::singleShot(0, [] {
+        if (auto* d = modal_dialog<QFileDialog>()) d->reject();
+    });
+    c = platform().get_file("*.bmp", "t");
+    EXPECT_TRUE(c.cancelled);
+    EXPECT_EQ(c.filename, "");
+}
+
+TEST_F(QtOperations, FileSaveChooserProposesNameAndUsesPatternAsFilter) {
+    std::string proposed;
+    QTimer::singleShot(0, [&] {
+        auto* d = modal_dialog<QFileDialog>();
+        ASSERT_NE(d, nullptr);
+        proposed = d->selectedFiles().value(0).toStdString();
+        static_cast<QDialog*>(d)->accept();
+    });
+    FileChoice c = platform().put_file(path("TNatIm13.jpg"), "Save transformed image");
+    EXPECT_EQ(proposed, path("TNatIm13.jpg"));
+    EXPECT_EQ(c.filename, "TNatIm13.jpg");
+    EXPECT_EQ(c.pathname, dir_.path().toStdString() + "/");
+
+    std::string filter;
+    QTimer::singleShot(0, [&] {
+        auto* d = modal_dialog<QFileDialog>();
+        ASSERT_NE(d, nullptr);
+        filter = d->nameFilters().value(0).toStdString();
+        d->selectFile("map");  // typed without extension
+        static_cast<QDialog*>(d)->accept();
+    });
+    c = platform().put_file(dir_.path().toStdString() + "/res*.bmp", "Save resmap");
+    EXPECT_EQ(filter, "res*.bmp (res*.bmp)");
+    EXPECT_EQ(c.filename, "map.bmp");
+}
+
+TEST_F(QtOperations, QuestionReturnsChosenButtonOrEmptyWhenClosed) {
+    std::string text, title;
+    QTimer::singleShot(0, [&] {
+        auto* box = modal_dialog<QMessageBox>();
+        ASSERT_NE(box, nullptr);
+        text = box->text().toStdString();
+        title = box->windowTitle().toStdString();
+        EXPECT_EQ(box->defaultButton()->text().toStdString(), "Yes");
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == "No") b->click();
+        }
+    });
+    EXPECT_EQ(platform().question("Close ocumbra?", "Close ocumbra...", {"Yes", "No"}, "Yes"), "No");
+    EXPECT_EQ(text, "Close ocumbra?");
+    EXPECT_EQ(title, "Close ocumbra...");
+    // The question cannot be closed without an answer: closing is refused.
+    bool still_open = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = modal_dialog<QMessageBox>();
+        ASSERT_NE(box, nullptr);
+        box->close();
+        still_open = box->isVisible();
+        box->defaultButton()->click();
+    });
+    EXPECT_EQ(platform().question("q", "t", {"Yes", "No"}, "Yes"), "Yes");
+    EXPECT_TRUE(still_open);
+}
+
+TEST_F(QtOperations, ErrorReportShowsTheText) {
+    std::string text;
+    QTimer::singleShot(0, [&] {
+        auto* box = modal_dialog<QMessageBox>();
+        ASSERT_NE(box, nullptr);
+        text = box->text().toStdString();
+        box->accept();
+    });
+    platform().report_error("File \"x.jpg\" does not exist.");
+    EXPECT_EQ(text, "File \"x.jpg\" does not exist.");
+}
+
+TEST_F(QtOperations, PrintDialogPrintsWindowToPdfFile) {
+    QWidget fig;
+    fig.resize(200, 100);
+    detail::register_figure(&fig);
+    const std::string pdf = path("print.pdf");
+    QTimer::singleShot(0, [&] {
+        auto* d = modal_dialog<QPrintDialog>();
+        ASSERT_NE(d, nullptr);
+        // Without a print server the dialog offers printing to a PDF file.
+        auto* name = d->findChild<QLineEdit*>("filename");
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(pdf));
+        static_cast<QDialog*>(d)->accept();
+    });
+    platform().print_dialog(Handle(&fig));
+    std::ifstream in(pdf, std::ios::binary);
+    std::string head(5, '\0');
+    in.read(head.data(), 5);
+    EXPECT_EQ(head, "%PDF-");
+    // Cancelled: nothing printed.
+    QTimer::singleShot(0, [] {
+        if (auto* d = modal_dialog<QPrintDialog>()) d->reject();
+    });
+    platform().print_dialog(Handle(&fig));
+}
+
+TEST_F(QtOperations, PointerInputGivesDataCoordinatesOfTheClick) {
+    auto* fig = new QWidget;
+    fig->resize(300, 100);
+    auto* a = new ImageArea(fig);
+    a->setGeometry(0, 0, 300, 100);
+    detail::register_figure(fig);
+    a->set_image(AnyImage(ArrayU8(10, 20)));
+    fig->show();
+    // Scale 10, image from x = 50: the centre of pixel (row 3, column 5) is at (95, 25).
+    QTimer::singleShot(0, [a] { QTest::mouseClick(a, Qt::LeftButton, {}, QPoint(95, 25)); });
+    const auto p = platform().pointer_input(Handle(fig));
+    EXPECT_NEAR(p[0], 5, 0.1);
+    EXPECT_NEAR(p[1], 3, 0.1);
+    // Deleting the window during the wait ends it with an error.
+    QTimer::singleShot(0, [fig] { delete_object(Handle(fig)); });
+    EXPECT_THROW(platform().pointer_input(Handle(fig)), Error);
+    test::settle();
 }
 
 }  // namespace

@@ -108,7 +108,11 @@ void print_window(const Handle& fig_h, QPrinter& printer) {
     QWidget* fig = figure_of(fig_h);
     if (!fig) throw Error("H must be the handle to a figure or figure descendent.");
     QPainter painter;
-    if (!painter.begin(&printer)) throw Error("The printer could not be started.");
+    if (!painter.begin(&printer)) {
+        if (printer.outputFormat() == QPrinter::PdfFormat)
+            throw Error("Cannot write the file \"" + printer.outputFileName().toStdString() + "\".");
+        throw Error("The printer could not be started.");
+    }
     const QRect page = painter.viewport();
     const QSize size = fig->size();
     const double scale = std::min(page.width() / static_cast<double>(size.width()),
@@ -185,7 +189,6 @@ void QtPlatform::flush() {
 }
 
 void QtPlatform::report_error(const std::string& text) {
-    std::fprintf(stderr, "%s\n", text.c_str());
     QMessageBox::critical(dialog_parent(), "Error", QString::fromStdString(text));
 }
 
