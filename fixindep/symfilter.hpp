@@ -40,7 +40,10 @@ private:
     std::size_t rows_, cols_, pad_;
     // Only the padding columns are set (to zero) here; the column pass writes
     // the rest, touching the memory first from the threads that use it.
-    std::unique_ptr<double[]> data_;
+    struct Free {
+        void operator()(double* p) const;
+    };
+    std::unique_ptr<double[], Free> data_;
 };
 
 // out[s] = h[0]*c[s] + sum over k = 1..w of h[k]*(c[s - k*stride] + c[s + k*stride]),
