@@ -241,7 +241,8 @@ TEST(BandLevels, RefusesNonPositiveOrNonFiniteThresholds) {
 // Local blur against the plain implementation
 
 TEST(LocBlurIm, MatchesPlainImplementationGray) {
-    for (auto [rows, cols, ac, seed] : {std::tuple{21u, 30u, 0.8, 1u}, {16u, 19u, 1.7, 2u}, {9u, 40u, 0.35, 3u}}) {
+    for (auto [rows, cols, ac, seed] : {std::tuple{21u, 30u, 0.8, 1u}, {16u, 19u, 1.7, 2u}, {9u, 40u, 0.35, 3u},
+                                        {1u, 1u, 0.5, 4u}, {1u, 17u, 0.9, 5u}, {13u, 1u, 1.2, 6u}}) {
         const ArrayD lum = random_image(rows, cols, 1, seed);
         const ArrayD got = locblurim(lum, ac);
         const ArrayD want = ref_locblurim(lum, ac);
