@@ -486,6 +486,11 @@ void movegui(const Handle& h, std::string_view position) {
     const int room_x = avail.width() - w, room_y = avail.height() - hgt;
     const int x = std::clamp(left - avail.left(), 0, room_x);
     const int y = std::clamp(top - avail.top(), 0, room_y);
+    // A window that already lies on the screen is left alone, so that a
+    // window manager may place a new window itself.
+    if (x == left - avail.left() && y == top - avail.top() && w == inner.width() + add_w &&
+        hgt == inner.height() + add_h)
+        return;
     fig->resize(w - add_w, hgt - add_h);
     fig->move(avail.left() + x, avail.top() + y);
 }

@@ -1,7 +1,6 @@
 // Platform operations on Qt (see platform.hpp).
 #include "toolkit/gui/platform.hpp"
 
-#include <cstdio>
 
 #include <QApplication>
 #include <QEventLoop>
