@@ -39,8 +39,13 @@ ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
         std::uint8_t* dst = out.data();
         parallel_for(
             out.numel(),
-            [&](std::size_t b, std::size_t e) {
-                for (std::size_t i = b; i < e; ++i) dst[i] = lut[in[i]];
+            [lut, in, dst](std::size_t b, std::size_t e) {
+                // Local copies: byte stores could otherwise alias the table and
+                // the pointers, forcing a reload of each on every element.
+                const std::array<std::uint8_t, 256> table = lut;
+                const std::uint8_t* s = in;
+                std::uint8_t* d = dst;
+                for (std::size_t i = b; i < e; ++i) d[i] = table[s[i]];
             },
             kGrain);
     } else {
@@ -86,7 +91,7 @@ void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
     const std::uint8_t* src = u.data();
     parallel_for(
         u.numel(),
-        [&](std::size_t b, std::size_t e) {
+        [&lut, src, dst](std::size_t b, std::size_t e) {
             for (std::size_t i = b; i < e; ++i) dst[i] = lut[src[i]];
         },
         kGrain);
