@@ -319,8 +319,9 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
             double* col = buf.data() + wmax;
             for (std::size_t c = cb; c < ce; ++c) {
                 load(j, c, col);
-                for (std::size_t b = 0; b < 3; ++b)
-                    symmetric_taps(col, 1, sy, halves[b], scratch[b].column(static_cast<std::ptrdiff_t>(c)));
+                const auto cc = static_cast<std::ptrdiff_t>(c);
+                symmetric_taps3(col, sy, {halves[0], halves[1], halves[2]},
+                                {scratch[0].column(cc), scratch[1].column(cc), scratch[2].column(cc)});
             }
         });
         parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {

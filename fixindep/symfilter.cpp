@@ -90,6 +90,56 @@ __attribute__((target("avx2,fma"))) void taps_avx2(const double* c, std::ptrdiff
     }
 }
 
+// Three profiles over the same contiguous data (stride 1), with
+// w0 <= w1 <= w2: each pair lo + hi is loaded and added once for all the
+// profiles that reach it. Per element the operations are those of taps_avx2.
+__attribute__((target("avx2,fma"))) std::size_t taps3_avx2(const double* c, std::size_t len,
+                                                           const double* const h[3],
+                                                           const std::size_t w[3], double* const out[3]) {
+    std::size_t s = 0;
+    for (; s + 8 <= len; s += 8) {
+        const double* cs = c + s;
+        const __m256d x0 = _mm256_loadu_pd(cs), x1 = _mm256_loadu_pd(cs + 4);
+        __m256d a[3][2];
+        for (int b = 0; b < 3; ++b) {
+            const __m256d hb = _mm256_broadcast_sd(h[b]);
+            a[b][0] = _mm256_mul_pd(hb, x0);
+            a[b][1] = _mm256_mul_pd(hb, x1);
+        }
+        std::size_t k = 1;
+        for (; k <= w[0]; ++k) {
+            const __m256d p0 = _mm256_add_pd(_mm256_loadu_pd(cs - k), _mm256_loadu_pd(cs + k));
+            const __m256d p1 = _mm256_add_pd(_mm256_loadu_pd(cs - k + 4), _mm256_loadu_pd(cs + k + 4));
+            for (int b = 0; b < 3; ++b) {
+                const __m256d hk = _mm256_broadcast_sd(h[b] + k);
+                a[b][0] = _mm256_fmadd_pd(hk, p0, a[b][0]);
+                a[b][1] = _mm256_fmadd_pd(hk, p1, a[b][1]);
+            }
+        }
+        for (; k <= w[1]; ++k) {
+            const __m256d p0 = _mm256_add_pd(_mm256_loadu_pd(cs - k), _mm256_loadu_pd(cs + k));
+            const __m256d p1 = _mm256_add_pd(_mm256_loadu_pd(cs - k + 4), _mm256_loadu_pd(cs + k + 4));
+            for (int b = 1; b < 3; ++b) {
+                const __m256d hk = _mm256_broadcast_sd(h[b] + k);
+                a[b][0] = _mm256_fmadd_pd(hk, p0, a[b][0]);
+                a[b][1] = _mm256_fmadd_pd(hk, p1, a[b][1]);
+            }
+        }
+        for (; k <= w[2]; ++k) {
+            const __m256d p0 = _mm256_add_pd(_mm256_loadu_pd(cs - k), _mm256_loadu_pd(cs + k));
+            const __m256d p1 = _mm256_add_pd(_mm256_loadu_pd(cs - k + 4), _mm256_loadu_pd(cs + k + 4));
+            const __m256d hk = _mm256_broadcast_sd(h[2] + k);
+            a[2][0] = _mm256_fmadd_pd(hk, p0, a[2][0]);
+            a[2][1] = _mm256_fmadd_pd(hk, p1, a[2][1]);
+        }
+        for (int b = 0; b < 3; ++b) {
+            _mm256_storeu_pd(out[b] + s, a[b][0]);
+            _mm256_storeu_pd(out[b] + s + 4, a[b][1]);
+        }
+    }
+    return s;  // rows done; the caller finishes the rest one profile at a time
+}
+
 bool& avx2_allowed() {
     static bool allowed = true;
     return allowed;
@@ -191,6 +241,24 @@ void RowBlock::filter(const SymFilterScratch& scratch, std::span<const double> h
     // And out, column by column.
     for (std::size_t c = 0; c < n; ++c)
         for (std::size_t s = 0; s < len; ++s) out[c * strip_ + s] = result_[s * n + c];
+}
+
+void symmetric_taps3(const double* c, std::size_t len, const std::array<std::span<const double>, 3>& h,
+                     const std::array<double*, 3>& out) {
+    for (const auto& p : h)
+        if (p.empty()) throw Error("A filter profile needs at least its centre weight.");
+    std::size_t done = 0;
+#if OCU_FIXINDEP_HAVE_AVX2
+    const bool ascending = h[0].size() <= h[1].size() && h[1].size() <= h[2].size();
+    if (use_avx2() && ascending) {
+        const double* const hp[3] = {h[0].data(), h[1].data(), h[2].data()};
+        const std::size_t w[3] = {h[0].size() - 1, h[1].size() - 1, h[2].size() - 1};
+        double* const op[3] = {out[0], out[1], out[2]};
+        done = taps3_avx2(c, len, hp, w, op);
+    }
+#endif
+    for (std::size_t b = 0; b < 3; ++b)
+        taps_impl(c + done, 1, len - done, h[b].data(), h[b].size() - 1, out[b] + done);
 }
 
 void symfilter(View<const double> x, std::span<const double> h, View<double> y,

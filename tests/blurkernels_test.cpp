@@ -199,6 +199,37 @@ TEST(SymmetricTaps, SumsPairsOfNeighbours) {
     }
 }
 
+TEST(SymmetricTaps, ThreeProfilesAtOnceEqualThreeSingleCalls) {
+    const std::vector<double> data = [] {
+        std::vector<double> d(45 + 2 * 30);
+        std::mt19937 gen(17);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        for (double& v : d) v = u(gen);
+        return d;
+    }();
+    const double* c = data.data() + 30;
+    auto half = [](double sig) {
+        const std::vector<double> p = steepblurprofile(sig);
+        return std::vector<double>(p.begin() + static_cast<std::ptrdiff_t>(p.size() / 2), p.end());
+    };
+    const std::vector<double> h0 = half(0.9), h1 = half(1.8), h2 = half(3.6);  // half-widths 5, 9, 18
+    for (bool vec : {true, false}) {
+        allow_vector_filter(vec);
+        for (auto order : {std::array<const std::vector<double>*, 3>{&h0, &h1, &h2}, {&h2, &h0, &h1}}) {
+            std::array<std::vector<double>, 3> together, single;
+            for (int b = 0; b < 3; ++b) {
+                together[b].assign(45, 0.0);
+                single[b].assign(45, 0.0);
+                symmetric_taps(c, 1, 45, *order[b], single[b].data());
+            }
+            symmetric_taps3(c, 45, {*order[0], *order[1], *order[2]},
+                            {together[0].data(), together[1].data(), together[2].data()});
+            for (int b = 0; b < 3; ++b) EXPECT_TRUE(together[b] == single[b]) << "profile " << b << " vec " << vec;
+        }
+    }
+    allow_vector_filter(true);
+}
+
 TEST(SteepBlur, SeparableEqualsTwoDimensionalCorrelation) {
     for (auto [rows, cols, sig] : {std::tuple{37u, 53u, 1.3}, {64u, 48u, 2.7}, {5u, 9u, 2.0}, {1u, 1u, 0.8},
                                    {1u, 40u, 1.0}, {33u, 2u, 3.1}}) {
