@@ -147,13 +147,19 @@ Array<T> from_rows(const QImage& img, std::size_t planes, F pixel) {
     const std::size_t rows = static_cast<std::size_t>(img.height());
     const std::size_t cols = static_cast<std::size_t>(img.width());
     Array<T> out(rows, cols, planes);
-    for (std::size_t r = 0; r < rows; ++r) {
-        const uchar* line = img.constScanLine(static_cast<int>(r));
-        for (std::size_t c = 0; c < cols; ++c) {
-            T v[3];
-            pixel(line, c, v);
-            for (std::size_t p = 0; p < planes; ++p) out(r, c, p) = v[p];
-        }
+    // The picture is stored row by row and the array column by column: go
+    // through it in bands of rows so that both sides stay in the cache.
+    constexpr std::size_t kBand = 32;
+    const uchar* lines[kBand];
+    for (std::size_t r0 = 0; r0 < rows; r0 += kBand) {
+        const std::size_t n = std::min(kBand, rows - r0);
+        for (std::size_t k = 0; k < n; ++k) lines[k] = img.constScanLine(static_cast<int>(r0 + k));
+        for (std::size_t c = 0; c < cols; ++c)
+            for (std::size_t k = 0; k < n; ++k) {
+                T v[3];
+                pixel(lines[k], c, v);
+                for (std::size_t p = 0; p < planes; ++p) out(r0 + k, c, p) = v[p];
+            }
     }
     return out;
 }
