@@ -62,20 +62,21 @@ public:
     std::size_t cols() const override { return a_.cols(); }
     std::size_t planes() const override { return a_.planes(); }
     bool colour() const override { return colour_; }
-    void load_plane(std::size_t p, std::size_t c, double* col) const override {
+    void load_plane(std::size_t p, std::size_t c, std::size_t r0, std::size_t r1,
+                    double* col) const override {
         const T* s = &a_(0, c, p);
-        for (std::size_t r = 0; r < a_.rows(); ++r) col[r] = table_[s[r]];
+        for (std::size_t r = r0; r < r1; ++r) col[r - r0] = table_[s[r]];
     }
-    void load_gray(std::size_t c, double* col) const override {
+    void load_gray(std::size_t c, std::size_t r0, std::size_t r1, double* col) const override {
         if (!colour_) {
-            load_plane(0, c, col);
+            load_plane(0, c, r0, r1, col);
             return;
         }
         const T* rp = &a_(0, c, 0);
         const T* gp = &a_(0, c, 1);
         const T* bp = &a_(0, c, 2);
-        for (std::size_t r = 0; r < a_.rows(); ++r)
-            col[r] = gray_of(table_[rp[r]], table_[gp[r]], table_[bp[r]]);
+        for (std::size_t r = r0; r < r1; ++r)
+            col[r - r0] = gray_of(table_[rp[r]], table_[gp[r]], table_[bp[r]]);
     }
 
 private:

@@ -75,6 +75,23 @@ inline double contrast_of(double mean, double mean_sq) {
     return sd / (mean + 0.01);
 }
 
+// The fast forms work on bands of this many rows at a time: the column pass
+// writes one band of its output to scratch planes of band height, and the row
+// pass filters it. Each output is still computed once, from the whole column.
+std::size_t row_band(std::size_t rows) { return std::min<std::size_t>(rows, 256); }
+
+// buf[0 .. len + 2w) = input rows b0 - w .. b0 + len + w - 1 of one column,
+// 0 outside the image; load(r0, r1, dst) reads rows r0..r1-1 of the column.
+template <class Load>
+void load_band(std::size_t b0, std::size_t len, std::size_t w, std::size_t rows, double* buf, Load&& load) {
+    const std::size_t first = b0 >= w ? b0 - w : 0;         // first row inside the image
+    const std::size_t last = std::min(rows, b0 + len + w);  // one past the last
+    const std::size_t lead = w - (b0 - first);              // zeros above the image
+    std::fill(buf, buf + lead, 0.0);
+    load(first, last, buf + lead);
+    std::fill(buf + lead + (last - first), buf + len + 2 * w, 0.0);
+}
+
 // Calls put(r, c, imn) for every pixel with its local contrast, measured on
 // the gray version of `src` with the Gaussian kernel of scale sig. The fast
 // form uses two scratch planes that fit the plane and that kernel (its own
@@ -85,7 +102,7 @@ void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
     const std::size_t sy = src.rows(), sx = src.cols();
     if (filtering == Filtering::Direct2D) {
         ArrayD bwlum(sy, sx), lum2(sy, sx);
-        for (std::size_t c = 0; c < sx; ++c) src.load_gray(c, &bwlum(0, c));
+        for (std::size_t c = 0; c < sx; ++c) src.load_gray(c, 0, sy, &bwlum(0, c));
         for (std::size_t i = 0; i < bwlum.numel(); ++i) lum2[i] = bwlum[i] * bwlum[i];
         const ArrayD ima = gaussblur2d(bwlum.view(), sig);
         const ArrayD im2a = gaussblur2d(lum2.view(), sig);
@@ -93,41 +110,46 @@ void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
             for (std::size_t r = 0; r < sy; ++r) put(r, c, contrast_of(ima(r, c), im2a(r, c)));
         return;
     }
-    // One column pass fills two scratch planes (gray and gray squared), one
-    // row pass gives the local mean and mean square together.
+    // Band by band of rows: one column pass fills two scratch planes (gray and
+    // gray squared), one row pass gives the local mean and mean square together.
     const std::vector<double> h = half_profile_for_image(BlurKind::Gauss, sig, sy, sx);
     const std::size_t w = h.size() - 1;
+    const std::size_t band = row_band(sy);
     std::optional<SymFilterScratch> own0, own1;
     if (scratch == nullptr) {
-        scratch = &own0.emplace(sy, sx, w);
-        scratch2 = &own1.emplace(sy, sx, w);
+        scratch = &own0.emplace(band, sx, w);
+        scratch2 = &own1.emplace(band, sx, w);
     }
-    parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
-        std::vector<double> buf(2 * (sy + 2 * w), 0.0);  // two columns with w zeros at both ends
-        double* g = buf.data() + w;
-        double* g2 = g + sy + 2 * w;
-        for (std::size_t c = cb; c < ce; ++c) {
-            src.load_gray(c, g);
-            for (std::size_t r = 0; r < sy; ++r) g2[r] = g[r] * g[r];
-            symmetric_taps(g, 1, sy, h, scratch->column(static_cast<std::ptrdiff_t>(c)));
-            symmetric_taps(g2, 1, sy, h, scratch2->column(static_cast<std::ptrdiff_t>(c)));
-        }
-    });
     const std::size_t strip = strip_rows(w);
-    const std::size_t nstrips = (sy + strip - 1) / strip;
-    parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
-        RowBlock block(*scratch, strip);
-        std::vector<double> mean(strip * sx), mean_sq(strip * sx);
-        for (std::size_t st = sb; st < se; ++st) {
-            const std::size_t r0 = st * strip;
-            const std::size_t len = std::min(strip, sy - r0);
-            block.filter(*scratch, h, r0, len, mean.data());
-            block.filter(*scratch2, h, r0, len, mean_sq.data());
-            for (std::size_t c = 0; c < sx; ++c)
-                for (std::size_t k = 0; k < len; ++k)
-                    put(r0 + k, c, contrast_of(mean[c * strip + k], mean_sq[c * strip + k]));
-        }
-    });
+    for (std::size_t b0 = 0; b0 < sy; b0 += band) {
+        const std::size_t blen = std::min(band, sy - b0);
+        parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
+            std::vector<double> buf(2 * (blen + 2 * w));
+            double* g = buf.data();
+            double* g2 = g + blen + 2 * w;
+            for (std::size_t c = cb; c < ce; ++c) {
+                load_band(b0, blen, w, sy, g,
+                          [&](std::size_t r0, std::size_t r1, double* col) { src.load_gray(c, r0, r1, col); });
+                for (std::size_t r = 0; r < blen + 2 * w; ++r) g2[r] = g[r] * g[r];
+                symmetric_taps(g + w, 1, blen, h, scratch->column(static_cast<std::ptrdiff_t>(c)));
+                symmetric_taps(g2 + w, 1, blen, h, scratch2->column(static_cast<std::ptrdiff_t>(c)));
+            }
+        });
+        const std::size_t nstrips = (blen + strip - 1) / strip;
+        parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
+            RowBlock block(*scratch, strip);
+            std::vector<double> mean(strip * sx), mean_sq(strip * sx);
+            for (std::size_t st = sb; st < se; ++st) {
+                const std::size_t r0 = st * strip;
+                const std::size_t len = std::min(strip, blen - r0);
+                block.filter(*scratch, h, r0, len, mean.data());
+                block.filter(*scratch2, h, r0, len, mean_sq.data());
+                for (std::size_t c = 0; c < sx; ++c)
+                    for (std::size_t k = 0; k < len; ++k)
+                        put(b0 + r0 + k, c, contrast_of(mean[c * strip + k], mean_sq[c * strip + k]));
+            }
+        });
+    }
 }
 
 // The displayed value: the clipped sum raised to `exponent`.
@@ -235,21 +257,21 @@ ArrayD local_contrast(const ArrayD& bwlum, double sig, Filtering filtering) {
 
 ArraySource::ArraySource(const ArrayD& lum) : lum_(lum), colour_(is_colour(lum)) {}
 
-void ArraySource::load_plane(std::size_t p, std::size_t c, double* col) const {
+void ArraySource::load_plane(std::size_t p, std::size_t c, std::size_t r0, std::size_t r1,
+                             double* col) const {
     const double* s = &lum_(0, c, p);
-    for (std::size_t r = 0; r < lum_.rows(); ++r) col[r] = s[r];
+    for (std::size_t r = r0; r < r1; ++r) col[r - r0] = s[r];
 }
 
-void ArraySource::load_gray(std::size_t c, double* col) const {
-    const std::size_t m = lum_.rows();
+void ArraySource::load_gray(std::size_t c, std::size_t r0, std::size_t r1, double* col) const {
     if (!colour_) {
-        load_plane(0, c, col);
+        load_plane(0, c, r0, r1, col);
         return;
     }
     const double* rp = &lum_(0, c, 0);
     const double* gp = &lum_(0, c, 1);
     const double* bp = &lum_(0, c, 2);
-    for (std::size_t r = 0; r < m; ++r) col[r] = gray_of(rp[r], gp[r], bp[r]);
+    for (std::size_t r = r0; r < r1; ++r) col[r - r0] = gray_of(rp[r], gp[r], bp[r]);
 }
 
 void check_locblurim_args(std::size_t sy, std::size_t sx, std::size_t planes, double ac,
@@ -292,11 +314,11 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
     const std::size_t nplanes = colour ? 3 : 1;
     ArrayD imt = result_array(sy, sx, nplanes);
     // In gray mode the gray version itself is blurred.
-    auto load = [&](std::size_t j, std::size_t c, double* col) {
+    auto load = [&](std::size_t j, std::size_t c, std::size_t r0, std::size_t r1, double* col) {
         if (colour) {
-            src.load_plane(j, c, col);
+            src.load_plane(j, c, r0, r1, col);
         } else {
-            src.load_gray(c, col);
+            src.load_gray(c, r0, r1, col);
         }
     };
 
@@ -307,7 +329,7 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
         for (std::size_t band = 0; band < 3; ++band) {
             for (std::size_t j = 0; j < nplanes; ++j) {
                 ArrayD plane(sy, sx);
-                for (std::size_t c = 0; c < sx; ++c) load(j, c, &plane(0, c));
+                for (std::size_t c = 0; c < sx; ++c) load(j, c, 0, sy, &plane(0, c));
                 const ArrayD ims = steepblur2d(plane.view(), band_sig[band]);
                 for (std::size_t c = 0; c < sx; ++c)
                     for (std::size_t r = 0; r < sy; ++r)
@@ -324,43 +346,48 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
     for (std::size_t b = 0; b < 3; ++b) halves[b] = half_profile_for_image(BlurKind::Steep, band_sig[b], sy, sx);
     const std::size_t wmax =
         std::max(halves[2].size() - 1, static_cast<std::size_t>(blur_halfwidth(2.0 * ac)));
+    const std::size_t band = row_band(sy);
     std::vector<SymFilterScratch> scratch;
     scratch.reserve(3);
-    for (std::size_t b = 0; b < 3; ++b) scratch.emplace_back(sy, sx, wmax);
+    for (std::size_t b = 0; b < 3; ++b) scratch.emplace_back(band, sx, wmax);
 
     // Band of every pixel from its local contrast on the gray version.
     ArrayU8 msk(sy, sx);
     for_each_contrast(src, 2.0 * ac, filtering, &scratch[0], &scratch[1],
                       [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
 
-    const std::size_t strip = strip_rows(halves[2].size() - 1);
-    const std::size_t nstrips = (sy + strip - 1) / strip;
+    const std::size_t w2 = halves[2].size() - 1;  // the widest band kernel
+    const std::size_t strip = strip_rows(w2);
     for (std::size_t j = 0; j < nplanes; ++j) {
-        parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
-            std::vector<double> buf(sy + 2 * wmax, 0.0);  // zero border of wmax at both ends
-            double* col = buf.data() + wmax;
-            for (std::size_t c = cb; c < ce; ++c) {
-                load(j, c, col);
-                const auto cc = static_cast<std::ptrdiff_t>(c);
-                symmetric_taps3(col, sy, {halves[0], halves[1], halves[2]},
-                                {scratch[0].column(cc), scratch[1].column(cc), scratch[2].column(cc)});
-            }
-        });
-        parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
-            RowBlock block(scratch[0], strip);
-            std::array<std::vector<double>, 3> out;
-            for (auto& o : out) o.resize(strip * sx);
-            for (std::size_t st = sb; st < se; ++st) {
-                const std::size_t r0 = st * strip;
-                const std::size_t len = std::min(strip, sy - r0);
-                for (std::size_t b = 0; b < 3; ++b) block.filter(scratch[b], halves[b], r0, len, out[b].data());
-                for (std::size_t c = 0; c < sx; ++c) {
-                    const std::size_t at = c * strip;
-                    combine_bands(&out[0][at], &out[1][at], &out[2][at], &msk(r0, c), len, exponent,
-                                  &imt(r0, c, j));
+        for (std::size_t b0 = 0; b0 < sy; b0 += band) {
+            const std::size_t blen = std::min(band, sy - b0);
+            parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
+                std::vector<double> buf(blen + 2 * w2);
+                for (std::size_t c = cb; c < ce; ++c) {
+                    load_band(b0, blen, w2, sy, buf.data(),
+                              [&](std::size_t r0, std::size_t r1, double* col) { load(j, c, r0, r1, col); });
+                    const auto cc = static_cast<std::ptrdiff_t>(c);
+                    symmetric_taps3(buf.data() + w2, blen, {halves[0], halves[1], halves[2]},
+                                    {scratch[0].column(cc), scratch[1].column(cc), scratch[2].column(cc)});
                 }
-            }
-        });
+            });
+            const std::size_t nstrips = (blen + strip - 1) / strip;
+            parallel_for(nstrips, [&](std::size_t sb, std::size_t se) {
+                RowBlock block(scratch[0], strip);
+                std::array<std::vector<double>, 3> out;
+                for (auto& o : out) o.resize(strip * sx);
+                for (std::size_t st = sb; st < se; ++st) {
+                    const std::size_t r0 = st * strip;
+                    const std::size_t len = std::min(strip, blen - r0);
+                    for (std::size_t b = 0; b < 3; ++b) block.filter(scratch[b], halves[b], r0, len, out[b].data());
+                    for (std::size_t c = 0; c < sx; ++c) {
+                        const std::size_t at = c * strip;
+                        combine_bands(&out[0][at], &out[1][at], &out[2][at], &msk(b0 + r0, c), len, exponent,
+                                      &imt(b0 + r0, c, j));
+                    }
+                }
+            });
+        }
     }
     return imt;
 }

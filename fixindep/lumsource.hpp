@@ -20,11 +20,12 @@ public:
     virtual std::size_t planes() const = 0;  // 1 or 3
     // Planes 1 and 2 of the luminance differ somewhere.
     virtual bool colour() const = 0;
-    // Column c of luminance plane p into col[0..rows).
-    virtual void load_plane(std::size_t p, std::size_t c, double* col) const = 0;
-    // Column c of the gray version: the gray conversion in colour mode
+    // Rows r0..r1-1 of column c of luminance plane p into col[0..r1-r0).
+    virtual void load_plane(std::size_t p, std::size_t c, std::size_t r0, std::size_t r1,
+                            double* col) const = 0;
+    // The same of the gray version: the gray conversion in colour mode
     // (clipped to 0..1), plane 1 otherwise.
-    virtual void load_gray(std::size_t c, double* col) const = 0;
+    virtual void load_gray(std::size_t c, std::size_t r0, std::size_t r1, double* col) const = 0;
 };
 
 // A luminance image held as an array (rows x cols, or x 3).
@@ -35,8 +36,9 @@ public:
     std::size_t cols() const override { return lum_.cols(); }
     std::size_t planes() const override { return lum_.planes(); }
     bool colour() const override { return colour_; }
-    void load_plane(std::size_t p, std::size_t c, double* col) const override;
-    void load_gray(std::size_t c, double* col) const override;
+    void load_plane(std::size_t p, std::size_t c, std::size_t r0, std::size_t r1,
+                    double* col) const override;
+    void load_gray(std::size_t c, std::size_t r0, std::size_t r1, double* col) const override;
 
 private:
     const ArrayD& lum_;

@@ -274,6 +274,19 @@ TEST(LocBlurIm, SeparableEqualsDirectCorrelation) {
               1e-12);
 }
 
+TEST(LocBlurIm, TallImagesWorkedInBandsOfRowsMatch) {
+    // More rows than one band of the fast form (256): bands meet inside the
+    // image, and the last one is partial.
+    const ArrayD colour = random_image(600, 21, 3, 15);
+    EXPECT_LT(max_abs_diff(locblurim(colour, 1.3), ref_locblurim(colour, 1.3)), 1e-12);
+    // Wide kernels (half-widths 50 and 36) reach across band boundaries.
+    const ArrayD gray = random_image(530, 17, 1, 16);
+    const ArrayD fast = locblurim(gray, 5.0);
+    EXPECT_LT(max_abs_diff(fast, locblurim(gray, 5.0, std::nullopt, std::nullopt, Filtering::Direct2D)), 1e-12);
+    ThreadCount tc(3);
+    EXPECT_TRUE(locblurim(gray, 5.0) == fast);
+}
+
 TEST(LocBlurIm, OverlappingBandsAddUpAndAreClipped) {
     // ct10 = 8, ct3 = 0.15 put the third threshold above the second
     // (0.155 < 0.211): band 2 is empty and pixels between the two thresholds
