@@ -1,8 +1,10 @@
 #include "fixindep/locblurim.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -26,7 +28,6 @@
 namespace ocu::fixindep {
 
 namespace {
-
 
 std::string num(double v) {
     std::ostringstream s;
