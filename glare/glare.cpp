@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "glare/binomial.hpp"
+#include "glare/memory.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/parallel.hpp"
 
@@ -94,7 +95,7 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
     const LinearLight lin(im, powcam);
     const double e = 1.0 / powmon;
     const Display mode = e == 0.5 ? Display::Sqrt : e == 1.0 ? Display::Identity : Display::Pow;
-    imt = ArrayD(dim.rows(), dim.cols(), dim.planes());
+    imt = mapped_array(dim.rows(), dim.cols(), dim.planes());
     const double* dv = dim.data();
     double* o = imt.data();
     const std::size_t n = imt.numel();
@@ -294,7 +295,7 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
 
     // Back up to (at least) the image size, and nearest-neighbour down to it.
     GlareImage g;
-    g.dim = ArrayD(rows, cols, np);
+    g.dim = mapped_array(rows, cols, np);
     for (std::size_t p = 0; p < np; ++p) {
         upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
     }
