@@ -29,8 +29,8 @@ gui::Results fixdepparms(const gui::Args& varargin, int nargout);
 gui::Results glareparms2(const gui::Args& varargin, int nargout);
 
 // Makes the three window functions known to the framework by name, so that
-// their controls' callback texts can be evaluated. The typed calls below do
-// it too; calling it more than once is harmless.
+// their controls' callback texts can be evaluated. Each window function does
+// it on its first call; calling it more than once is harmless.
 void register_dialogs();
 
 // Typed calls of the window functions.

@@ -46,19 +46,16 @@ void register_dialogs() {
 }
 
 FixindepValues fixindepparms(double width, double mar, double contrastf) {
-    register_dialogs();
     const gui::Results r = fixindepparms(gui::Args{width, mar, contrastf}, 3);
     return FixindepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::number(r.at(2))};
 }
 
 FixdepValues fixdepparms(double width, double mar) {
-    register_dialogs();
     const gui::Results r = fixdepparms(gui::Args{width, mar}, 3);
     return FixdepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::image(r.at(2))};
 }
 
 GlareValues glareparms2(double width, double glarefact) {
-    register_dialogs();
     const gui::Results r = glareparms2(gui::Args{width, glarefact}, 2);
     return GlareValues{gui::number(r.at(0)), gui::number(r.at(1))};
 }

@@ -93,7 +93,11 @@ gui::LocalOps<S> make_ops() {
 }  // namespace
 
 gui::Results fixindepparms(const gui::Args& varargin, int nargout) {
-    static const gui::LocalOps<S> ops = make_ops();
+    static const gui::LocalOps<S> ops = [] {
+        // The controls' callback texts call the window function by name.
+        register_dialogs();
+        return make_ops();
+    }();
     return gui::gui_mainfcn(detail::description("fixindepparms", varargin), ops, varargin, nargout);
 }
 

@@ -24,22 +24,6 @@
 
 namespace ocu::testing {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "gui_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-        // A closed dialog must not end the event loops of the test program.
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
 // Stands in for the person: answers the choosers and questions from queues
 // and records what it was asked.
 class FakePlatform : public gui::Platform {
@@ -90,6 +74,27 @@ public:
         if (on_flush) on_flush();
     }
     void report_error(const std::string& text) override { errors.push_back(text); }
+};
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "gui_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+        // A closed dialog must not end the event loops of the test program.
+        QApplication::setQuitOnLastWindowClosed(false);
+        // No real message boxes: a reported error must not wait for a person.
+        gui::set_platform(std::make_unique<FakePlatform>());
+    }
+    void TearDown() override {
+        gui::set_platform(nullptr);
+        app_.reset();
+    }
+
+private:
+    std::unique_ptr<QApplication> app_;
 };
 
 // Installs a FakePlatform for the lifetime of the object.
