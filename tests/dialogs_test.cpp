@@ -570,3 +570,18 @@ TEST(DialogCallbacks, TooManyArgumentsNameTheOperation) {
     dlg::glareparms2(20, 1);
     EXPECT_TRUE(w.ran());
 }
+
+TEST(FixindepParms, TypedTextIsTakenWhenOkIsClickedWithoutReturn) {
+    // Clicking OK moves the focus away from the field, which commits its text.
+    WhenOpen w("fixindepparms", [](QWidget* fig) {
+        QApplication::setActiveWindow(fig);
+        auto* e = fig->findChild<QLineEdit*>("edit_contrastfactor");
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClicks(e, "4");
+        auto* ok = fig->findChild<QPushButton*>("pushbutton_fixparms");
+        ok->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    EXPECT_EQ(dlg::fixindepparms(20, 1, 1).contrastf, 4);
+}
