@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <string>
@@ -247,6 +248,24 @@ TEST_F(Commands, FixdepFirstViewFixatesTheCentreWithTheSharedComputation) {
     EXPECT_EQ(s.prevtrans, 2);
     EXPECT_EQ(s.prepfixdep, 1);
     EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
+}
+
+TEST_F(Commands, FixdepCentreOfAnOddSizedImageRoundsHalvesUp) {
+    // 101 columns and 75 rows: the first view fixates column round(50.5) = 51
+    // and row round(37.5) = 38.
+    QTemporaryDir dir;
+    ArrayU8 odd(75, 101, 3);
+    for (std::size_t i = 0; i < odd.numel(); ++i) odd[i] = static_cast<std::uint8_t>((i * 37) % 251);
+    const std::string folder = dir.path().toStdString() + "/";
+    imwrite(AnyImage(odd), folder + "odd.bmp");
+    fake_->files = {{"odd.bmp", folder, false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
+    ASSERT_TRUE(state().im == AnyImage(odd));
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    fixdep::prepare_fixdep(imread(find_data_file("polarplotREmd.bmp")), 101, 75, 20, 1);
+    EXPECT_TRUE(imt() == fixdep::fixdepimage(51, 38, AnyImage(odd)));
+    EXPECT_FALSE(imt() == fixdep::fixdepimage(50, 37, AnyImage(odd)));
 }
 
 TEST_F(Commands, FixationClicksRenderWhereTheyLandAlsoOutsideTheImage) {
