@@ -5,6 +5,7 @@
 // that a failed command changes nothing.
 #include "app/simulation_commands.hpp"
 
+#include <any>
 #include <cmath>
 #include <utility>
 
@@ -41,6 +42,12 @@ void set_glare_computations(GlareComputations c) {
 
 namespace {
 
+// Stores the record with the window as the command's last use of it: moved,
+// not copied (it holds the image, the result and the resolution map).
+void store(const Handle& h, OcumbraState&& handles) {
+    gui::guidata(h, gui::Record{std::any(std::move(handles))});
+}
+
 // Shows a result in the main window's image area.
 void show_result(const OcumbraState& handles, const AnyImage& image) {
     gui::imshow(handles["axes1"], image);
@@ -66,7 +73,7 @@ OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&,
     show_result(handles, imt);
     handles.imt = std::move(imt);
     handles.prevtrans = 1;
-    gui::guidata(hObject, handles);
+    store(hObject, std::move(handles));
     busy.done();
 }
 
@@ -91,7 +98,7 @@ OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, Ocu
     show_result(handles, imt);
     handles.imt = std::move(imt);
     handles.prevtrans = 2;
-    gui::guidata(hObject, handles);
+    store(hObject, std::move(handles));
     busy.done();
 }
 
@@ -133,7 +140,7 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
     show_result(handles, imt);
     handles.imt = std::move(imt);
     handles.prevtrans = 3;
-    gui::guidata(hObject, handles);
+    store(hObject, std::move(handles));
     busy.done();
 }
 
@@ -151,7 +158,7 @@ OCU_HEAD(figure1_WindowButtonDownFcn) void figure1_WindowButtonDownFcn(Handle hO
     fixdep::fixdepimage(xy[0], xy[1], handles.im, imt);
     handles.imt = std::move(imt);
     show_result(handles, handles.imt);
-    gui::guidata(hObject, handles);
+    store(hObject, std::move(handles));
     busy.done();
 }
 
