@@ -41,11 +41,11 @@ int fixdep_body(const Args& args) {
     const std::string polar_file =
         p.has("--polar") ? p.last("--polar", "") : find_data_file(kDefaultPolarPlot);
 
-    const AnyImage im = imread(p.positional[0]);
+    const AnyImage im = read_input(p.positional[0]);
     const std::size_t sx = image_cols(im), sy = image_rows(im);
     ArrayD restot;
     {
-        const AnyImage polim = imread(polar_file);
+        const AnyImage polim = read_input(polar_file);
         restot = fixdep::prepare_fixdep(polim, sx, sy, width, acuity);
     }
     const bool want_resmap = p.has("--resmap");

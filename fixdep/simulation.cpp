@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/units.hpp"
 
 namespace ocu::fixdep {
 
@@ -30,7 +31,7 @@ void check_acuity(double mar) {
 }  // namespace
 
 double viewing_distance(std::size_t sx, double width) {
-    return (static_cast<double>(sx) / 2.0) / std::tan(0.5 * width * std::numbers::pi / 180.0);
+    return viewing_distance_px(sx, width);
 }
 
 ArrayD blind_as_minus_one(ArrayD restot) {

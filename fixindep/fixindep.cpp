@@ -9,6 +9,7 @@
 
 #include "fixindep/lumsource.hpp"
 #include "toolkit/parallel.hpp"
+#include "toolkit/units.hpp"
 
 namespace ocu::fixindep {
 
@@ -102,7 +103,7 @@ double pixdist(std::size_t sx, double width) {
         throw Error("The image width must be a number of degrees between 0 and 180, not " + num(width) +
                     ".");
     }
-    return (static_cast<double>(sx) / 2.0) / std::tan(0.5 * width * std::numbers::pi / 180.0);
+    return viewing_distance_px(sx, width);
 }
 
 double marpix(double mar, double pixdist) {

@@ -14,6 +14,7 @@
 #include "glare/memory.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/parallel.hpp"
+#include "toolkit/units.hpp"
 
 namespace ocu {
 
@@ -194,7 +195,7 @@ GlareLevels glare_levels(std::size_t sx, std::size_t sy, double width) {
     if (sx == 0 || sy == 0) throw Error("The glare simulation needs a non-empty image.");
     GlareLevels g;
     const double dsx = static_cast<double>(sx), dsy = static_cast<double>(sy);
-    g.pixdist = (dsx / 2.0) / std::tan(0.5 * width * std::numbers::pi / 180.0);
+    g.pixdist = viewing_distance_px(sx, width);
     g.nos = std::log(192.0) / std::log(2.0);
     const double log2n = std::log(dsx * dsy) / std::log(2.0);
     g.imSubSample = static_cast<int>(std::round((log2n - g.nos) / 2.0));
