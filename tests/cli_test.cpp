@@ -1,14 +1,12 @@
 // ocumbra-sim: option parsing, the error policy, and `convert` run as a
 // separate process from the program folder.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,73 +15,22 @@
 #include "cli/output.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
+#include "cli_testutil.hpp"
 
 using namespace ocu;
 using namespace ocu::cli;
+using namespace ocu::testutil;
 namespace fs = std::filesystem;
 
 namespace {
 
 std::string fixture(const std::string& name) { return std::string(OCU_TEST_DATA) + "/" + name; }
 
-std::string slurp(const std::string& path) {
-    std::string s;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-        std::fclose(f);
-    }
-    return s;
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char templ[] = "/tmp/ocu_cli_XXXXXX";
-        path_ = ::mkdtemp(templ);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    bool empty() const { return fs::is_empty(path_); }
-
-private:
-    std::string path_;
-};
-
-// Single-quotes a word for the shell.
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char ch : s) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return q + "'";
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs the built ocumbra-sim with the given arguments.
-ToolRun run_tool(const std::vector<std::string>& args) {
-    TempDir io;
-    std::string cmd = quoted(program_data_dir() + "ocumbra-sim");
-    for (const auto& a : args) {
-        cmd += ' ';
-        cmd += quoted(a);
-    }
-    cmd.append(" >").append(quoted(io.file("out"))).append(" 2>").append(quoted(io.file("err")));
-    const int raw = std::system(cmd.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(io.file("out"));
-    r.err = slurp(io.file("err"));
-    return r;
 }
 
 // Captures what a function writes to stderr (fd 2).

@@ -1,18 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <cstdio>
-#include <sstream>
 #include <limits>
 #include <optional>
 #include <random>
 
 #include "cli/commands.hpp"
+#include "cli_testutil.hpp"
 #include "fixindep/blurkernels.hpp"
 #include "fixindep/fixindep.hpp"
 #include "fixindep/locblurim.hpp"
@@ -559,47 +557,8 @@ TEST(FixIndepImage, RefusesTinyAcuityWithoutHugeWork) {
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char templ[] = "/tmp/ocu_fixindep_XXXXXX";
-        path_ = ::mkdtemp(templ);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// Reads a '<f8' .npy file written in C order back into a column-major array.
-ArrayD read_npy_doubles(const std::string& path) {
-    std::string bytes;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-        std::fclose(f);
-    }
-    if (bytes.size() < 10 || bytes.compare(0, 6, "\x93NUMPY") != 0) throw std::runtime_error("not npy");
-    const std::size_t hlen = static_cast<unsigned char>(bytes[8]) | (static_cast<unsigned char>(bytes[9]) << 8);
-    const std::string header = bytes.substr(10, hlen);
-    if (header.find("'<f8'") == std::string::npos || header.find("'fortran_order': False") == std::string::npos)
-        throw std::runtime_error("unexpected header " + header);
-    std::vector<std::size_t> shape;
-    const std::size_t open = header.find('(', header.find("'shape'"));
-    std::istringstream dims(header.substr(open + 1, header.find(')', open) - open - 1));
-    for (std::string d; std::getline(dims, d, ',');)
-        if (d.find_first_not_of(' ') != std::string::npos) shape.push_back(std::stoul(d));
-    const std::size_t rows = shape.at(0), cols = shape.at(1), planes = shape.size() > 2 ? shape[2] : 1;
-    ArrayD a(rows, cols, planes);
-    const char* data = bytes.data() + 10 + hlen;
-    if (bytes.size() != 10 + hlen + 8 * a.numel()) throw std::runtime_error("wrong data size");
-    std::size_t i = 0;
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < cols; ++c)
-            for (std::size_t p = 0; p < planes; ++p, ++i) std::memcpy(&a(r, c, p), data + 8 * i, 8);
-    return a;
-}
+using testutil::read_npy_f8;
+using testutil::TempDir;
 
 int run(const std::vector<std::string>& args) {
     std::fflush(stderr);
@@ -615,13 +574,13 @@ TEST(FixIndepCommand, NpyOutputIsExactlyTheComputedResult) {
     const AnyImage stored = imread(input);
 
     ASSERT_EQ(run({input, dir.file("default.npy")}), 0);
-    const ArrayD got = read_npy_doubles(dir.file("default.npy"));
+    const ArrayD got = read_npy_f8(dir.file("default.npy"));
     const ArrayD want = fixindep_image(stored, 20.0, 1.0, 1.0);
     ASSERT_TRUE(got.same_size(want));
     EXPECT_EQ(std::memcmp(got.data(), want.data(), 8 * want.numel()), 0);
 
     ASSERT_EQ(run({"--width", "7", "--acuity=0.4", "--contrast", "2.5", input, dir.file("set.NPY")}), 0);
-    const ArrayD got2 = read_npy_doubles(dir.file("set.NPY"));
+    const ArrayD got2 = read_npy_f8(dir.file("set.NPY"));
     const ArrayD want2 = fixindep_image(stored, 7.0, 0.4, 2.5);
     ASSERT_TRUE(got2.same_size(want2));
     EXPECT_EQ(std::memcmp(got2.data(), want2.data(), 8 * want2.numel()), 0);

@@ -1,105 +1,23 @@
 // `ocumbra-sim glare` run as a separate process: defaults, options, refused
 // option values and inputs (no output file left behind), and the .npy result.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli_testutil.hpp"
 #include "glare/glare.hpp"
 #include "toolkit/imageio.hpp"
 
 namespace fs = std::filesystem;
+using namespace ocu::testutil;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char templ[] = "/tmp/ocu_glare_cli_XXXXXX";
-        path_ = ::mkdtemp(templ);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char ch : s) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return q + "'";
-}
-
-std::string slurp(const std::string& path) {
-    std::string s;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-        std::fclose(f);
-    }
-    return s;
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string err;
-};
-
-ToolRun run_glare(const std::vector<std::string>& args) {
-    TempDir io;
-    std::string cmd = quoted(ocu::program_data_dir() + "ocumbra-sim");
-    cmd.append(" glare");
-    for (const auto& a : args) cmd.append(" ").append(quoted(a));
-    cmd.append(" >/dev/null 2>").append(quoted(io.file("err")));
-    const int rc = std::system(cmd.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.err = slurp(io.file("err"));
-    return r;
-}
-
-// Reads a '<f8' .npy file in C order into a column-major array.
-ocu::ArrayD read_npy_f8(const std::string& path) {
-    const std::string s = slurp(path);
-    EXPECT_GT(s.size(), 10u);
-    if (s.size() <= 10 || s.compare(0, 6, "\x93NUMPY") != 0) return {};
-    const std::size_t hlen = static_cast<unsigned char>(s[8]) | (static_cast<unsigned char>(s[9]) << 8);
-    const std::string header = s.substr(10, hlen);
-    EXPECT_NE(header.find("'<f8'"), std::string::npos) << header;
-    EXPECT_NE(header.find("False"), std::string::npos) << header;  // C order
-    const auto open = header.find('('), close = header.find(')');
-    std::vector<std::size_t> shape;
-    std::string dims = header.substr(open + 1, close - open - 1);
-    for (std::size_t pos = 0; pos < dims.size();) {
-        const auto comma = dims.find(',', pos);
-        const std::string tok = dims.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        if (tok.find_first_of("0123456789") != std::string::npos) shape.push_back(std::stoul(tok));
-        if (comma == std::string::npos) break;
-        pos = comma + 1;
-    }
-    EXPECT_TRUE(shape.size() == 2 || shape.size() == 3);
-    if (shape.size() < 2) return {};
-    const std::size_t rows = shape[0], cols = shape[1], planes = shape.size() == 3 ? shape[2] : 1;
-    ocu::ArrayD a(rows, cols, planes);
-    EXPECT_EQ(s.size(), 10 + hlen + a.numel() * 8);
-    if (s.size() != 10 + hlen + a.numel() * 8) return {};
-    const char* d = s.data() + 10 + hlen;
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < cols; ++c)
-            for (std::size_t p = 0; p < planes; ++p) {
-                double v;
-                std::memcpy(&v, d + ((r * cols + c) * planes + p) * 8, 8);
-                a(r, c, p) = v;
-            }
-    return a;
-}
+ToolRun run_glare(const std::vector<std::string>& args) { return run_command("glare", args); }
 
 TEST(GlareCommandLine, TinyImageWithoutVeilIsTheImageOverItsMaximum) {
     // 8 x 8 has no pyramid level left, so the veil is 0 whatever the factor.
