@@ -1,6 +1,6 @@
-// Helpers shared by the tests that drive ocumbra-sim: a throw-away folder,
-// whole-file reads, running the built tool as a separate process, and reading
-// back the '<f8' .npy files it writes.
+// Helpers shared by the tests that write files or drive ocumbra-sim: a
+// throw-away folder, whole-file reads, running the built tool as a separate
+// process, and reading back the '<f8' .npy files it writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,6 +39,12 @@ public:
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
     bool empty() const { return std::filesystem::is_empty(path_); }
+    // The names of what the folder holds, in no particular order.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
+        return names;
+    }
 
 private:
     std::string path_;

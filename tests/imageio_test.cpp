@@ -19,8 +19,10 @@
 
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
+#include "cli_testutil.hpp"
 
 using namespace ocu;
+using ocu::testutil::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -44,26 +46,6 @@ void write_bytes(const std::string& path, const Bytes& b) {
     f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-// A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        char templ[] = "/tmp/ocu_imageio_XXXXXX";
-        path_ = ::mkdtemp(templ);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
-        return names;
-    }
-
-private:
-    std::string path_;
-};
-
 // The samples of a read image, which must be of type T (a copy, so that a
 // temporary image may be passed).
 template <class T>
@@ -82,37 +64,36 @@ std::string read_error(const std::string& path) {
     return "";
 }
 
+// Checks that `im` holds samples of type T in rows x cols x planes, each equal
+// to want(r, c, p) (0-based) within `tol`; stops at the first one that is not.
+template <class T, class Want>
+void expect_samples(const AnyImage& im, std::size_t rows, std::size_t cols, std::size_t planes, Want want,
+                    double tol = 0.0) {
+    const Array<T> a = as<T>(im);
+    ASSERT_EQ(a.rows(), rows);
+    ASSERT_EQ(a.cols(), cols);
+    ASSERT_EQ(a.planes(), planes);
+    for (std::size_t p = 0; p < planes; ++p)
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t c = 0; c < cols; ++c) {
+                const double expected =
+                    want(static_cast<int>(r), static_cast<int>(c), static_cast<int>(p));
+                ASSERT_NEAR(static_cast<double>(a(r, c, p)), expected, tol)
+                    << "row " << r << ", column " << c << ", plane " << p;
+            }
+}
+
 // ---------------------------------------------------------------------------
 // The patterns of make_fixtures.sh (r, c 0-based).
 int pat_r(int r, int c) { return (11 * r + 3 * c) % 256; }
 int pat_g(int r, int c) { return (5 * r + 13 * c + 50) % 256; }
 int pat_b(int r, int c) { return 255 - 9 * r - 2 * c; }
-int pat_gray(int r, int c) { return (12 * r + 5 * c) % 256; }
-int pat_g16(int r, int c) { return (3000 * r + 1000 * c + 17) % 65536; }
+int pat_rgb(int r, int c, int p) { return p == 0 ? pat_r(r, c) : p == 1 ? pat_g(r, c) : pat_b(r, c); }
+int pat_gray(int r, int c, int = 0) { return (12 * r + 5 * c) % 256; }
+int pat_g16(int r, int c, int = 0) { return (3000 * r + 1000 * c + 17) % 65536; }
 
-void expect_rgb_pattern(const AnyImage& im) {
-    const auto& a = as<std::uint8_t>(im);
-    ASSERT_EQ(a.rows(), 20u);
-    ASSERT_EQ(a.cols(), 30u);
-    ASSERT_EQ(a.planes(), 3u);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            ASSERT_EQ(a(rr, cc, 0), pat_r(r, c)) << r << "," << c;
-            ASSERT_EQ(a(rr, cc, 1), pat_g(r, c)) << r << "," << c;
-            ASSERT_EQ(a(rr, cc, 2), pat_b(r, c)) << r << "," << c;
-        }
-}
-
-void expect_gray_pattern(const AnyImage& im) {
-    const auto& a = as<std::uint8_t>(im);
-    ASSERT_EQ(a.rows(), 20u);
-    ASSERT_EQ(a.cols(), 30u);
-    ASSERT_EQ(a.planes(), 1u);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c)
-            ASSERT_EQ(a(static_cast<std::size_t>(r), static_cast<std::size_t>(c)), pat_gray(r, c));
-}
+void expect_rgb_pattern(const AnyImage& im) { expect_samples<std::uint8_t>(im, 20, 30, 3, pat_rgb); }
+void expect_gray_pattern(const AnyImage& im) { expect_samples<std::uint8_t>(im, 20, 30, 1, pat_gray); }
 
 // Quadrant colours of the 32 x 48 lossy fixtures, checked well inside each
 // quadrant (JPEG blurs the edges) within `tol`.
@@ -191,6 +172,23 @@ Bytes rows_in_file_order(const std::vector<Bytes>& rows_top_down, bool bottom_up
     return out;
 }
 
+// The colour pattern as true-colour BMP rows (top to bottom): blue, green, red
+// per pixel, then an unused fourth byte (0x40) when `fourth_byte`.
+std::vector<Bytes> bgr_pattern_rows(int rows, int cols, bool fourth_byte) {
+    std::vector<Bytes> out;
+    for (int r = 0; r < rows; ++r) {
+        Bytes row;
+        for (int c = 0; c < cols; ++c) {
+            row.push_back(static_cast<std::uint8_t>(pat_b(r, c)));
+            row.push_back(static_cast<std::uint8_t>(pat_g(r, c)));
+            row.push_back(static_cast<std::uint8_t>(pat_r(r, c)));
+            if (fourth_byte) row.push_back(0x40);
+        }
+        out.push_back(row);
+    }
+    return out;
+}
+
 AnyImage read_bmp(const Bmp& bmp) {
     TempDir dir;
     write_bytes(dir.file("t.bmp"), bmp.bytes());
@@ -203,60 +201,22 @@ AnyImage read_bmp(const Bmp& bmp) {
 TEST(ReadBmp, TrueColourBottomUpAndTopDown) {
     // 3 x 5: 15 bytes per row, padded to 16.
     for (bool top_down : {false, true}) {
-        std::vector<Bytes> rows;
-        for (int r = 0; r < 3; ++r) {
-            Bytes row;
-            for (int c = 0; c < 5; ++c) {
-                row.push_back(static_cast<std::uint8_t>(pat_b(r, c)));
-                row.push_back(static_cast<std::uint8_t>(pat_g(r, c)));
-                row.push_back(static_cast<std::uint8_t>(pat_r(r, c)));
-            }
-            rows.push_back(row);
-        }
+        SCOPED_TRACE(top_down ? "top down" : "bottom up");
         Bmp bmp;
         bmp.width = 5;
         bmp.height = top_down ? -3 : 3;
-        bmp.pixels = rows_in_file_order(rows, !top_down);
-        const auto& a = as<std::uint8_t>(read_bmp(bmp));
-        ASSERT_EQ(a.rows(), 3u);
-        ASSERT_EQ(a.cols(), 5u);
-        ASSERT_EQ(a.planes(), 3u);
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 5; ++c) {
-                const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-                EXPECT_EQ(a(rr, cc, 0), pat_r(r, c));
-                EXPECT_EQ(a(rr, cc, 1), pat_g(r, c));
-                EXPECT_EQ(a(rr, cc, 2), pat_b(r, c));
-            }
+        bmp.pixels = rows_in_file_order(bgr_pattern_rows(3, 5, false), !top_down);
+        expect_samples<std::uint8_t>(read_bmp(bmp), 3, 5, 3, pat_rgb);
     }
 }
 
 TEST(ReadBmp, ThirtyTwoBitDropsTheFourthByte) {
-    std::vector<Bytes> rows;
-    for (int r = 0; r < 2; ++r) {
-        Bytes row;
-        for (int c = 0; c < 3; ++c) {
-            row.push_back(static_cast<std::uint8_t>(pat_b(r, c)));
-            row.push_back(static_cast<std::uint8_t>(pat_g(r, c)));
-            row.push_back(static_cast<std::uint8_t>(pat_r(r, c)));
-            row.push_back(0x40);
-        }
-        rows.push_back(row);
-    }
     Bmp bmp;
     bmp.width = 3;
     bmp.height = 2;
     bmp.bpp = 32;
-    bmp.pixels = rows_in_file_order(rows, true);
-    const auto& a = as<std::uint8_t>(read_bmp(bmp));
-    ASSERT_EQ(a.planes(), 3u);
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 3; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            EXPECT_EQ(a(rr, cc, 0), pat_r(r, c));
-            EXPECT_EQ(a(rr, cc, 1), pat_g(r, c));
-            EXPECT_EQ(a(rr, cc, 2), pat_b(r, c));
-        }
+    bmp.pixels = rows_in_file_order(bgr_pattern_rows(2, 3, true), true);
+    expect_samples<std::uint8_t>(read_bmp(bmp), 2, 3, 3, pat_rgb);
 }
 
 TEST(ReadBmp, SixteenBitFiveFiveFiveAndFiveSixFive) {
@@ -286,15 +246,15 @@ TEST(ReadBmp, SixteenBitFiveFiveFiveAndFiveSixFive) {
             bmp.masks = {0xF800, 0x07E0, 0x001F};
         }
         bmp.pixels = rows_in_file_order(rows, true);
-        const auto& a = as<std::uint8_t>(read_bmp(bmp));
-        ASSERT_EQ(a.planes(), 3u);
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) {
-                const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-                EXPECT_NEAR(a(rr, cc, 0), r5(r, c) * 255.0 / 31.0, 1.0);
-                EXPECT_NEAR(a(rr, cc, 1), six_five ? g6(r, c) * 255.0 / 63.0 : g5(r, c) * 255.0 / 31.0, 1.0);
-                EXPECT_NEAR(a(rr, cc, 2), b5(r, c) * 255.0 / 31.0, 1.0);
-            }
+        SCOPED_TRACE(six_five ? "5-6-5" : "5-5-5");
+        expect_samples<std::uint8_t>(
+            read_bmp(bmp), 3, 3, 3,
+            [&](int r, int c, int p) {
+                if (p == 0) return r5(r, c) * 255.0 / 31.0;
+                if (p == 1) return six_five ? g6(r, c) * 255.0 / 63.0 : g5(r, c) * 255.0 / 31.0;
+                return b5(r, c) * 255.0 / 31.0;
+            },
+            1.0);
     }
 }
 
@@ -315,13 +275,7 @@ TEST(ReadBmp, EightBitGrayPaletteGivesGrayLevels) {
         rows.push_back(row);
     }
     bmp.pixels = rows_in_file_order(rows, true);
-    const auto& a = as<std::uint8_t>(read_bmp(bmp));
-    ASSERT_EQ(a.rows(), 4u);
-    ASSERT_EQ(a.cols(), 7u);
-    ASSERT_EQ(a.planes(), 1u);
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 7; ++c)
-            EXPECT_EQ(a(static_cast<std::size_t>(r), static_cast<std::size_t>(c)), 255 - index(r, c));
+    expect_samples<std::uint8_t>(read_bmp(bmp), 4, 7, 1, [&](int r, int c, int) { return 255 - index(r, c); });
 }
 
 TEST(ReadBmp, EightBitColourPaletteIsExpanded) {
@@ -333,15 +287,11 @@ TEST(ReadBmp, EightBitColourPaletteIsExpanded) {
     bmp.palette.assign(pal, pal + 4);
     std::vector<Bytes> rows = {{0, 1, 2}, {3, 0, 1}};
     bmp.pixels = rows_in_file_order(rows, true);
-    const auto& a = as<std::uint8_t>(read_bmp(bmp));
-    ASSERT_EQ(a.planes(), 3u);
-    for (std::size_t r = 0; r < 2; ++r)
-        for (std::size_t c = 0; c < 3; ++c) {
-            const std::uint32_t rgb = pal[rows[r][c]];
-            EXPECT_EQ(a(r, c, 0), (rgb >> 16) & 0xFF);
-            EXPECT_EQ(a(r, c, 1), (rgb >> 8) & 0xFF);
-            EXPECT_EQ(a(r, c, 2), rgb & 0xFF);
-        }
+    // Plane p of palette entry 0x00RRGGBB: red is bits 16-23, green 8-15, blue 0-7.
+    expect_samples<std::uint8_t>(read_bmp(bmp), 2, 3, 3, [&](int r, int c, int p) {
+        const std::uint32_t rgb = pal[rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]];
+        return static_cast<int>((rgb >> (16 - 8 * p)) & 0xFF);
+    });
 }
 
 TEST(ReadBmp, FourBitOddWidth) {
@@ -362,17 +312,10 @@ TEST(ReadBmp, FourBitOddWidth) {
         rows.push_back(row);
     }
     bmp.pixels = rows_in_file_order(rows, true);
-    const auto& a = as<std::uint8_t>(read_bmp(bmp));
-    ASSERT_EQ(a.cols(), 5u);
-    ASSERT_EQ(a.planes(), 3u);
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 5; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            const int i = index(r, c);
-            EXPECT_EQ(a(rr, cc, 0), i * 16);
-            EXPECT_EQ(a(rr, cc, 1), 255 - i);
-            EXPECT_EQ(a(rr, cc, 2), 7);
-        }
+    expect_samples<std::uint8_t>(read_bmp(bmp), 2, 5, 3, [&](int r, int c, int p) {
+        const int i = index(r, c);
+        return p == 0 ? i * 16 : p == 1 ? 255 - i : 7;
+    });
 }
 
 TEST(ReadBmp, OneBitBlackWhiteIsGrayAndColouredIsRgb) {
@@ -391,24 +334,13 @@ TEST(ReadBmp, OneBitBlackWhiteIsGrayAndColouredIsRgb) {
     bmp.bpp = 1;
     bmp.palette = {0x000000, 0xFFFFFF};
     bmp.pixels = rows_in_file_order(rows, true);
-    {
-        const auto& a = as<std::uint8_t>(read_bmp(bmp));
-        ASSERT_EQ(a.rows(), 3u);
-        ASSERT_EQ(a.cols(), 10u);
-        ASSERT_EQ(a.planes(), 1u);
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 10; ++c)
-                EXPECT_EQ(a(static_cast<std::size_t>(r), static_cast<std::size_t>(c)), bit(r, c) ? 255 : 0);
-    }
-    bmp.palette = {0xFF0000, 0x0000FF};  // red, blue
-    const auto& a = as<std::uint8_t>(read_bmp(bmp));
-    ASSERT_EQ(a.planes(), 3u);
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 10; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            EXPECT_EQ(a(rr, cc, 0), bit(r, c) ? 0 : 255);
-            EXPECT_EQ(a(rr, cc, 2), bit(r, c) ? 255 : 0);
-        }
+    expect_samples<std::uint8_t>(read_bmp(bmp), 3, 10, 1, [&](int r, int c, int) { return bit(r, c) ? 255 : 0; });
+    bmp.palette = {0xFF0000, 0x0000FF};  // red, blue: no green in either
+    expect_samples<std::uint8_t>(read_bmp(bmp), 3, 10, 3, [&](int r, int c, int p) {
+        if (p == 1) return 0;
+        const bool blue = bit(r, c) == 1;  // index 1 is blue, 0 red
+        return (p == 2) == blue ? 255 : 0;
+    });
 }
 
 TEST(ReadBmp, RunLengthEncodedEightAndFourBit) {
@@ -423,13 +355,8 @@ TEST(ReadBmp, RunLengthEncodedEightAndFourBit) {
         bmp.compression = 1;
         for (std::uint32_t i = 0; i < 256; ++i) bmp.palette.push_back(i << 16 | i << 8 | i);
         bmp.pixels = {3, 10, 0, 3, 20, 30, 40, 0, 0, 0, 6, 50, 0, 1};
-        const auto& a = as<std::uint8_t>(read_bmp(bmp));
-        ASSERT_EQ(a.rows(), 2u);
-        ASSERT_EQ(a.cols(), 6u);
-        ASSERT_EQ(a.planes(), 1u);
         const int want[2][6] = {{50, 50, 50, 50, 50, 50}, {10, 10, 10, 20, 30, 40}};
-        for (std::size_t r = 0; r < 2; ++r)
-            for (std::size_t c = 0; c < 6; ++c) EXPECT_EQ(a(r, c), want[r][c]) << r << "," << c;
+        expect_samples<std::uint8_t>(read_bmp(bmp), 2, 6, 1, [&](int r, int c, int) { return want[r][c]; });
     }
     {
         // RLE4, 1 x 5: a run of five pixels alternating indices 1 and 2.
@@ -440,11 +367,8 @@ TEST(ReadBmp, RunLengthEncodedEightAndFourBit) {
         bmp.compression = 2;
         for (std::uint32_t i = 0; i < 16; ++i) bmp.palette.push_back((17 * i) * 0x010101u);
         bmp.pixels = {5, 0x12, 0, 1};
-        const auto& a = as<std::uint8_t>(read_bmp(bmp));
-        ASSERT_EQ(a.cols(), 5u);
-        ASSERT_EQ(a.planes(), 1u);
         const int want[5] = {17, 34, 17, 34, 17};
-        for (std::size_t c = 0; c < 5; ++c) EXPECT_EQ(a(0, c), want[c]);
+        expect_samples<std::uint8_t>(read_bmp(bmp), 1, 5, 1, [&](int, int c, int) { return want[c]; });
     }
 }
 
@@ -524,13 +448,7 @@ TEST(ReadPng, GrayColourSixteenBitAndAlpha) {
     expect_gray_pattern(imread(fixture("gray.png")));
     expect_rgb_pattern(imread(fixture("rgba.png")));   // alpha dropped
     expect_gray_pattern(imread(fixture("graya.png")));  // gray + alpha stays gray
-    const auto& g16 = as<std::uint16_t>(imread(fixture("gray16.png")));
-    ASSERT_EQ(g16.rows(), 20u);
-    ASSERT_EQ(g16.cols(), 30u);
-    ASSERT_EQ(g16.planes(), 1u);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c)
-            ASSERT_EQ(g16(static_cast<std::size_t>(r), static_cast<std::size_t>(c)), pat_g16(r, c));
+    expect_samples<std::uint16_t>(imread(fixture("gray16.png")), 20, 30, 1, pat_g16);
 }
 
 TEST(ReadTiff, EightBitGrayAndColourInEveryCompression) {
@@ -545,40 +463,20 @@ TEST(ReadTiff, EightBitGrayAndColourInEveryCompression) {
 TEST(ReadTiff, GrayWithAlphaStaysGray) { expect_gray_pattern(imread(fixture("graya.tif"))); }
 
 TEST(ReadTiff, PaletteIsExpandedToItsColours) {
-    const auto a = as<std::uint8_t>(imread(fixture("palette.tif")));
-    ASSERT_EQ(a.rows(), 20u);
-    ASSERT_EQ(a.cols(), 30u);
-    ASSERT_EQ(a.planes(), 3u);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            const int i = (3 * r + c) % 16;
-            ASSERT_EQ(a(rr, cc, 0), 16 * i) << r << "," << c;
-            ASSERT_EQ(a(rr, cc, 1), 255 - 8 * i) << r << "," << c;
-            ASSERT_EQ(a(rr, cc, 2), (37 * i) % 256) << r << "," << c;
-        }
+    expect_samples<std::uint8_t>(imread(fixture("palette.tif")), 20, 30, 3, [](int r, int c, int p) {
+        const int i = (3 * r + c) % 16;
+        return p == 0 ? 16 * i : p == 1 ? 255 - 8 * i : (37 * i) % 256;
+    });
 }
 
 TEST(ReadTiff, MultiPageGivesTheFirstPage) { expect_rgb_pattern(imread(fixture("multipage.tif"))); }
 
 TEST(ReadTiff, SixteenBitGrayAndColour) {
-    const auto& g = as<std::uint16_t>(imread(fixture("gray16.tif")));
-    ASSERT_EQ(g.rows(), 20u);
-    ASSERT_EQ(g.cols(), 30u);
-    ASSERT_EQ(g.planes(), 1u);
-    const auto& c3 = as<std::uint16_t>(imread(fixture("rgb16.tif")));
-    ASSERT_EQ(c3.rows(), 20u);
-    ASSERT_EQ(c3.cols(), 30u);
-    ASSERT_EQ(c3.planes(), 3u);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            const int v = pat_g16(r, c);
-            ASSERT_EQ(g(rr, cc), v);
-            ASSERT_EQ(c3(rr, cc, 0), v);
-            ASSERT_EQ(c3(rr, cc, 1), 65535 - v);
-            ASSERT_EQ(c3(rr, cc, 2), (v * 7) % 65536);
-        }
+    expect_samples<std::uint16_t>(imread(fixture("gray16.tif")), 20, 30, 1, pat_g16);
+    expect_samples<std::uint16_t>(imread(fixture("rgb16.tif")), 20, 30, 3, [](int r, int c, int p) {
+        const int v = pat_g16(r, c);
+        return p == 0 ? v : p == 1 ? 65535 - v : (v * 7) % 65536;
+    });
 }
 
 TEST(ReadTiff, JpegCompressed) {
@@ -790,32 +688,25 @@ TEST(WriteImage, DoublesAreClippedScaledAndRoundedHalfAway) {
     for (const char* name : {"d.png", "d.bmp", "d.tif", "d.tiff"}) {
         SCOPED_TRACE(name);
         imwrite(a, dir.file(name));
-        const auto& b = as<std::uint8_t>(imread(dir.file(name)));
-        ASSERT_EQ(b.rows(), 3u);
-        ASSERT_EQ(b.cols(), 3u);
-        ASSERT_EQ(b.planes(), 1u);
-        for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(b[i], want[i]) << i;
+        // a[i] with i = r + 3 c (column-major).
+        expect_samples<std::uint8_t>(imread(dir.file(name)), 3, 3, 1, [&](int r, int c, int) { return want[r + 3 * c]; });
     }
     // The gray BMP is an 8-bit file (bits per pixel at byte 28), the colour one 24-bit.
     EXPECT_EQ(read_bytes(dir.file("d.bmp"))[28], 8);
     ArrayD rgb(2, 2, 3, 0.5);
     imwrite(rgb, dir.file("c.bmp"));
     EXPECT_EQ(read_bytes(dir.file("c.bmp"))[28], 24);
-    const auto& back = as<std::uint8_t>(imread(dir.file("c.bmp")));
-    ASSERT_EQ(back.planes(), 3u);
-    for (std::size_t i = 0; i < back.numel(); ++i) EXPECT_EQ(back[i], 128);
+    expect_samples<std::uint8_t>(imread(dir.file("c.bmp")), 2, 2, 3, [](int, int, int) { return 128; });
 }
 
 TEST(WriteImage, Uint8StoredAsItIs) {
     TempDir dir;
     ArrayU8 a(20, 30, 3);
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c) {
-            const auto rr = static_cast<std::size_t>(r), cc = static_cast<std::size_t>(c);
-            a(rr, cc, 0) = static_cast<std::uint8_t>(pat_r(r, c));
-            a(rr, cc, 1) = static_cast<std::uint8_t>(pat_g(r, c));
-            a(rr, cc, 2) = static_cast<std::uint8_t>(pat_b(r, c));
-        }
+    for (std::size_t p = 0; p < 3; ++p)
+        for (std::size_t r = 0; r < 20; ++r)
+            for (std::size_t c = 0; c < 30; ++c)
+                a(r, c, p) = static_cast<std::uint8_t>(
+                    pat_rgb(static_cast<int>(r), static_cast<int>(c), static_cast<int>(p)));
     for (const char* name : {"u.png", "u.bmp", "u.tif", "U.PNG"}) {
         SCOPED_TRACE(name);
         imwrite(a, dir.file(name));
@@ -847,17 +738,13 @@ TEST(WriteImage, SixteenBitAndLogical) {
     imwrite(a, dir.file("s.png"));  // PNG keeps 16 bits
     EXPECT_EQ(as<std::uint16_t>(imread(dir.file("s.png"))), a);
     imwrite(a, dir.file("s.bmp"));  // BMP has 8: v * 255 / 65535 rounded
-    const auto& b = as<std::uint8_t>(imread(dir.file("s.bmp")));
     const int want[5] = {0, 0, 1, 128, 255};
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(b[i], want[i]) << i;
+    expect_samples<std::uint8_t>(imread(dir.file("s.bmp")), 1, 5, 1, [&](int, int c, int) { return want[c]; });
 
     ArrayL l(1, 3);
     l[1] = Logical::True;
     imwrite(l, dir.file("l.png"));
-    const auto& lb = as<std::uint8_t>(imread(dir.file("l.png")));
-    EXPECT_EQ(lb[0], 0);
-    EXPECT_EQ(lb[1], 255);
-    EXPECT_EQ(lb[2], 0);
+    expect_samples<std::uint8_t>(imread(dir.file("l.png")), 1, 3, 1, [](int, int c, int) { return c == 1 ? 255 : 0; });
 }
 
 TEST(WriteImage, FailuresLeaveNoFileBehind) {
