@@ -12,10 +12,12 @@
 #include "glare/binomial.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
+#include "testutil.hpp"
 
 namespace {
 
 using ocu::ArrayD;
+using ocu::testutil::expect_error;
 using Sizes = std::vector<std::pair<int, int>>;
 
 ArrayD filled(std::size_t r, std::size_t c, double v) { return ArrayD(r, c, 1, v); }
@@ -26,17 +28,6 @@ ArrayD random_array(std::size_t r, std::size_t c, unsigned seed) {
     ArrayD a(r, c);
     for (auto& v : a.vec()) v = u(gen);
     return a;
-}
-
-// Expects `f` to throw ocu::Error with exactly `text`.
-template <class F>
-void expect_error(F&& f, const std::string& text) {
-    try {
-        f();
-        ADD_FAILURE() << "expected the error \"" << text << "\"";
-    } catch (const ocu::Error& e) {
-        EXPECT_EQ(std::string(e.what()), text);
-    }
 }
 
 double max_abs_diff(const ArrayD& a, const ArrayD& b) {

@@ -11,6 +11,7 @@
 
 #include "cli/commands.hpp"
 #include "cli_testutil.hpp"
+#include "testutil.hpp"
 #include "fixindep/blurkernels.hpp"
 #include "fixindep/fixindep.hpp"
 #include "fixindep/locblurim.hpp"
@@ -420,15 +421,7 @@ TEST(LocBlurIm, RefusesAcuityFarTooLowQuickly) {
 // ---------------------------------------------------------------------------
 // The whole command computation
 
-namespace {
-ArrayU8 random_u8(std::size_t rows, std::size_t cols, std::size_t planes, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> u(0, 255);
-    ArrayU8 a(rows, cols, planes);
-    for (auto& v : a.vec()) v = static_cast<std::uint8_t>(u(gen));
-    return a;
-}
-}  // namespace
+using testutil::random_u8;
 
 TEST(FixIndepImage, FollowsTheUnitChain) {
     const ArrayU8 im = random_u8(25, 32, 3, 21);

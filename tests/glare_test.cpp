@@ -15,11 +15,14 @@
 #include "glare/glare.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
+#include "testutil.hpp"
 
 namespace {
 
 using ocu::ArrayD;
 using ocu::ArrayU8;
+using ocu::testutil::expect_error;
+using ocu::testutil::random_u8;
 
 // ---------------------------------------------------------------------------
 // Plain implementation: every step written out with nested loops, 1-based
@@ -181,14 +184,6 @@ Result glareimnew2(const std::vector<Mat>& im0, double fdist, double kfact, doub
 }  // namespace plain
 // ---------------------------------------------------------------------------
 
-ArrayU8 random_u8(std::size_t r, std::size_t c, std::size_t p, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> u(0, 255);
-    ArrayU8 a(r, c, p);
-    for (auto& v : a.vec()) v = static_cast<std::uint8_t>(u(gen));
-    return a;
-}
-
 template <class T>
 std::vector<plain::Mat> planes_of(const ocu::Array<T>& a) {
     std::vector<plain::Mat> out;
@@ -214,16 +209,6 @@ double rel_diff(const ArrayD& got, const std::vector<plain::Mat>& want) {
                 diff = std::max(diff, std::abs(g - w));
             }
     return scale > 0 ? diff / scale : diff;
-}
-
-template <class F>
-void expect_error(F&& f, const std::string& text) {
-    try {
-        f();
-        ADD_FAILURE() << "expected the error \"" << text << "\"";
-    } catch (const ocu::Error& e) {
-        EXPECT_EQ(std::string(e.what()), text);
-    }
 }
 
 bool all_finite(const ArrayD& a) {
