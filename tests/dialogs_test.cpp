@@ -20,6 +20,7 @@
 
 #include "dialogs/dialogs.hpp"
 #include "dialogs_testutil.hpp"
+#include "testutil.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/imageio.hpp"
 
@@ -55,16 +56,7 @@ void move_slider(QWidget* fig, double position) {
     s->setValue(static_cast<int>(std::lround(position * s->maximum())));
 }
 
-// The error text a call ends with ("" if none).
-template <class F>
-std::string error_of(F&& f) {
-    try {
-        f();
-    } catch (const ocu::Error& e) {
-        return e.what();
-    }
-    return "";
-}
+using testutil::error_of;
 
 // Runs `f` with the working folder changed to `dir`.
 template <class F>

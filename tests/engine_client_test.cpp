@@ -14,21 +14,13 @@
 #include "engine_client/kal.hpp"
 #include "engine_client/kalentry.hpp"
 #include "toolkit/error.hpp"
+#include "testutil.hpp"
 
 using ocu::kal::HostValue;
 
 namespace {
 
-// Runs `f` and returns the text of the ocu::Error it throws ("" if none).
-template <class F>
-std::string error_of(F&& f) {
-    try {
-        f();
-    } catch (const ocu::Error& e) {
-        return e.what();
-    }
-    return "";
-}
+using ocu::testutil::error_of;
 
 std::string raised_text(const char* text) {
     try {

@@ -1,5 +1,5 @@
-// Small helpers shared by the numeric tests: seeded random images and the
-// check that a call fails with one exact error text.
+// Small helpers shared by the tests: seeded random images, the check that a
+// call fails with one exact error text, and the text of the error a call ends with.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,6 +31,17 @@ void expect_error(F&& f, const std::string& text) {
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), text);
     }
+}
+
+// The text of the ocu::Error that `f` throws ("" when it throws nothing).
+template <class F>
+std::string error_of(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace ocu::testutil
