@@ -133,9 +133,9 @@ struct Bmp {
     std::int32_t width = 0, height = 0;  // height < 0: rows stored top first
     std::uint16_t bpp = 24;
     std::uint32_t compression = 0;
-    std::vector<std::uint32_t> palette;  // 0x00RRGGBB
-    std::vector<std::uint32_t> masks;    // for compression 3
-    Bytes pixels;
+    std::vector<std::uint32_t> palette{};  // 0x00RRGGBB
+    std::vector<std::uint32_t> masks{};    // for compression 3
+    Bytes pixels{};
 
     Bytes bytes() const {
         const std::uint32_t off = 14 + 40 + 4 * static_cast<std::uint32_t>(masks.size() + palette.size());
@@ -189,6 +189,22 @@ std::vector<Bytes> bgr_pattern_rows(int rows, int cols, bool fourth_byte) {
     return out;
 }
 
+// Rows (top to bottom) of palette indices index(r, c) packed at `bits` per
+// pixel (8, 4 or 1), the leftmost pixel in the most significant bits of a byte.
+template <class Index>
+std::vector<Bytes> packed_rows(int rows, int cols, int bits, Index index) {
+    const int per_byte = 8 / bits;
+    std::vector<Bytes> out;
+    for (int r = 0; r < rows; ++r) {
+        Bytes row(static_cast<std::size_t>((cols + per_byte - 1) / per_byte), 0);
+        for (int c = 0; c < cols; ++c)
+            row[static_cast<std::size_t>(c / per_byte)] |=
+                static_cast<std::uint8_t>(index(r, c) << (8 - bits * (c % per_byte + 1)));
+        out.push_back(row);
+    }
+    return out;
+}
+
 AnyImage read_bmp(const Bmp& bmp) {
     TempDir dir;
     write_bytes(dir.file("t.bmp"), bmp.bytes());
@@ -202,19 +218,14 @@ TEST(ReadBmp, TrueColourBottomUpAndTopDown) {
     // 3 x 5: 15 bytes per row, padded to 16.
     for (bool top_down : {false, true}) {
         SCOPED_TRACE(top_down ? "top down" : "bottom up");
-        Bmp bmp;
-        bmp.width = 5;
-        bmp.height = top_down ? -3 : 3;
+        Bmp bmp{.width = 5, .height = top_down ? -3 : 3};
         bmp.pixels = rows_in_file_order(bgr_pattern_rows(3, 5, false), !top_down);
         expect_samples<std::uint8_t>(read_bmp(bmp), 3, 5, 3, pat_rgb);
     }
 }
 
 TEST(ReadBmp, ThirtyTwoBitDropsTheFourthByte) {
-    Bmp bmp;
-    bmp.width = 3;
-    bmp.height = 2;
-    bmp.bpp = 32;
+    Bmp bmp{.width = 3, .height = 2, .bpp = 32};
     bmp.pixels = rows_in_file_order(bgr_pattern_rows(2, 3, true), true);
     expect_samples<std::uint8_t>(read_bmp(bmp), 2, 3, 3, pat_rgb);
 }
@@ -237,10 +248,7 @@ TEST(ReadBmp, SixteenBitFiveFiveFiveAndFiveSixFive) {
             }
             rows.push_back(row);
         }
-        Bmp bmp;
-        bmp.width = 3;
-        bmp.height = 3;
-        bmp.bpp = 16;
+        Bmp bmp{.width = 3, .height = 3, .bpp = 16};
         if (six_five) {
             bmp.compression = 3;
             bmp.masks = {0xF800, 0x07E0, 0x001F};
@@ -259,31 +267,19 @@ TEST(ReadBmp, SixteenBitFiveFiveFiveAndFiveSixFive) {
 }
 
 TEST(ReadBmp, EightBitGrayPaletteGivesGrayLevels) {
-    Bmp bmp;
-    bmp.width = 7;
-    bmp.height = 4;
-    bmp.bpp = 8;
+    Bmp bmp{.width = 7, .height = 4, .bpp = 8};
     for (std::uint32_t i = 0; i < 256; ++i) {
         const std::uint32_t g = 255 - i;  // index i shows gray level 255 - i
         bmp.palette.push_back(g << 16 | g << 8 | g);
     }
     auto index = [](int r, int c) { return (5 * r + 17 * c) % 256; };
-    std::vector<Bytes> rows;
-    for (int r = 0; r < 4; ++r) {
-        Bytes row;
-        for (int c = 0; c < 7; ++c) row.push_back(static_cast<std::uint8_t>(index(r, c)));
-        rows.push_back(row);
-    }
-    bmp.pixels = rows_in_file_order(rows, true);
+    bmp.pixels = rows_in_file_order(packed_rows(4, 7, 8, index), true);
     expect_samples<std::uint8_t>(read_bmp(bmp), 4, 7, 1, [&](int r, int c, int) { return 255 - index(r, c); });
 }
 
 TEST(ReadBmp, EightBitColourPaletteIsExpanded) {
     const std::uint32_t pal[4] = {0x102030, 0xFF0000, 0x00FF00, 0x0000FF};
-    Bmp bmp;
-    bmp.width = 3;
-    bmp.height = 2;
-    bmp.bpp = 8;
+    Bmp bmp{.width = 3, .height = 2, .bpp = 8};
     bmp.palette.assign(pal, pal + 4);
     std::vector<Bytes> rows = {{0, 1, 2}, {3, 0, 1}};
     bmp.pixels = rows_in_file_order(rows, true);
@@ -296,22 +292,10 @@ TEST(ReadBmp, EightBitColourPaletteIsExpanded) {
 
 TEST(ReadBmp, FourBitOddWidth) {
     // 5 pixels of 4 bits: 3 bytes, high nibble first, padded to 4.
-    Bmp bmp;
-    bmp.width = 5;
-    bmp.height = 2;
-    bmp.bpp = 4;
+    Bmp bmp{.width = 5, .height = 2, .bpp = 4};
     for (std::uint32_t i = 0; i < 16; ++i) bmp.palette.push_back((i * 16) << 16 | (255 - i) << 8 | 7);
     auto index = [](int r, int c) { return (3 * r + c + 1) % 16; };
-    std::vector<Bytes> rows;
-    for (int r = 0; r < 2; ++r) {
-        Bytes row(3, 0);
-        for (int c = 0; c < 5; ++c) {
-            const auto v = static_cast<std::uint8_t>(index(r, c));
-            row[static_cast<std::size_t>(c / 2)] |= static_cast<std::uint8_t>(c % 2 == 0 ? v << 4 : v);
-        }
-        rows.push_back(row);
-    }
-    bmp.pixels = rows_in_file_order(rows, true);
+    bmp.pixels = rows_in_file_order(packed_rows(2, 5, 4, index), true);
     expect_samples<std::uint8_t>(read_bmp(bmp), 2, 5, 3, [&](int r, int c, int p) {
         const int i = index(r, c);
         return p == 0 ? i * 16 : p == 1 ? 255 - i : 7;
@@ -321,19 +305,9 @@ TEST(ReadBmp, FourBitOddWidth) {
 TEST(ReadBmp, OneBitBlackWhiteIsGrayAndColouredIsRgb) {
     // 10 pixels of 1 bit: 2 bytes, most significant bit first, padded to 4.
     auto bit = [](int r, int c) { return (r + c) % 3 == 0 ? 1 : 0; };
-    std::vector<Bytes> rows;
-    for (int r = 0; r < 3; ++r) {
-        Bytes row(2, 0);
-        for (int c = 0; c < 10; ++c)
-            if (bit(r, c)) row[static_cast<std::size_t>(c / 8)] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
-        rows.push_back(row);
-    }
-    Bmp bmp;
-    bmp.width = 10;
-    bmp.height = 3;
-    bmp.bpp = 1;
+    Bmp bmp{.width = 10, .height = 3, .bpp = 1};
     bmp.palette = {0x000000, 0xFFFFFF};
-    bmp.pixels = rows_in_file_order(rows, true);
+    bmp.pixels = rows_in_file_order(packed_rows(3, 10, 1, bit), true);
     expect_samples<std::uint8_t>(read_bmp(bmp), 3, 10, 1, [&](int r, int c, int) { return bit(r, c) ? 255 : 0; });
     bmp.palette = {0xFF0000, 0x0000FF};  // red, blue: no green in either
     expect_samples<std::uint8_t>(read_bmp(bmp), 3, 10, 3, [&](int r, int c, int p) {
@@ -348,11 +322,7 @@ TEST(ReadBmp, RunLengthEncodedEightAndFourBit) {
         // RLE8, 2 x 6, bottom row first: a run of three 10s, then 20 30 40 in
         // absolute mode (padded to an even count), end of line; then a run of
         // six 50s; end of bitmap.
-        Bmp bmp;
-        bmp.width = 6;
-        bmp.height = 2;
-        bmp.bpp = 8;
-        bmp.compression = 1;
+        Bmp bmp{.width = 6, .height = 2, .bpp = 8, .compression = 1};
         for (std::uint32_t i = 0; i < 256; ++i) bmp.palette.push_back(i << 16 | i << 8 | i);
         bmp.pixels = {3, 10, 0, 3, 20, 30, 40, 0, 0, 0, 6, 50, 0, 1};
         const int want[2][6] = {{50, 50, 50, 50, 50, 50}, {10, 10, 10, 20, 30, 40}};
@@ -360,11 +330,7 @@ TEST(ReadBmp, RunLengthEncodedEightAndFourBit) {
     }
     {
         // RLE4, 1 x 5: a run of five pixels alternating indices 1 and 2.
-        Bmp bmp;
-        bmp.width = 5;
-        bmp.height = 1;
-        bmp.bpp = 4;
-        bmp.compression = 2;
+        Bmp bmp{.width = 5, .height = 1, .bpp = 4, .compression = 2};
         for (std::uint32_t i = 0; i < 16; ++i) bmp.palette.push_back((17 * i) * 0x010101u);
         bmp.pixels = {5, 0x12, 0, 1};
         const int want[5] = {17, 34, 17, 34, 17};
@@ -381,9 +347,7 @@ TEST(ReadBmpBad, AbsurdOrDamagedHeadersGiveAClearError) {
         EXPECT_FALSE(err.empty()) << label;
         EXPECT_NE(err.find(path), std::string::npos) << label << ": " << err;
     };
-    Bmp huge;  // width x height overflows 32 and 64 bits of bytes
-    huge.width = 0x7FFFFFFF;
-    huge.height = 0x7FFFFFFF;
+    Bmp huge{.width = 0x7FFFFFFF, .height = 0x7FFFFFFF};  // width x height overflows 32 and 64 bits of bytes
     huge.pixels.assign(64, 0);
     expect_error(huge, "huge");
     Bmp wide = huge;  // one dimension beyond any sane image
@@ -398,16 +362,11 @@ TEST(ReadBmpBad, AbsurdOrDamagedHeadersGiveAClearError) {
     zero.width = 0;
     zero.height = 3;
     expect_error(zero, "zero");
-    Bmp cut;  // 100 x 100 pixels declared, 10 bytes present
-    cut.width = 100;
-    cut.height = 100;
+    Bmp cut{.width = 100, .height = 100};  // 100 x 100 pixels declared, 10 bytes present
     cut.pixels.assign(10, 0x7F);
     expect_error(cut, "cut");
-    Bmp big_claim;  // plausible-looking size, far more pixels than the file could hold
-    big_claim.width = 16000;
-    big_claim.height = 16000;
-    big_claim.bpp = 8;
-    big_claim.compression = 1;
+    // plausible-looking size, far more pixels than the file could hold
+    Bmp big_claim{.width = 16000, .height = 16000, .bpp = 8, .compression = 1};
     big_claim.palette.assign(256, 0);
     for (int i = 0; i < 100; ++i) {
         big_claim.pixels.push_back(0xFF);
@@ -416,25 +375,17 @@ TEST(ReadBmpBad, AbsurdOrDamagedHeadersGiveAClearError) {
     big_claim.pixels.push_back(0);
     big_claim.pixels.push_back(1);
     expect_error(big_claim, "bigclaim");
-    Bmp rle_cut;  // RLE data that stops before its end-of-bitmap code
-    rle_cut.width = 6;
-    rle_cut.height = 4;
-    rle_cut.bpp = 8;
-    rle_cut.compression = 1;
+    // RLE data that stops before its end-of-bitmap code
+    Bmp rle_cut{.width = 6, .height = 4, .bpp = 8, .compression = 1};
     rle_cut.palette.assign(256, 0x808080);
     rle_cut.pixels = {6, 1, 0, 0, 6, 2};
     expect_error(rle_cut, "rlecut");
-    Bmp odd_depth;
-    odd_depth.width = 2;
-    odd_depth.height = 2;
-    odd_depth.bpp = 7;
+    Bmp odd_depth{.width = 2, .height = 2, .bpp = 7};
     odd_depth.pixels.assign(16, 0);
     expect_error(odd_depth, "depth7");
 
     // A header cut in the middle.
-    Bmp ok;
-    ok.width = 2;
-    ok.height = 2;
+    Bmp ok{.width = 2, .height = 2};
     ok.pixels.assign(16, 0);
     Bytes head = ok.bytes();
     head.resize(20);
