@@ -7,8 +7,11 @@
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
+#include "testutil.hpp"
 
 using namespace ocu;
+using ocu::testutil::max_abs_diff;
+using ocu::testutil::ThreadCount;
 
 namespace {
 
@@ -53,18 +56,6 @@ ArrayD outer(const std::vector<double>& col, const std::vector<double>& row) {
         for (std::size_t j = 0; j < row.size(); ++j) k(i, j) = col[i] * row[j];
     return k;
 }
-
-double max_abs_diff(const ArrayD& a, const ArrayD& b) {
-    double d = 0.0;
-    for (std::size_t i = 0; i < a.numel(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
-    return d;
-}
-
-// Restores the automatic thread count when a test ends.
-struct ThreadCount {
-    explicit ThreadCount(unsigned n) { thread_count_override() = n; }
-    ~ThreadCount() { thread_count_override() = 0; }
-};
 
 }  // namespace
 

@@ -18,6 +18,7 @@ namespace {
 
 using ocu::ArrayD;
 using ocu::testutil::expect_error;
+using ocu::testutil::max_abs_diff;
 using Sizes = std::vector<std::pair<int, int>>;
 
 ArrayD filled(std::size_t r, std::size_t c, double v) { return ArrayD(r, c, 1, v); }
@@ -28,13 +29,6 @@ ArrayD random_array(std::size_t r, std::size_t c, unsigned seed) {
     ArrayD a(r, c);
     for (auto& v : a.vec()) v = u(gen);
     return a;
-}
-
-double max_abs_diff(const ArrayD& a, const ArrayD& b) {
-    EXPECT_TRUE(a.same_size(b));
-    double m = 0;
-    for (std::size_t i = 0; i < a.numel() && i < b.numel(); ++i) m = std::max(m, std::abs(a[i] - b[i]));
-    return m;
 }
 
 TEST(BinomialFilter, WeightsAreBinomialCoefficientsOverPowerOfTwo) {

@@ -9,9 +9,12 @@
 #include "fixindep/symfilter.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/parallel.hpp"
+#include "testutil.hpp"
 
 using namespace ocu;
 using namespace ocu::fixindep;
+using ocu::testutil::max_abs_diff;
+using ocu::testutil::ThreadCount;
 
 namespace {
 
@@ -58,19 +61,6 @@ ArrayD naive_correlate(const ArrayD& x, const ArrayD& k) {
         }
     return y;
 }
-
-double max_abs_diff(const ArrayD& a, const ArrayD& b) {
-    EXPECT_TRUE(a.same_size(b));
-    double d = 0;
-    for (std::size_t i = 0; i < a.numel() && i < b.numel(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
-    return d;
-}
-
-struct ThreadCount {
-    explicit ThreadCount(unsigned n) : saved(thread_count_override()) { thread_count_override() = n; }
-    ~ThreadCount() { thread_count_override() = saved; }
-    unsigned saved;
-};
 
 }  // namespace
 

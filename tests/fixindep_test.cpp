@@ -21,6 +21,8 @@
 
 using namespace ocu;
 using namespace ocu::fixindep;
+using ocu::testutil::max_abs_diff;
+using ocu::testutil::ThreadCount;
 
 namespace {
 
@@ -147,13 +149,6 @@ ArrayD random_image(std::size_t rows, std::size_t cols, std::size_t planes, unsi
     return a;
 }
 
-double max_abs_diff(const ArrayD& a, const ArrayD& b) {
-    EXPECT_TRUE(a.same_size(b));
-    double d = 0;
-    for (std::size_t i = 0; i < a.numel() && i < b.numel(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
-    return d;
-}
-
 void expect_in_unit_range(const ArrayD& a) {
     for (double v : a.vec()) {
         ASSERT_FALSE(std::isnan(v));
@@ -161,12 +156,6 @@ void expect_in_unit_range(const ArrayD& a) {
         ASSERT_LE(v, 1.0);
     }
 }
-
-struct ThreadCount {
-    explicit ThreadCount(unsigned n) : saved(thread_count_override()) { thread_count_override() = n; }
-    ~ThreadCount() { thread_count_override() = saved; }
-    unsigned saved;
-};
 
 }  // namespace
 

@@ -1,15 +1,19 @@
 // Small helpers shared by the tests: seeded random images, the check that a
-// call fails with one exact error text, and the text of the error a call ends with.
+// call fails with one exact error text, the text of the error a call ends
+// with, the largest difference of two arrays, and a fixed thread count.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 
 #include "toolkit/array.hpp"
 #include "toolkit/error.hpp"
+#include "toolkit/parallel.hpp"
 
 namespace ocu::testutil {
 
@@ -43,5 +47,23 @@ std::string error_of(F&& f) {
     }
     return "";
 }
+
+// The largest absolute difference of two arrays, which must be of one size.
+inline double max_abs_diff(const ArrayD& a, const ArrayD& b) {
+    EXPECT_TRUE(a.same_size(b));
+    double d = 0;
+    for (std::size_t i = 0; i < a.numel() && i < b.numel(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
+    return d;
+}
+
+// Runs the parallel loops on `n` threads while it lives, then restores the
+// previous setting.
+struct ThreadCount {
+    explicit ThreadCount(unsigned n) : saved(thread_count_override()) { thread_count_override() = n; }
+    ~ThreadCount() { thread_count_override() = saved; }
+    ThreadCount(const ThreadCount&) = delete;
+    ThreadCount& operator=(const ThreadCount&) = delete;
+    unsigned saved;
+};
 
 }  // namespace ocu::testutil
