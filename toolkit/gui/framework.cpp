@@ -349,6 +349,13 @@ Record guidata(const Handle& h) {
 void guidata(const Handle& h, Record record) {
     checked_data(h)->appdata["UsedByGUIData_m"] = std::move(record.value);
 }
+namespace detail {
+const std::any* stored_record(const Handle& h) {
+    auto& m = checked_data(h)->appdata;
+    auto it = m.find("UsedByGUIData_m");
+    return it == m.end() ? nullptr : &it->second;
+}
+}  // namespace detail
 
 // ---------------------------------------------------------------------------
 // Layouts
@@ -770,7 +777,19 @@ std::map<std::string, WindowFunction>& window_functions() {
     static std::map<std::string, WindowFunction> m;
     return m;
 }
+// The argument list eval_callback lends to gui_mainfcn, until it is taken.
+Args*& lent_args() {
+    static Args* lent = nullptr;
+    return lent;
+}
 }  // namespace
+
+namespace detail {
+Args* take_lent_args(const Args& varargin) {
+    if (lent_args() != &varargin) return nullptr;
+    return std::exchange(lent_args(), nullptr);
+}
+}  // namespace detail
 
 void register_window_function(const std::string& name, WindowFunction f) { window_functions()[name] = std::move(f); }
 WindowFunction find_window_function(const std::string& name) {
@@ -791,7 +810,22 @@ void eval_callback(const std::string& t, const Handle& obj) {
         ~Running() { running_objects().pop_back(); }
     } running(obj);
     if (QWidget* fig = figure_of(obj)) current_figure() = fig;
-    f(Args{Value(m[2].str()), Value(obj), Value(Empty{}), Value(guidata(obj))}, 0);
+    Args args;
+    args.reserve(4);
+    args.emplace_back(m[2].str());
+    args.emplace_back(obj);
+    args.emplace_back(Empty{});
+    args.emplace_back(guidata(obj));  // the callback's own copy of the stored record
+    // Lent to gui_mainfcn while the window function runs (nested callbacks
+    // lend their own lists and give back this one).
+    struct Lend {
+        explicit Lend(Args* a) : previous(std::exchange(lent_args(), a)) {}
+        ~Lend() { lent_args() = previous; }
+        Lend(const Lend&) = delete;
+        Lend& operator=(const Lend&) = delete;
+        Args* previous;
+    } lend(&args);
+    f(args, 0);
 }
 
 bool run_callback(const std::string& t, const Handle& obj) {

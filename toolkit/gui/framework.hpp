@@ -27,8 +27,11 @@
 // used when the window function has that local operation. The text is
 // evaluated by calling the registered window function with the operation
 // name, the object, an empty event argument and the window's stored state
-// record. An error inside a callback is shown to the user through
-// `platform().report_error` and ends only that callback.
+// record (one copy of it: gui_mainfcn passes that copy on to the local
+// operation, so a window function reads the record in its `varargin`, if at
+// all, before handing `varargin` to gui_mainfcn). An error inside a callback
+// is shown to the user through `platform().report_error` and ends only that
+// callback.
 //
 // The state record is the window's own struct derived from `StateBase`;
 // `StateBase::controls` holds the handles of the controls by tag, so
@@ -172,11 +175,16 @@ std::map<std::string, std::any>& root_appdata();
 // window. Reading gives an empty Record if nothing was stored.
 Record guidata(const Handle& h);
 void guidata(const Handle& h, Record record);
+namespace detail {
+// The record stored with the window of `h` (nullptr if none), checked as
+// guidata checks `h`; read in place so that guidata<S> copies it only once.
+const std::any* stored_record(const Handle& h);
+}  // namespace detail
 template <class S>
 std::optional<S> guidata(const Handle& h) {
-    Record r = guidata(h);
-    if (r.empty()) return std::nullopt;
-    if (const S* s = std::any_cast<S>(&r.value)) return *s;
+    const std::any* r = detail::stored_record(h);
+    if (!r || !r->has_value()) return std::nullopt;
+    if (const S* s = std::any_cast<S>(r)) return *s;
     throw Error("The window's state record is not of the expected kind.");
 }
 template <StateRecord S>
@@ -302,31 +310,53 @@ public:
     explicit LocalOps(std::string window) : window_(std::move(window)) {}
     const std::string& window() const { return window_; }
 
+    // Each operation has two forms: one for an argument list the caller keeps
+    // (the state record is copied out of it) and one for a list the caller
+    // gives up (the record is moved out of it).
     void callback(const std::string& name, Callback f, int line) {
-        add(name, line, 3, 0, [f = std::move(f)](const Args& a, int) {
-            f(arg_handle(a, 0), arg_event(a), arg_state(a));
-            return Results{};
-        });
+        add(name, line, 3, 0,
+            [f](const Args& a, int) {
+                f(arg_handle(a, 0), arg_event(a), arg_state(a));
+                return Results{};
+            },
+            [f](Args& a, int) {
+                f(arg_handle(a, 0), arg_event(a), take_state(a));
+                return Results{};
+            });
     }
     void opening(const std::string& name, Opening f, int line) {
-        add(name, line, kVarargs, 0, [f = std::move(f)](const Args& a, int) {
-            Args rest(a.size() > 3 ? a.begin() + 3 : a.end(), a.end());
-            f(arg_handle(a, 0), arg_event(a), arg_state(a), rest);
-            return Results{};
-        });
+        add(name, line, kVarargs, 0,
+            [f](const Args& a, int) {
+                Args rest(a.size() > 3 ? a.begin() + 3 : a.end(), a.end());
+                f(arg_handle(a, 0), arg_event(a), arg_state(a), rest);
+                return Results{};
+            },
+            [f](Args& a, int) {
+                Args rest(a.size() > 3 ? a.begin() + 3 : a.end(), a.end());
+                f(arg_handle(a, 0), arg_event(a), take_state(a), rest);
+                return Results{};
+            });
     }
     void output(const std::string& name, Output f, int line, int declared_outputs = kVarargs) {
-        add(name, line, 3, declared_outputs, [f = std::move(f)](const Args& a, int) {
-            std::optional<S> s;
-            if (a.size() > 2) {
-                if (const Record* r = std::get_if<Record>(&a[2]); r && !r->empty()) s = to_state(*r);
-            }
-            return f(arg_handle(a, 0), arg_event(a), s);
-        });
+        add(name, line, 3, declared_outputs,
+            [f](const Args& a, int) {
+                std::optional<S> s;
+                if (a.size() > 2) {
+                    if (const Record* r = std::get_if<Record>(&a[2]); r && !r->empty()) s = to_state(*r);
+                }
+                return f(arg_handle(a, 0), arg_event(a), s);
+            },
+            [f](Args& a, int) {
+                std::optional<S> s;
+                if (a.size() > 2) {
+                    if (const Record* r = std::get_if<Record>(&a[2]); r && !r->empty()) s = take_state(a);
+                }
+                return f(arg_handle(a, 0), arg_event(a), s);
+            });
     }
     void general(const std::string& name, General f, int line, int declared_inputs,
                  int declared_outputs) {
-        add(name, line, declared_inputs, declared_outputs, std::move(f));
+        add(name, line, declared_inputs, declared_outputs, std::move(f), {});
     }
 
     bool has(const std::string& name) const { return ops_.count(name) != 0; }
@@ -335,18 +365,15 @@ public:
     // Runs operation `name` with `args` (without the name), checking the
     // counts: too many gives the run-time message naming "<window>/<name>".
     Results call(const std::string& name, const Args& args, int nargout) const {
-        const Op& op = find(name);
-        const std::string full = window_ + "/" + name;
-        if (op.inputs != kVarargs) check_arg_count(full, op.line, ArgKind::Inputs, args.size(), op.inputs);
-        if (op.outputs != kVarargs)
-            check_arg_count(full, op.line, ArgKind::Outputs, static_cast<std::size_t>(nargout > 0 ? nargout : 0),
-                            op.outputs);
-        Results r = op.fn(args, nargout);
-        if (nargout > 0 && r.size() < static_cast<std::size_t>(nargout)) {
-            throw Error("Output argument " + std::to_string(r.size() + 1) + " of \"" + full +
-                        "\" is not assigned.");
-        }
-        return r;
+        const Op& op = checked(name, args.size(), nargout);
+        return assigned(name, op.fn(args, nargout), nargout);
+    }
+    // The same for a list the caller no longer needs: its state record is
+    // moved into the operation's argument instead of copied (the record is
+    // large: images).
+    Results call(const std::string& name, Args&& args, int nargout) const {
+        const Op& op = checked(name, args.size(), nargout);
+        return assigned(name, op.take ? op.take(args, nargout) : op.fn(args, nargout), nargout);
     }
 
     static S to_state(const Record& r) {
@@ -356,12 +383,31 @@ public:
     }
 
 private:
+    using Taking = std::function<Results(Args&, int nargout)>;
     struct Op {
         int line = 0, inputs = 0, outputs = 0;
         General fn;
+        Taking take;  // may move the state record out of the list; empty: use fn
     };
-    void add(const std::string& name, int line, int inputs, int outputs, General fn) {
-        ops_[name] = Op{line, inputs, outputs, std::move(fn)};
+    void add(const std::string& name, int line, int inputs, int outputs, General fn, Taking take) {
+        ops_[name] = Op{line, inputs, outputs, std::move(fn), std::move(take)};
+    }
+    // The operation, once the counts of inputs and outputs are within its head.
+    const Op& checked(const std::string& name, std::size_t inputs, int nargout) const {
+        const Op& op = find(name);
+        const std::string full = window_ + "/" + name;
+        if (op.inputs != kVarargs) check_arg_count(full, op.line, ArgKind::Inputs, inputs, op.inputs);
+        if (op.outputs != kVarargs)
+            check_arg_count(full, op.line, ArgKind::Outputs, static_cast<std::size_t>(nargout > 0 ? nargout : 0),
+                            op.outputs);
+        return op;
+    }
+    Results assigned(const std::string& name, Results r, int nargout) const {
+        if (nargout > 0 && r.size() < static_cast<std::size_t>(nargout)) {
+            throw Error("Output argument " + std::to_string(r.size() + 1) + " of \"" + window_ + "/" + name +
+                        "\" is not assigned.");
+        }
+        return r;
     }
     const Op& find(const std::string& name) const {
         auto it = ops_.find(name);
@@ -383,6 +429,16 @@ private:
         if (const Record* r = std::get_if<Record>(&a[2])) return to_state(*r);
         if (is_empty(a[2])) return S{};
         throw Error("The third argument of a callback must be the window's state record.");
+    }
+    // arg_state for a list the caller gives up: a record of the window's kind
+    // is moved out; every other case is read as arg_state reads it.
+    static S take_state(Args& a) {
+        if (a.size() > 2) {
+            if (Record* r = std::get_if<Record>(&a[2])) {
+                if (S* s = std::any_cast<S>(&r->value)) return std::move(*s);
+            }
+        }
+        return arg_state(a);
     }
 
     std::string window_;
@@ -410,6 +466,12 @@ void apply_property_pairs(QWidget* fig, const Args& varargin);
 void wire_callbacks(QWidget* fig, const std::string& window, const std::function<bool(const std::string&)>& has_op);
 void check_description(const WindowDescription& d, const std::function<bool(const std::string&)>& has_op);
 void delete_now(QWidget* fig);
+// eval_callback lends the argument list it builds for a window function to
+// gui_mainfcn: the list is dropped once the window function returns, so the
+// state record in it may be moved to the callback rather than copied. Gives
+// that list, writable, when `varargin` is it and nobody took it yet (then
+// nobody else will); nullptr for every other list.
+Args* take_lent_args(const Args& varargin);
 }  // namespace detail
 
 template <StateRecord S>
@@ -418,8 +480,18 @@ Results gui_mainfcn(const WindowDescription& d, const LocalOps<S>& ops, const Ar
     detail::check_description(d, has_op);
 
     if (detail::is_callback_mode(varargin)) {
-        Args rest(varargin.begin() + 1, varargin.end());
-        return ops.call(d.gui_Callback, rest, nargout);
+        Args rest;
+        rest.reserve(varargin.size() - 1);
+        if (Args* lent = detail::take_lent_args(varargin)) {
+            // The record is the callback's own copy already; pass it on.
+            for (auto it = lent->begin() + 1; it != lent->end(); ++it) {
+                if (std::holds_alternative<Record>(*it)) rest.push_back(std::move(*it));
+                else rest.push_back(*it);
+            }
+        } else {
+            rest.assign(varargin.begin() + 1, varargin.end());
+        }
+        return ops.call(d.gui_Callback, std::move(rest), nargout);
     }
 
     const Policy policy = d.gui_Singleton ? Policy::Reuse : Policy::New;
@@ -444,7 +516,7 @@ Results gui_mainfcn(const WindowDescription& d, const LocalOps<S>& ops, const Ar
         if (opts.syscolorfig) set_background(h, default_uicontrol_background());
         S s{};
         s.controls = guihandles(h);
-        guidata(h, s);
+        guidata(h, Record{std::any(std::move(s))});
     }
     const bool show = detail::visibility_request(varargin);
     detail::apply_property_pairs(fig, varargin);
@@ -452,9 +524,13 @@ Results gui_mainfcn(const WindowDescription& d, const LocalOps<S>& ops, const Ar
     const std::string hv = get_handle_visibility(h);
     if (hv == "callback") set_handle_visibility(h, "off");
 
-    Args opening_args{Value(h), Value(Empty{}), Value(guidata(h))};
+    Args opening_args;
+    opening_args.reserve(3 + varargin.size());
+    opening_args.emplace_back(h);
+    opening_args.emplace_back(Empty{});
+    opening_args.emplace_back(guidata(h));
     opening_args.insert(opening_args.end(), varargin.begin(), varargin.end());
-    ops.call(d.gui_OpeningFcn, opening_args, 0);
+    ops.call(d.gui_OpeningFcn, std::move(opening_args), 0);
 
     if (is_valid(h)) {
         set_handle_visibility(h, hv);
@@ -472,8 +548,12 @@ Results gui_mainfcn(const WindowDescription& d, const LocalOps<S>& ops, const Ar
         rec = guidata(h);
         if (hv2 == "callback") set_handle_visibility(h, hv2);
     }
-    Results r = ops.call(d.gui_OutputFcn, Args{Value(is_valid(h) ? h : Handle{}), Value(Empty{}), Value(rec)},
-                         nargout);
+    Args output_args;
+    output_args.reserve(3);
+    output_args.emplace_back(is_valid(h) ? h : Handle{});
+    output_args.emplace_back(Empty{});
+    output_args.emplace_back(std::move(rec));
+    Results r = ops.call(d.gui_OutputFcn, std::move(output_args), nargout);
     const std::size_t keep = static_cast<std::size_t>(nargout > 1 ? nargout : 1);
     if (r.size() > keep) r.resize(keep);
     return r;
