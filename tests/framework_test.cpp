@@ -106,6 +106,12 @@ OCU_HEAD(failbutton_Callback) void failbutton_Callback(Handle hObject, const Val
     throw Error("boom");
 }
 
+// Changes its copy of the record but never stores it.
+OCU_HEAD(unstored_Callback) void unstored_Callback(Handle, const Value&, FwState handles) {
+    handles.value = 99;
+    handles.opened = 99;
+}
+
 OCU_HEAD(slider1_Callback) void slider1_Callback(Handle hObject, const Value&, FwState handles) {
     handles.value = get_value(hObject);
     guidata(hObject, handles);
@@ -124,6 +130,7 @@ const LocalOps<FwState>& fwtest_ops() {
         OCU_GUI_CALLBACK(o, okbutton_Callback);
         OCU_GUI_CALLBACK(o, failbutton_Callback);
         OCU_GUI_CALLBACK(o, slider1_Callback);
+        OCU_GUI_CALLBACK(o, unstored_Callback);
         return o;
     }();
     return ops;
@@ -415,6 +422,29 @@ TEST_F(Framework, OpenfigRefusesOtherExtensionsAndMissingFiles) {
     std::ofstream(dir_.filePath("upper.FIG").toStdString()) << kLayout;
     QWidget* w = openfig("upper.FIG", Policy::New, Visibility::Invisible);
     EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(Framework, CallbackGetsItsOwnCopyOfTheRecord) {
+    QWidget* fig = open();
+    Handle edit = guidata<FwState>(Handle(fig))->controls("edit_value");
+    // Through a control's callback text: a change that is not stored is lost.
+    EXPECT_TRUE(run_callback("fwtest('unstored_Callback',gcbo,[],guidata(gcbo))", edit));
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 0);
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->opened, 1);
+    // Called directly: the caller's own argument list is left as it was.
+    FwState mine = *guidata<FwState>(Handle(fig));
+    mine.value = 5;
+    const Args args{Value(std::string("unstored_Callback")), Value(edit), Value(Empty{}),
+                    Value(Record{std::any(mine)})};
+    fwtest(args, 0);
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(text(args[0]), "unstored_Callback");
+    const auto* rec = std::get_if<Record>(&args[3]);
+    ASSERT_NE(rec, nullptr);
+    const auto* kept = std::any_cast<FwState>(&rec->value);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->value, 5);
+    EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 0);
 }
 
 TEST_F(Framework, InvalidCallbackTextIsReported) {
