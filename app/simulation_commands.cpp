@@ -53,6 +53,17 @@ void show_result(const OcumbraState& handles, const AnyImage& image) {
     gui::imshow(handles["axes1"], image);
 }
 
+// The common end of the three simulation commands: show the result, keep it
+// as `imt` with the simulation that made it, store the record, idle status.
+void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, double prevtrans,
+                    BusyStatus& busy) {
+    show_result(handles, imt);
+    handles.imt = std::move(imt);
+    handles.prevtrans = prevtrans;
+    store(hObject, std::move(handles));
+    busy.done();
+}
+
 // The menu holding the three simulations.
 OCU_HEAD(transform_Callback) void transform_Callback(Handle, const Value&, OcumbraState) {}
 
@@ -70,11 +81,7 @@ OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&,
     BusyStatus busy(handles["statustext"]);
     AnyImage imt = fixindep::fixindep_image(handles.im, handles.width, handles.mar, handles.contrastf,
                                             handles.powcam, handles.powmon);
-    show_result(handles, imt);
-    handles.imt = std::move(imt);
-    handles.prevtrans = 1;
-    store(hObject, std::move(handles));
-    busy.done();
+    finish_command(hObject, std::move(handles), std::move(imt), 1, busy);
 }
 
 // Fixation-dependent simulation: the resolution map and the engine's blending
@@ -95,11 +102,7 @@ OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, Ocu
     handles.prepfixdep = 1;
     const fixdep::Fixation centre = fixdep::centre_fixation(sx, sy);
     AnyImage imt = fixdep::fixdepimage(centre.x, centre.y, handles.im);
-    show_result(handles, imt);
-    handles.imt = std::move(imt);
-    handles.prevtrans = 2;
-    store(hObject, std::move(handles));
-    busy.done();
+    finish_command(hObject, std::move(handles), std::move(imt), 2, busy);
 }
 
 // Glare: a full computation, or a re-use of the kept veil when only the glare
@@ -137,11 +140,7 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
         dim = std::move(run.dim);
         imt = std::move(run.imt);
     }
-    show_result(handles, imt);
-    handles.imt = std::move(imt);
-    handles.prevtrans = 3;
-    store(hObject, std::move(handles));
-    busy.done();
+    finish_command(hObject, std::move(handles), std::move(imt), 3, busy);
 }
 
 // A press in the main window while in fixation mode: wait for one click in
