@@ -7,6 +7,7 @@
 
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace ocu::app {
 

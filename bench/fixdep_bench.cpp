@@ -8,6 +8,7 @@
 
 #include "fixdep/simulation.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace {
 

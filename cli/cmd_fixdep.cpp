@@ -14,7 +14,7 @@
 #include "cli/options.hpp"
 #include "cli/output.hpp"
 #include "fixdep/simulation.hpp"
-#include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace ocu::cli {
 

@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <string>
 #include <vector>
 
 #include "engine_client/kalentry.hpp"
 #include "toolkit/error.hpp"
+#include "toolkit/paths.hpp"
 
 namespace {
 
@@ -35,15 +35,6 @@ bool is_file(const std::string& path) { return access(path.c_str(), F_OK) == 0; 
 }  // namespace
 
 namespace ocu::kal {
-
-std::string executable_dir() {
-    std::vector<char> buf(PATH_MAX + 1);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return {};
-    std::string path(buf.data(), static_cast<std::size_t>(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
 
 Plugin load_plugin(const std::string& name, const std::string& first_dir) {
     const std::string file = "lib" + name + ".so";

@@ -30,9 +30,6 @@ struct Plugin {
 // the entry.
 Plugin load_plugin(const std::string& name, const std::string& first_dir);
 
-// The folder holding the running executable ("" when it cannot be told).
-std::string executable_dir();
-
 // The entry of the plug-in "kalentry", loading it on first use.
 MexEntry kalentry_entry();
 

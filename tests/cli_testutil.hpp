@@ -19,6 +19,7 @@
 
 #include "toolkit/array.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace ocu::testutil {
 

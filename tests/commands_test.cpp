@@ -23,6 +23,7 @@
 #include "glare/glare.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 using namespace ocu;
 using namespace ocu::testing;

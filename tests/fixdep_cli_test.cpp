@@ -12,6 +12,7 @@
 #include "cli_testutil.hpp"
 #include "fixdep/simulation.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace fs = std::filesystem;
 using namespace ocu;

@@ -11,6 +11,7 @@
 #include "cli_testutil.hpp"
 #include "glare/glare.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace fs = std::filesystem;
 using namespace ocu::testutil;

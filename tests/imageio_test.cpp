@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "cli_testutil.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
-#include "cli_testutil.hpp"
+#include "toolkit/paths.hpp"
 
 using namespace ocu;
 using ocu::testutil::TempDir;
@@ -821,23 +822,4 @@ TEST(WriteNpy, FailureLeavesNoFile) {
     fs::create_directory(dir.file("taken.npy"));
     EXPECT_THROW(write_npy(ArrayD(2, 2), dir.file("taken.npy")), Error);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken.npy"});
-}
-
-// ---------------------------------------------------------------------------
-TEST(DataFiles, FoundInTheWorkingFolderThenNextToTheProgram) {
-    const std::string dir = program_data_dir();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.back(), '/');
-    // This test program is built into the program's folder.
-    EXPECT_TRUE(fs::exists(dir + "imageio_test"));
-
-    TempDir work;
-    const fs::path before = fs::current_path();
-    fs::current_path(work.path());
-    EXPECT_EQ(find_data_file("NatIm13.jpg"), dir + "NatIm13.jpg");
-    EXPECT_EQ(find_data_file("no_such_file.bmp"), "no_such_file.bmp");
-    std::ofstream("NatIm13.jpg") << "x";
-    EXPECT_EQ(find_data_file("NatIm13.jpg"), "NatIm13.jpg");
-    EXPECT_EQ(find_data_file("/no/such/absolute.bmp"), "/no/such/absolute.bmp");
-    fs::current_path(before);
 }

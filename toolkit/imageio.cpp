@@ -572,26 +572,4 @@ void write_npy(const AnyImage& array, const std::string& filename) {
     tmp.commit();
 }
 
-std::string program_data_dir() {
-    std::vector<char> buf(4096);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return "./";
-        if (static_cast<std::size_t>(n) < buf.size()) {
-            std::string exe(buf.data(), static_cast<std::size_t>(n));
-            const auto slash = exe.find_last_of('/');
-            return slash == std::string::npos ? "./" : exe.substr(0, slash + 1);
-        }
-        buf.resize(buf.size() * 2);
-    }
-}
-
-std::string find_data_file(const std::string& name) {
-    struct stat st {};
-    if (name.empty() || ::stat(name.c_str(), &st) == 0 || name.front() == '/') return name;
-    const std::string inprog = program_data_dir() + name;
-    if (::stat(inprog.c_str(), &st) == 0) return inprog;
-    return name;
-}
-
 }  // namespace ocu

@@ -29,12 +29,4 @@ void imwrite(const AnyImage& image, const std::string& filename);
 // Written through a temporary file and renamed, like imwrite.
 void write_npy(const AnyImage& array, const std::string& filename);
 
-// The folder holding the running executable (the program's own data folder),
-// with a trailing '/'.
-std::string program_data_dir();
-
-// `name` in the working folder if it exists there, else in the program's data
-// folder if it exists there, else `name` unchanged (so that imread reports it).
-std::string find_data_file(const std::string& name);
-
 }  // namespace ocu

@@ -35,7 +35,7 @@
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/internal.hpp"
 #include "toolkit/gui/platform.hpp"
-#include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace ocu::gui {
 
@@ -375,12 +375,7 @@ std::string openfig_key(const std::string& filename) {
 std::string find_layout_file(const std::string& name) {
     std::string n = name;
     if (QFileInfo(QString::fromStdString(n)).suffix().isEmpty()) n += ".fig";
-    if (QFileInfo::exists(QString::fromStdString(n))) return n;
-    if (!QDir::isAbsolutePath(QString::fromStdString(n))) {
-        const std::string in_data = program_data_dir() + n;
-        if (QFileInfo::exists(QString::fromStdString(in_data))) return in_data;
-    }
-    return n;
+    return find_data_file(n);
 }
 
 namespace {
