@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "fixdep/simulation.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
 
@@ -29,6 +30,7 @@ struct OcumbraState : gui::StateBase {
     AnyImage imt;            // current result
     std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
+    std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
 };
 
 using Ops = gui::LocalOps<OcumbraState>;

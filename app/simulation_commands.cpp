@@ -12,7 +12,6 @@
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
 #include "dialogs/dialogs.hpp"
-#include "dialogs/parmvalues.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
 #include "fixindep/fixindep.hpp"
@@ -30,13 +29,13 @@ std::optional<ArrayD>& glare_veil() {
 }
 
 GlareComputations& glare_computations() {
-    static GlareComputations c{&glare_compute, &glare_recompute};
+    static GlareComputations c{&glare::run, &glare::reuse_veil};
     return c;
 }
 
 void set_glare_computations(GlareComputations c) {
-    if (!c.full) c.full = &glare_compute;
-    if (!c.reuse) c.reuse = &glare_recompute;
+    if (!c.full) c.full = &glare::run;
+    if (!c.reuse) c.reuse = &glare::reuse_veil;
     glare_computations() = std::move(c);
 }
 
@@ -74,13 +73,15 @@ OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&,
     handles.width = p.width;
     handles.mar = p.mar;
     handles.contrastf = p.contrastf;
-    dlg::check_width(handles.width);
-    dlg::check_acuity(handles.mar);
-    dlg::check_contrast(handles.contrastf);
+    const fixindep::Params params{.width = handles.width,
+                                  .mar = handles.mar,
+                                  .contrastf = handles.contrastf,
+                                  .powcam = handles.powcam,
+                                  .powmon = handles.powmon};
+    fixindep::check(params);
 
     BusyStatus busy(handles["statustext"]);
-    AnyImage imt = fixindep::fixindep_image(handles.im, handles.width, handles.mar, handles.contrastf,
-                                            handles.powcam, handles.powmon);
+    AnyImage imt = fixindep::run(handles.im, params);
     finish_command(hObject, std::move(handles), std::move(imt), 1, busy);
 }
 
@@ -92,16 +93,17 @@ OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, Ocu
     handles.width = p.width;
     handles.mar = p.mar;
     handles.polim = std::move(p.polarim);
-    dlg::check_width(handles.width);
-    dlg::check_acuity(handles.mar);
-
-    BusyStatus busy(handles["statustext"]);
+    const fixdep::Params params{.width = handles.width, .mar = handles.mar, .polim = *handles.polim};
     const std::size_t sx = image_cols(handles.im);
     const std::size_t sy = image_rows(handles.im);
-    handles.restot = fixdep::prepare_fixdep(*handles.polim, sx, sy, handles.width, handles.mar);
+    fixdep::check(sx, sy, params);
+
+    BusyStatus busy(handles["statustext"]);
+    fixdep::Session session = fixdep::prepare(sx, sy, params);
+    handles.restot = session.release_resmap();
     handles.prepfixdep = 1;
-    const fixdep::Fixation centre = fixdep::centre_fixation(sx, sy);
-    AnyImage imt = fixdep::fixdepimage(centre.x, centre.y, handles.im);
+    AnyImage imt = fixdep::render(session, session.centre(), handles.im);
+    handles.fixdep_session = std::move(session);
     finish_command(hObject, std::move(handles), std::move(imt), 2, busy);
 }
 
@@ -114,7 +116,11 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
     const dlg::GlareValues p = dlg::glareparms2(handles.width, handles.glarefact);
     handles.width = p.width;
     handles.glarefact = p.glarefact;
-    dlg::check_width(handles.width);
+    const glare::Params params{.width = handles.width,
+                               .glarefact = handles.glarefact,
+                               .powcam = handles.powcam,
+                               .powmon = handles.powmon};
+    glare::check(params);
 
     BusyStatus busy(handles["statustext"]);
     // Exact comparisons: only a value typed identically counts as unchanged.
@@ -129,16 +135,15 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
         type = 1;
     }
 
-    const GlareSettings settings{handles.width, handles.glarefact, handles.powcam, handles.powmon};
     AnyImage imt;
     if (type == 2) {
-        imt = glare_computations().reuse(handles.im, *dim, settings);
+        imt = glare_computations().reuse(handles.im, *dim, params);
     } else if (type == 0) {
         imt = handles.imt;
     } else {
-        GlareRun run = glare_computations().full(handles.im, settings);
-        dim = std::move(run.dim);
-        imt = std::move(run.imt);
+        glare::Result result = glare_computations().full(handles.im, params);
+        dim = std::move(result.dim);
+        imt = std::move(result.imt);
     }
     finish_command(hObject, std::move(handles), std::move(imt), 3, busy);
 }
@@ -147,14 +152,15 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
 // the image area and render for that point with the masks prepared by the
 // last fixation-dependent run.
 OCU_HEAD(figure1_WindowButtonDownFcn) void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
-    if (handles.fixactive != 1) return;
+    // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
+    if (handles.fixactive != 1 || !handles.fixdep_session) return;
     const std::array<double, 2> xy = gui::platform().pointer_input(handles["figure1"]);
 
     BusyStatus busy(handles["statustext"]);
     // Render into the storage of the previous result when it fits.
     ArrayD imt;
     if (auto* previous = std::get_if<ArrayD>(&handles.imt)) imt = std::move(*previous);
-    fixdep::fixdepimage(xy[0], xy[1], handles.im, imt);
+    fixdep::render(*handles.fixdep_session, {xy[0], xy[1]}, handles.im, imt);
     handles.imt = std::move(imt);
     show_result(handles, handles.imt);
     store(hObject, std::move(handles));

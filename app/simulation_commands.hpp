@@ -6,7 +6,7 @@
 // whole program (not with the window), so that a new glare factor on the same
 // image and width only re-weights it. Tests may replace the two glare
 // computations (for instance to count which one ran); by default they are
-// ocu::glare_compute and ocu::glare_recompute.
+// glare::run and glare::reuse_veil.
 #include <functional>
 #include <optional>
 
@@ -19,8 +19,8 @@ namespace ocu::app {
 std::optional<ArrayD>& glare_veil();
 
 struct GlareComputations {
-    std::function<GlareRun(const AnyImage& im, const GlareSettings& s)> full;
-    std::function<ArrayD(const AnyImage& im, const ArrayD& dim, const GlareSettings& s)> reuse;
+    std::function<glare::Result(const AnyImage& im, const glare::Params& p)> full;
+    std::function<ArrayD(const AnyImage& im, const ArrayD& dim, const glare::Params& p)> reuse;
 };
 // The computations in force; `set_glare_computations` with empty functions
 // restores the defaults.

@@ -36,7 +36,7 @@ ocu::ArrayU8 test_image(std::size_t rows, std::size_t cols) {
 }
 
 void BM_ResolutionMap_1920x1080(benchmark::State& state) {
-    const double pixdist = ocu::fixdep::viewing_distance(kCols, 20.0);
+    const double pixdist = ocu::viewing::viewing_distance(kCols, 20.0);
     for (auto _ : state) {
         ocu::ArrayD restot = ocu::fixdep::resmaptotim(polar_plot(), kCols, kRows, pixdist, 1.0);
         benchmark::DoNotOptimize(restot.data());
@@ -45,17 +45,17 @@ void BM_ResolutionMap_1920x1080(benchmark::State& state) {
 
 void BM_Prepare_1920x1080(benchmark::State& state) {
     for (auto _ : state) {
-        ocu::ArrayD restot = ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
-        benchmark::DoNotOptimize(restot.data());
+        ocu::fixdep::Session s = ocu::fixdep::prepare(kCols, kRows, {20.0, 1.0, polar_plot()});
+        benchmark::DoNotOptimize(s.resmap().data());
     }
 }
 
 void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
     const ocu::AnyImage im = test_image(kRows, kCols);
-    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::Session session = ocu::fixdep::prepare(kCols, kRows, {20.0, 1.0, polar_plot()});
     double x = 300.0;
     for (auto _ : state) {
-        ocu::ArrayD imt = ocu::fixdep::fixdepimage(x, 500.0, im);
+        ocu::ArrayD imt = ocu::fixdep::render(session, {x, 500.0}, im);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;  // a different point each click
     }
@@ -65,11 +65,11 @@ void BM_FixationClick_1920x1080_Colour(benchmark::State& state) {
 // that keeps its last result as scratch space does.
 void BM_FixationClick_1920x1080_Colour_Reused(benchmark::State& state) {
     const ocu::AnyImage im = test_image(kRows, kCols);
-    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::Session session = ocu::fixdep::prepare(kCols, kRows, {20.0, 1.0, polar_plot()});
     ocu::ArrayD imt;
     double x = 300.0;
     for (auto _ : state) {
-        ocu::fixdep::fixdepimage(x, 500.0, im, imt);
+        ocu::fixdep::render(session, {x, 500.0}, im, imt);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;
     }
@@ -79,10 +79,10 @@ void BM_FixationClick_1920x1080_Gray(benchmark::State& state) {
     ocu::ArrayU8 rgb = test_image(kRows, kCols);
     const ocu::AnyImage im(ocu::ArrayU8(kRows, kCols, 1, std::vector<std::uint8_t>(
                                             rgb.data(), rgb.data() + kRows * kCols)));
-    ocu::fixdep::prepare_fixdep(polar_plot(), kCols, kRows, 20.0, 1.0);
+    ocu::fixdep::Session session = ocu::fixdep::prepare(kCols, kRows, {20.0, 1.0, polar_plot()});
     double x = 300.0;
     for (auto _ : state) {
-        ocu::ArrayD imt = ocu::fixdep::fixdepimage(x, 500.0, im);
+        ocu::ArrayD imt = ocu::fixdep::render(session, {x, 500.0}, im);
         benchmark::DoNotOptimize(imt.data());
         x = x > 1600.0 ? 300.0 : x + 97.0;
     }

@@ -29,7 +29,7 @@ void run(benchmark::State& state, std::size_t rows, std::size_t cols, double acu
          ocu::fixindep::Filtering filtering) {
     const ocu::AnyImage im = test_image(rows, cols);
     for (auto _ : state) {
-        ocu::ArrayD imt = ocu::fixindep::fixindep_image(im, 20.0, acuity, 1.0, 2.0, 2.0, filtering);
+        ocu::ArrayD imt = ocu::fixindep::run(im, {20.0, acuity, 1.0, 2.0, 2.0, filtering});
         benchmark::DoNotOptimize(imt.data());
     }
 }

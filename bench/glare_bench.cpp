@@ -19,9 +19,9 @@ void BM_GlareFull(benchmark::State& state) {
     const auto rows = static_cast<std::size_t>(state.range(0));
     const auto cols = static_cast<std::size_t>(state.range(1));
     const ocu::AnyImage im = random_colour(rows, cols);
-    const ocu::GlareSettings s{20, 1, 2, 2};
+    const ocu::glare::Params s{20, 1, 2, 2};
     for (auto _ : state) {
-        auto run = ocu::glare_compute(im, s);
+        auto run = ocu::glare::run(im, s);
         benchmark::DoNotOptimize(run.imt.data());
     }
 }
@@ -30,10 +30,10 @@ BENCHMARK(BM_GlareFull)->Args({3000, 4000})->Unit(benchmark::kMillisecond)->Iter
 
 void BM_GlareKnown(benchmark::State& state) {
     const ocu::AnyImage im = random_colour(480, 640);
-    const ocu::GlareSettings s{20, 1, 2, 2};
-    const auto run = ocu::glare_compute(im, s);
+    const ocu::glare::Params s{20, 1, 2, 2};
+    const auto run = ocu::glare::run(im, s);
     for (auto _ : state) {
-        auto imt = ocu::glareimknown2(im, 4, run.dim, 2, 2);
+        auto imt = ocu::glare::glareimknown2(im, 4, run.dim, 2, 2);
         benchmark::DoNotOptimize(imt.data());
     }
 }

@@ -20,17 +20,11 @@ namespace ocu::cli {
 
 namespace {
 
-constexpr double kDefaultWidth = 20.0;  // degrees
-constexpr double kDefaultAcuity = 1.0;  // decimal
-const char* const kDefaultPolarPlot = "polarplotREmd.bmp";
-
 int fixdep_body(const Args& args) {
-    const Parsed p =
-        parse_args(args, {"--width", "--acuity", "--polar", "--at", "--resmap"}, 2);
-    const double width =
-        p.has("--width") ? parse_number(p.last("--width", ""), "--width") : kDefaultWidth;
-    const double acuity =
-        p.has("--acuity") ? parse_number(p.last("--acuity", ""), "--acuity") : kDefaultAcuity;
+    const Parsed p = parse_args(args, {"--width", "--acuity", "--polar", "--at", "--resmap"}, 2);
+    fixdep::Params params;  // width 20, acuity 1
+    if (p.has("--width")) params.width = parse_number(p.last("--width", ""), "--width");
+    if (p.has("--acuity")) params.mar = parse_number(p.last("--acuity", ""), "--acuity");
     std::vector<fixdep::Fixation> points;
     if (p.has("--at")) {
         for (const auto& text : p.options.at("--at")) {
@@ -39,23 +33,21 @@ int fixdep_body(const Args& args) {
         }
     }
     const std::string polar_file =
-        p.has("--polar") ? p.last("--polar", "") : find_data_file(kDefaultPolarPlot);
+        p.has("--polar") ? p.last("--polar", "") : find_data_file(fixdep::kDefaultPolarPlot);
 
     const AnyImage im = read_input(p.positional[0]);
-    const std::size_t sx = image_cols(im), sy = image_rows(im);
-    ArrayD restot;
-    {
-        const AnyImage polim = read_input(polar_file);
-        restot = fixdep::prepare_fixdep(polim, sx, sy, width, acuity);
-    }
+    params.polim = read_input(polar_file);
+    fixdep::Session session = fixdep::prepare(image_cols(im), image_rows(im), params);
+    params.polim = AnyImage();  // the map is made; the plot is not needed any more
+    ArrayD restot = session.release_resmap();
     const bool want_resmap = p.has("--resmap");
     if (!want_resmap) restot = ArrayD();  // the engine keeps what it needs of the map
-    if (points.empty()) points.push_back(fixdep::centre_fixation(sx, sy));
+    if (points.empty()) points.push_back(session.centre());
 
     ArrayD result;
     for (const fixdep::Fixation& f : points) {
         result = ArrayD();  // the previous rendering is not needed any more
-        result = fixdep::fixdepimage(f.x, f.y, im);
+        result = fixdep::render(session, f, im);
     }
     write_output(result, p.positional[1]);
     if (want_resmap) write_output(restot, p.last("--resmap", ""));

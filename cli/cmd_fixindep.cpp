@@ -16,13 +16,13 @@ namespace {
 
 int fixindep_body(const Args& args) {
     const Parsed p = parse_args(args, {"--width", "--acuity", "--contrast"}, 2);
-    fixindep::FixIndepParams params;  // width 20, acuity 1, contrast 1, exponents 2
+    fixindep::Params params;  // width 20, acuity 1, contrast 1, exponents 2
     if (p.has("--width")) params.width = parse_number(p.last("--width", ""), "--width");
     if (p.has("--acuity")) params.mar = parse_number(p.last("--acuity", ""), "--acuity");
     if (p.has("--contrast")) params.contrastf = parse_number(p.last("--contrast", ""), "--contrast");
 
     const AnyImage im = read_input(p.positional[0]);
-    const ArrayD imt = fixindep::fixindep_image(im, params);
+    const ArrayD imt = fixindep::run(im, params);
     write_output(imt, p.positional[1]);
     return 0;
 }

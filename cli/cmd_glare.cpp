@@ -13,6 +13,7 @@
 #include "cli/options.hpp"
 #include "cli/output.hpp"
 #include "glare/glare.hpp"
+#include "toolkit/error.hpp"
 
 namespace ocu::cli {
 
@@ -27,26 +28,26 @@ double parse_glare_factor(const std::string& text) {
     return v;
 }
 
-// The eye sees the image width in front of it: strictly between 0 and 180
-// degrees. 0 puts the eye into the image plane, where the veil is undefined.
+// A width the simulation refuses is a usage error here (exit status 2).
 double parse_width(const std::string& text) {
     const double v = parse_number(text, "--width");
-    if (!(v > 0 && v < 180)) {
-        throw UsageError("--width needs degrees between 0 and 180 (exclusive), got \"" + text +
-                         "\"");
+    try {
+        glare::check(glare::Params{.width = v});
+    } catch (const Error& e) {
+        throw UsageError(std::string("--width: ") + e.what());
     }
     return v;
 }
 
 int glare_body(const Args& args) {
     const Parsed p = parse_args(args, {"--width", "--glare"}, 2);
-    GlareSettings settings;  // width 20, glare factor 1, exponents 2
-    if (p.has("--width")) settings.width = parse_width(p.last("--width", ""));
-    if (p.has("--glare")) settings.glarefact = parse_glare_factor(p.last("--glare", ""));
+    glare::Params params;  // width 20, glare factor 1, exponents 2
+    if (p.has("--width")) params.width = parse_width(p.last("--width", ""));
+    if (p.has("--glare")) params.glarefact = parse_glare_factor(p.last("--glare", ""));
 
     const AnyImage im = read_input(p.positional[0]);
-    const GlareRun run = glare_compute(im, settings);
-    write_output(run.imt, p.positional[1]);
+    const glare::Result result = glare::run(im, params);
+    write_output(result.imt, p.positional[1]);
     return 0;
 }
 

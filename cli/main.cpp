@@ -8,14 +8,8 @@
 
 namespace {
 
-const char* kHelp =
-    "\n"
-    "Simulates visual impairment on a photograph, as the ocumbra window does.\n"
-    "\n"
-    "  fixindep  reduced acuity and contrast sensitivity over the whole image\n"
-    "  fixdep    a visual-field defect from a polar plot, rendered around fixation points\n"
-    "  glare     light scattered inside the eye, added as a veil\n"
-    "  convert   read INPUT as the program reads any image and write it to OUTPUT\n"
+// Follows the usage text and the subcommands' summaries.
+const char* kOptionsHelp =
     "\n"
     "Options (defaults are the window's):\n"
     "  --width DEG     angular width of the image in degrees (20)\n"
@@ -47,14 +41,14 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::fputs(ocu::cli::usage_text(), stdout);
-        std::fputs(kHelp, stdout);
+        std::fputs("\nSimulates visual impairment on a photograph, as the ocumbra window does.\n\n", stdout);
+        std::fputs(ocu::cli::summaries_text().c_str(), stdout);
+        std::fputs(kOptionsHelp, stdout);
         return 0;
     }
-    ocu::cli::Args args(argv + 2, argv + argc);
-    if (cmd == "fixindep") return ocu::cli::run_fixindep(args);
-    if (cmd == "fixdep") return ocu::cli::run_fixdep(args);
-    if (cmd == "glare") return ocu::cli::run_glare(args);
-    if (cmd == "convert") return ocu::cli::run_convert(args);
+    if (const ocu::cli::Command* c = ocu::cli::find_command(cmd)) {
+        return c->run(ocu::cli::Args(argv + 2, argv + argc));
+    }
     std::fprintf(stderr, "ocumbra-sim: unknown command \"%s\"\n%s", cmd.c_str(), ocu::cli::usage_text());
     return 2;
 }

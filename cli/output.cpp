@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "cli/commands.hpp"
 #include "cli/options.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
@@ -125,15 +126,6 @@ int run_guarded(const std::function<int()>& body) {
         std::fputs("ocumbra-sim: unexpected internal error\n", stderr);
         return 1;
     }
-}
-
-const char* usage_text() {
-    return "usage:\n"
-           "  ocumbra-sim fixindep [--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT\n"
-           "  ocumbra-sim fixdep   [--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... "
-           "[--resmap FILE] INPUT OUTPUT\n"
-           "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
-           "  ocumbra-sim convert  INPUT OUTPUT\n";
 }
 
 }  // namespace ocu::cli

@@ -5,7 +5,8 @@
 // Error policy (run_guarded):
 //  - ocu::Error or any other exception: one line "ocumbra-sim: <text>" on
 //    stderr, exit status 1;
-//  - UsageError: "ocumbra-sim: <text>", then the usage text, exit status 2;
+//  - UsageError: "ocumbra-sim: <text>", then the usage text (usage_text in
+//    commands.hpp), exit status 2;
 //  - on either, every file written through write_output during the run is
 //    removed again, so a failed run leaves no output behind. Files are written
 //    through a temporary and renamed, so a failing write leaves nothing either.
@@ -37,8 +38,5 @@ bool is_npy_path(const std::string& path);
 // Runs `body` under the error policy above and returns the exit status
 // (body's own status when it returns normally).
 int run_guarded(const std::function<int()>& body);
-
-// The usage text printed by --help and after a usage error.
-const char* usage_text();
 
 }  // namespace ocu::cli

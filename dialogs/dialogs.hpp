@@ -9,8 +9,8 @@
 //   glareparms2(width, glarefact)        -> width, glarefact (integer 0..10)
 //
 // Typed text is read with gui::str2double: a text that is not a number is
-// stored and returned as NaN without a message (the commands check the values,
-// see parmvalues.hpp). Closing a dialog through the window system or its Close
+// stored and returned as NaN without a message (the simulations check the
+// values, see toolkit/viewing.hpp). Closing a dialog through the window system or its Close
 // menu deletes it during the wait; the output step then has no state record
 // and fails with an ocu::Error, so the calling command ends and changes
 // nothing. Everything here runs on the user-interface thread.

@@ -1,8 +1,8 @@
 #pragma once
-// The value rules the parameter dialogs and the simulation commands share:
-// the glare slider's bands, and the checks a command makes on the values a
-// dialog returned before it starts computing. (Typed text is read with
-// gui::str2double and numbers are written with gui::num2str.)
+// The glare slider's bands, shared by the glare dialog and its tests. (Typed
+// text is read with gui::str2double and numbers are written with
+// gui::num2str; the values a dialog returns are checked by the simulations,
+// toolkit/viewing.hpp.)
 
 namespace ocu::dlg {
 
@@ -14,17 +14,5 @@ double glare_factor(double v);
 // The slider position for a glare factor: min(max(factor / 10, 0), 1), where
 // a NaN factor counts as 0.
 double slider_position(double factor);
-
-// The checks a simulation command makes on a dialog's results before the
-// busy status. Each throws ocu::Error naming the field and the value:
-//   width: a finite number of degrees greater than 0 and less than 180
-//          (a flat picture spans less than half the visual field);
-//   acuity (mar): a finite number greater than 0;
-//   contrast factor: a finite number greater than 0.
-// (The glare factor needs no check: the glare dialog always returns an
-// integer 0..10.)
-void check_width(double width);
-void check_acuity(double mar);
-void check_contrast(double contrastf);
 
 }  // namespace ocu::dlg

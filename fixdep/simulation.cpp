@@ -1,41 +1,13 @@
 #include "fixdep/simulation.hpp"
 
-#include <cmath>
-#include <numbers>
-#include <sstream>
-#include <vector>
+#include <utility>
 
 #include "toolkit/arrayops.hpp"
-#include "toolkit/units.hpp"
 
 namespace ocu::fixdep {
 
-namespace {
-
-void check_width(double width) {
-    if (!(width > 0.0 && width < 180.0)) {
-        std::ostringstream s;
-        s << "The image width must be an angle between 0 and 180 degrees, not " << width << ".";
-        throw Error(s.str());
-    }
-}
-
-void check_acuity(double mar) {
-    if (!(mar > 0.0) || !std::isfinite(mar)) {
-        std::ostringstream s;
-        s << "The visual acuity must be a positive decimal value, not " << mar << ".";
-        throw Error(s.str());
-    }
-}
-
-}  // namespace
-
-double viewing_distance(std::size_t sx, double width) {
-    return viewing_distance_px(sx, width);
-}
-
 ArrayD blind_as_minus_one(ArrayD restot) {
-    for (double& v : restot.vec())
+    for (double& v : restot.span())
         if (v == 0.0) v = -1.0;
     return restot;
 }
@@ -45,15 +17,15 @@ void prepare_masks(ArrayD& restot) {
     // its own; resolution maps are never negative, but a caller's map might
     // be, and then it gets a copy.
     bool negative = false;
-    for (double v : restot.vec()) negative = negative || v < 0.0;
+    for (double v : restot.span()) negative = negative || v < 0.0;
     if (negative) {
         prepblendmasks(blind_as_minus_one(restot));
         return;
     }
-    std::vector<double>& m = restot.vec();
+    const std::span<double> m = restot.span();
     for (double& v : m)
         if (v == 0.0) v = -1.0;
-    auto restore = [&m] {
+    auto restore = [m] {
         for (double& v : m)
             if (v == -1.0) v = 0.0;
     };
@@ -66,20 +38,39 @@ void prepare_masks(ArrayD& restot) {
     restore();
 }
 
-ArrayD prepare_fixdep(const AnyImage& polim, std::size_t sx, std::size_t sy, double width,
-                      double mar) {
-    fixdep_level_count(sx, sy);  // refuses images below 2 x 2
-    check_width(width);
-    check_acuity(mar);
-    check_polar_plot(polim);
-    ArrayD restot = resmaptotim(polim, sx, sy, viewing_distance(sx, width), 1.0 / mar);
-    prepare_masks(restot);
-    return restot;
+Fixation centre_fixation(std::size_t sx, std::size_t sy) {
+    return {round_half_away(static_cast<double>(sx) / 2.0), round_half_away(static_cast<double>(sy) / 2.0)};
 }
 
-Fixation centre_fixation(std::size_t sx, std::size_t sy) {
-    return {round_half_away(static_cast<double>(sx) / 2.0),
-            round_half_away(static_cast<double>(sy) / 2.0)};
+void check(std::size_t sx, std::size_t sy, const Params& p) {
+    viewing::check_width(p.width);
+    viewing::check_acuity(p.mar);
+    fixdep_level_count(sx, sy);  // refuses images below 2 x 2
+    check_polar_plot(p.polim);
+}
+
+Session::Session(std::size_t sx, std::size_t sy, ArrayD restot)
+    : sx_(sx), sy_(sy), restot_(std::move(restot)) {}
+
+ArrayD Session::release_resmap() { return std::exchange(restot_, ArrayD()); }
+
+Fixation Session::centre() const { return centre_fixation(sx_, sy_); }
+
+Session prepare(std::size_t sx, std::size_t sy, const Params& p) {
+    check(sx, sy, p);
+    ArrayD restot = resmaptotim(p.polim, sx, sy, viewing::viewing_distance(sx, p.width), 1.0 / p.mar);
+    prepare_masks(restot);
+    return Session(sx, sy, std::move(restot));
+}
+
+ArrayD render(Session&, Fixation f, const AnyImage& im) { return fixdepimage(f.x, f.y, im); }
+
+void render(Session&, Fixation f, const AnyImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
+
+ArrayD run(const AnyImage& im, const Params& p) {
+    Session s = prepare(image_cols(im), image_rows(im), p);
+    s.release_resmap();  // the engine holds the masks; the map is not needed
+    return render(s, s.centre(), im);
 }
 
 }  // namespace ocu::fixdep

@@ -1,27 +1,33 @@
 #pragma once
 // The fixation-dependent simulation as the window command and the batch tool
-// run it: prepare once per run (resolution map and blending masks), then
+// run it: prepare once (resolution map and the engine's blending masks), then
 // render for as many fixation points as wanted.
 //
-//   ArrayD restot = prepare_fixdep(polim, sx, sy, width, mar);   // once
-//   Fixation f = centre_fixation(sx, sy);                        // first view
-//   ArrayD imt = fixdepimage(f.x, f.y, im);                      // each click
-//   fixdepimage(x, y, im, scratch);  // or: render into a kept array's storage
+//   fixdep::Params p{width, mar, polim};
+//   fixdep::Session s = fixdep::prepare(sx, sy, p);     // once per run
+//   ArrayD imt = fixdep::render(s, s.centre(), im);     // the first view
+//   fixdep::render(s, {x, y}, im, imt);                 // each click, into imt's storage
+//   ArrayD once = fixdep::run(im, p);                   // prepare + the first view
 //
 // Shared rules for this header:
 //  - sx = image columns, sy = image rows; fixation points are 1-based
 //    (column, row), possibly fractional or outside the image.
-//  - width: horizontal angular size of the image in degrees, 0 < width < 180;
-//    mar: decimal visual acuity, > 0 (minimum angle of resolution 1 / mar
-//    minutes of arc). NaN, infinite, zero or negative values are refused.
+//  - width and mar are checked as toolkit/viewing.hpp says; the polar plot as
+//    resmap.hpp says (check_polar_plot).
 //  - All input checks run before the first engine call, so a refused input
 //    leaves the engine's masks of the previous preparation in place.
+//  - The masks live in the pyramid engine (the plug-in), which holds one set
+//    for the whole process: a Session stands for the masks its prepare() left
+//    there, and rendering uses whatever masks the engine holds, so preparing
+//    another Session changes what every Session renders with. Sessions are
+//    used from the user-interface thread only, as the engine is.
 //  - Errors: ocu::Error with a text for the user.
 #include <cstddef>
 
 #include "fixdep/render.hpp"
 #include "fixdep/resmap.hpp"
 #include "toolkit/array.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::fixdep {
 
@@ -30,16 +36,59 @@ struct Fixation {
     double y = 0.0;  // row, 1-based
 };
 
-// Viewing distance in pixels at which `sx` columns span `width` degrees:
-// (sx / 2) / tan(width / 2).
-double viewing_distance(std::size_t sx, double width);
+// The parameters of one run; the defaults are the main window's. The polar
+// plot has no default here: the dialog and the batch tool read
+// "polarplotREmd.bmp" (kDefaultPolarPlot) when none is chosen.
+struct Params {
+    double width = viewing::kDefaultWidth;  // angular width of the image, degrees
+    double mar = viewing::kDefaultAcuity;   // decimal visual acuity
+    AnyImage polim;                         // polar plot of the visual field, as read
+};
 
-// Checks the inputs, computes the resolution map restot (2*sy x 2*sx) for the
-// polar plot `polim`, and builds the engine's blending masks from it with
-// blind parts (0) handed over as -1. Returns restot itself (blind parts 0),
-// the map the window keeps and saves.
-ArrayD prepare_fixdep(const AnyImage& polim, std::size_t sx, std::size_t sy, double width,
-                      double mar);
+inline constexpr const char* kDefaultPolarPlot = "polarplotREmd.bmp";
+
+// Checks width, acuity, the image size (at least 2 x 2) and the polar plot, in
+// this order, and throws for the first that is refused.
+void check(std::size_t sx, std::size_t sy, const Params& p);
+
+// The result of a preparation for an image of sx columns and sy rows.
+class Session {
+public:
+    std::size_t cols() const { return sx_; }
+    std::size_t rows() const { return sy_; }
+    // The resolution map restot (2*sy x 2*sx, blind parts 0): what the window
+    // keeps and saves. Empty once released.
+    const ArrayD& resmap() const { return restot_; }
+    // Hands the map over to the caller (rendering does not need it: the
+    // engine holds the masks made from it); resmap() is empty afterwards.
+    ArrayD release_resmap();
+    // The first fixation point of a run: (round(sx / 2), round(sy / 2)).
+    Fixation centre() const;
+
+private:
+    friend Session prepare(std::size_t sx, std::size_t sy, const Params& p);
+    Session(std::size_t sx, std::size_t sy, ArrayD restot);
+    std::size_t sx_ = 0, sy_ = 0;
+    ArrayD restot_;
+};
+
+// Checks the inputs, computes the resolution map for the polar plot, and
+// builds the engine's blending masks from it with blind parts (0) handed over
+// as -1.
+Session prepare(std::size_t sx, std::size_t sy, const Params& p);
+
+// The image `im` seen while fixating `f`, with the masks the engine holds
+// (fixdepimage, render.hpp). Values 0..1, the size and plane count of `im`;
+// `im` may have another size than the session was prepared for.
+ArrayD render(Session& s, Fixation f, const AnyImage& im);
+// The same rendering written into `into`, whose storage is re-used when it
+// already has the result's size (fixdepimage's second form).
+void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into);
+
+// prepare for the size of `im`, then render fixating its centre.
+ArrayD run(const AnyImage& im, const Params& p);
+
+// ---- Pieces of the preparation, open to tests ----
 
 // Builds the blending masks from a resolution map: the map with every 0
 // replaced by -1 goes to prepblendmasks. `restot` is used as scratch space
@@ -50,8 +99,8 @@ void prepare_masks(ArrayD& restot);
 // The map with every element equal to 0 replaced by -1, others unchanged.
 ArrayD blind_as_minus_one(ArrayD restot);
 
-// The first fixation point of a run: (round(sx / 2), round(sy / 2)), halves
-// rounded away from zero.
+// The first fixation point for an image of sx columns and sy rows:
+// (round(sx / 2), round(sy / 2)), halves rounded away from zero.
 Fixation centre_fixation(std::size_t sx, std::size_t sy);
 
 }  // namespace ocu::fixdep

@@ -9,7 +9,7 @@
 
 #include "fixindep/lumsource.hpp"
 #include "toolkit/parallel.hpp"
-#include "toolkit/units.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::fixindep {
 
@@ -17,15 +17,11 @@ namespace {
 
 constexpr std::size_t kGrain = std::size_t{1} << 14;
 
-std::string num(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
-}
-
 void check_positive(double v, const char* what) {
     if (!std::isfinite(v) || !(v > 0.0)) {
-        throw Error(std::string(what) + " must be a positive finite number, not " + num(v) + ".");
+        std::ostringstream s;
+        s << what << " must be a positive finite number, not " << v << ".";
+        throw Error(s.str());
     }
 }
 
@@ -98,16 +94,16 @@ ArrayD lum_by_table(const Array<T>& a, double scale, double powcam) {
 
 }  // namespace
 
-double pixdist(std::size_t sx, double width) {
-    if (!std::isfinite(width) || !(width > 0.0) || !(width < 180.0)) {
-        throw Error("The image width must be a number of degrees between 0 and 180, not " + num(width) +
-                    ".");
-    }
-    return viewing_distance_px(sx, width);
+void check(const Params& p) {
+    viewing::check_width(p.width);
+    viewing::check_acuity(p.mar);
+    viewing::check_contrast(p.contrastf);
+    check_positive(p.powmon, "The monitor exponent");
+    check_positive(p.powcam, "The camera exponent");
 }
 
 double marpix(double mar, double pixdist) {
-    check_positive(mar, "The visual acuity");
+    viewing::check_acuity(mar);
     return (1.0 / mar) / 60.0 / 180.0 * std::numbers::pi * pixdist;
 }
 
@@ -138,32 +134,24 @@ ArrayD luminance(const AnyImage& im, double powcam) {
         im);
 }
 
-ArrayD fixindep_image(const AnyImage& im, const FixIndepParams& p, Filtering filtering) {
+ArrayD run(const AnyImage& im, const Params& p) {
     // Every parameter is checked before any work, so a bad one costs nothing.
-    const double dist = pixdist(image_cols(im), p.width);
-    const double ac = marpix(p.mar, dist);
-    check_positive(p.contrastf, "The contrast factor");
-    check_positive(p.powmon, "The monitor exponent");
-    check_positive(p.powcam, "The camera exponent");
-    check_locblurim_args(image_rows(im), image_cols(im), image_planes(im), ac, p.contrastf * 0.05);
+    check(p);
+    const double ac = marpix(p.mar, viewing::viewing_distance(image_cols(im), p.width));
+    const double ct10 = p.contrastf * 0.05;
+    check_locblurim_args(image_rows(im), image_cols(im), image_planes(im), ac, ct10);
 
     const double exponent = 1.0 / p.powmon;
-    const double ct10 = p.contrastf * 0.05;
     if (const auto* a8 = std::get_if<ArrayU8>(&im)) {
         return locblur_source(TableSource<std::uint8_t>(*a8, lum_table<std::uint8_t>(255.0, p.powcam)), ac,
-                              ct10, std::nullopt, filtering, exponent);
+                              ct10, std::nullopt, p.filtering, exponent);
     }
     if (const auto* a16 = std::get_if<ArrayU16>(&im)) {
         return locblur_source(TableSource<std::uint16_t>(*a16, lum_table<std::uint16_t>(65535.0, p.powcam)),
-                              ac, ct10, std::nullopt, filtering, exponent);
+                              ac, ct10, std::nullopt, p.filtering, exponent);
     }
     const ArrayD lum = luminance(im, p.powcam);
-    return locblur_source(ArraySource(lum), ac, ct10, std::nullopt, filtering, exponent);
-}
-
-ArrayD fixindep_image(const AnyImage& im, double width, double mar, double contrastf, double powcam,
-                      double powmon, Filtering filtering) {
-    return fixindep_image(im, FixIndepParams{width, mar, contrastf, powcam, powmon}, filtering);
+    return locblur_source(ArraySource(lum), ac, ct10, std::nullopt, p.filtering, exponent);
 }
 
 }  // namespace ocu::fixindep

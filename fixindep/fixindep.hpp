@@ -1,18 +1,23 @@
 #pragma once
 // The fixation-independent simulation from a stored image to the displayed
-// result, shared by the window's command and `ocumbra-sim fixindep`.
+// result, shared by the window's command and `ocumbra-sim fixindep`:
+//
+//   fixindep::Params p;      // width 20, acuity 1, contrast 1, exponents 2
+//   p.mar = 0.1;
+//   ArrayD imt = fixindep::run(im, p);
 //
 // Unit chain (sx = number of columns of the image):
-//   pixdist = (sx / 2) / tan(0.5 * width * pi / 180)   viewing distance in pixels
+//   pixdist = viewing::viewing_distance(sx, width)      viewing distance in pixels
 //   marpix  = (1 / mar) / 60 / 180 * pi * pixdist       minimum angle of resolution in pixels
 //   lum     = (stored value / full scale) ^ powcam      linear luminance
 //   lumt    = locblurim(lum, marpix, contrastf * 0.05)
 //   imt     = (lumt: minimum with 1, then maximum with 0) ^ (1 / powmon)
 //
 // Shared rules for this header:
-//  - width must lie strictly between 0 and 180 degrees; mar, contrastf,
-//    powcam and powmon must be positive finite numbers. Anything else is
-//    refused with ocu::Error (whose text names the parameter).
+//  - The viewing parameters (width, mar, contrastf) are checked as
+//    toolkit/viewing.hpp says; powcam and powmon must be positive finite
+//    numbers. Anything else is refused with ocu::Error (whose text names the
+//    parameter), before any work is done.
 //  - Full scale of a stored sample: 255 for 8-bit images (the usual case),
 //    65535 for 16-bit images, 1 for logical images; double images are taken as
 //    intensities 0..1, must be finite, and are clipped to 0..1.
@@ -21,32 +26,36 @@
 
 #include "fixindep/locblurim.hpp"
 #include "toolkit/array.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::fixindep {
 
-struct FixIndepParams {
-    double width = 20.0;     // angular width of the image, degrees
-    double mar = 1.0;        // decimal visual acuity
-    double contrastf = 1.0;  // contrast factor; the coarsest threshold is contrastf * 0.05
-    double powcam = 2.0;     // stored value -> linear luminance exponent
-    double powmon = 2.0;     // linear luminance -> displayed value exponent
+// The parameters of one run; the defaults are the main window's.
+struct Params {
+    double width = viewing::kDefaultWidth;         // angular width of the image, degrees
+    double mar = viewing::kDefaultAcuity;          // decimal visual acuity
+    double contrastf = viewing::kDefaultContrast;  // contrast factor; coarsest threshold contrastf * 0.05
+    double powcam = 2.0;                           // stored value -> linear luminance exponent
+    double powmon = 2.0;                           // linear luminance -> displayed value exponent
+    // How the blurs are computed: the separable filters, or the direct 2-D
+    // ones (slower; results agree to rounding). The program uses Separable.
+    Filtering filtering = Filtering::Separable;
 };
 
-// Viewing distance in pixels at which sx columns span `width` degrees.
-double pixdist(std::size_t sx, double width);
+// Checks every parameter of `p` (width, acuity, contrast factor, then the
+// exponents) and throws for the first that is refused.
+void check(const Params& p);
+
+// The simulation: the displayed result imt of the stored image `im`, with the
+// size of `im` (one plane for a gray image or a colour image whose planes
+// agree, three otherwise; see locblurim.hpp). Calls check(p) first.
+ArrayD run(const AnyImage& im, const Params& p);
 
 // Minimum angle of resolution (1 / mar minutes of arc) as a length in pixels
-// at viewing distance `pixdist`.
+// at viewing distance `pixdist` (viewing::viewing_distance).
 double marpix(double mar, double pixdist);
 
 // Linear luminance of a stored image: (sample / full scale) ^ powcam.
 ArrayD luminance(const AnyImage& im, double powcam);
-
-// Displayed result of the simulation: imt of the stored image `im`.
-ArrayD fixindep_image(const AnyImage& im, const FixIndepParams& params,
-                      Filtering filtering = Filtering::Separable);
-ArrayD fixindep_image(const AnyImage& im, double width, double mar, double contrastf,
-                      double powcam = 2.0, double powmon = 2.0,
-                      Filtering filtering = Filtering::Separable);
 
 }  // namespace ocu::fixindep

@@ -12,7 +12,7 @@
 #include "toolkit/error.hpp"
 #include "toolkit/parallel.hpp"
 
-namespace ocu {
+namespace ocu::glare {
 
 namespace {
 
@@ -376,4 +376,4 @@ void upblurzel_resized(const ArrayD& im, int nlevs, View<double> out) {
                         resize_indices(2 * last.cols(), n), out);
 }
 
-}  // namespace ocu
+}  // namespace ocu::glare

@@ -20,7 +20,7 @@
 
 #include "toolkit/array.hpp"
 
-namespace ocu {
+namespace ocu::glare {
 
 inline constexpr const char* kBinomialSizeError = "size argument must be larger than 1";
 inline constexpr const char* kRconv2RoleError =
@@ -70,4 +70,4 @@ ArrayD upblurzel(const ArrayD& im, int nlevs);
 // keeps, so no full-size intermediate is made.
 void upblurzel_resized(const ArrayD& im, int nlevs, View<double> out);
 
-}  // namespace ocu
+}  // namespace ocu::glare

@@ -14,9 +14,9 @@
 #include "glare/memory.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/parallel.hpp"
-#include "toolkit/units.hpp"
+#include "toolkit/viewing.hpp"
 
-namespace ocu {
+namespace ocu::glare {
 
 namespace {
 
@@ -195,7 +195,7 @@ GlareLevels glare_levels(std::size_t sx, std::size_t sy, double width) {
     if (sx == 0 || sy == 0) throw Error("The glare simulation needs a non-empty image.");
     GlareLevels g;
     const double dsx = static_cast<double>(sx), dsy = static_cast<double>(sy);
-    g.pixdist = viewing_distance_px(sx, width);
+    g.pixdist = viewing::viewing_distance(sx, width);
     g.nos = std::log(192.0) / std::log(2.0);
     const double log2n = std::log(dsx * dsy) / std::log(2.0);
     g.imSubSample = static_cast<int>(std::round((log2n - g.nos) / 2.0));
@@ -316,14 +316,17 @@ ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, d
     return imt;
 }
 
-GlareRun glare_compute(const AnyImage& im, const GlareSettings& s) {
-    const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), s.width);
-    GlareImage g = glareimnew2(im, lv.fdist, s.glarefact, s.powcam, s.powmon, lv.nob);
-    return GlareRun{std::move(g.imt), std::move(g.dim)};
+void check(const Params& p) { viewing::check_width(p.width); }
+
+Result run(const AnyImage& im, const Params& p) {
+    check(p);
+    const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), p.width);
+    GlareImage g = glareimnew2(im, lv.fdist, p.glarefact, p.powcam, p.powmon, lv.nob);
+    return Result{std::move(g.imt), std::move(g.dim)};
 }
 
-ArrayD glare_recompute(const AnyImage& im, const ArrayD& dim, const GlareSettings& s) {
-    return glareimknown2(im, s.glarefact, dim, s.powcam, s.powmon);
+ArrayD reuse_veil(const AnyImage& im, const ArrayD& dim, const Params& p) {
+    return glareimknown2(im, p.glarefact, dim, p.powcam, p.powmon);
 }
 
-}  // namespace ocu
+}  // namespace ocu::glare

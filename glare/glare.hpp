@@ -2,6 +2,11 @@
 // Glare: light scattered inside the eye from every part of the scene onto
 // every other, added to the image as a veil in linear light.
 //
+//   glare::Params p;                                   // width 20, factor 1
+//   glare::Result r = glare::run(im, p);               // r.imt to show, r.dim to keep
+//   p.glarefact = 5;
+//   ArrayD imt = glare::reuse_veil(im, r.dim, p);      // only the factor changed
+//
 // Shared rules for this header:
 //  - Images are the stored samples (any AnyImage sample type), gray
 //    (rows x cols) or colour (rows x cols x 3); their values are used as they
@@ -14,8 +19,9 @@
 #include <cstddef>
 
 #include "toolkit/array.hpp"
+#include "toolkit/viewing.hpp"
 
-namespace ocu {
+namespace ocu::glare {
 
 // Viewing geometry and pyramid depth for an image of sx columns and sy rows
 // shown `width` degrees wide.
@@ -59,26 +65,32 @@ ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, d
 // other pixel, with the eye geometry above. Exposed for tests and tools.
 ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob);
 
-// ---- The glare command's computation, shared by the window and ocumbra-sim ----
+// ---- The simulation's entry, shared by the window and ocumbra-sim ----
 
-struct GlareSettings {
-    double width = 20;     // degrees
-    double glarefact = 1;  // glare factor (the dialog gives an integer 0..10)
-    double powcam = 2;
-    double powmon = 2;
+// The parameters of one run; the defaults are the main window's.
+struct Params {
+    double width = viewing::kDefaultWidth;      // angular width of the image, degrees
+    double glarefact = viewing::kDefaultGlare;  // glare factor (the dialog gives an integer 0..10)
+    double powcam = 2;                          // stored value -> linear light exponent
+    double powmon = 2;                          // linear light -> displayed value exponent
 };
 
-struct GlareRun {
+// Checks the width (toolkit/viewing.hpp). The glare factor is not checked:
+// the dialog gives an integer 0 to 10 and the batch tool accepts only those.
+void check(const Params& p);
+
+struct Result {
     ArrayD imt;  // the image to show and store
-    ArrayD dim;  // the veil to keep for re-use with a new glare factor
+    ArrayD dim;  // the veil, to keep for re-use with a new glare factor (reuse_veil)
 };
 
-// Full computation for `im` (the stored image): geometry from its size and
-// settings.width, then glareimnew2.
-GlareRun glare_compute(const AnyImage& im, const GlareSettings& settings);
+// The full computation for `im` (the stored image): geometry from its size and
+// p.width (glare_levels), then glareimnew2. Calls check(p) first.
+Result run(const AnyImage& im, const Params& p);
 
-// Re-use of a kept veil (from glare_compute on the same image with the same
-// width) for settings.glarefact: glareimknown2.
-ArrayD glare_recompute(const AnyImage& im, const ArrayD& dim, const GlareSettings& settings);
+// Re-use of a kept veil `dim` (from run on the same image with the same
+// width) for p.glarefact: glareimknown2, exactly the imt that run gives for
+// these parameters. p.width is not used.
+ArrayD reuse_veil(const AnyImage& im, const ArrayD& dim, const Params& p);
 
-}  // namespace ocu
+}  // namespace ocu::glare

@@ -32,26 +32,26 @@ ArrayD random_array(std::size_t r, std::size_t c, unsigned seed) {
 }
 
 TEST(BinomialFilter, WeightsAreBinomialCoefficientsOverPowerOfTwo) {
-    const ArrayD b2 = ocu::binomialfilter(2);
+    const ArrayD b2 = ocu::glare::binomialfilter(2);
     ASSERT_EQ(b2.rows(), 2u);
     ASSERT_EQ(b2.cols(), 1u);
     EXPECT_EQ(b2[0], 0.5);
     EXPECT_EQ(b2[1], 0.5);
 
-    const ArrayD b3 = ocu::binomialfilter(3);
+    const ArrayD b3 = ocu::glare::binomialfilter(3);
     ASSERT_EQ(b3.rows(), 3u);
     EXPECT_EQ(b3[0], 0.25);
     EXPECT_EQ(b3[1], 0.5);
     EXPECT_EQ(b3[2], 0.25);
 
-    const ArrayD b5 = ocu::binomialfilter(5);
+    const ArrayD b5 = ocu::glare::binomialfilter(5);
     ASSERT_EQ(b5.rows(), 5u);
     ASSERT_EQ(b5.cols(), 1u);
     const double want5[] = {0.0625, 0.25, 0.375, 0.25, 0.0625};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(b5[static_cast<std::size_t>(i)], want5[i]);
 
     // C(6, i) / 64 = 1 6 15 20 15 6 1 over 64.
-    const ArrayD b7 = ocu::binomialfilter(7);
+    const ArrayD b7 = ocu::glare::binomialfilter(7);
     const double want7[] = {1, 6, 15, 20, 15, 6, 1};
     ASSERT_EQ(b7.rows(), 7u);
     for (int i = 0; i < 7; ++i) EXPECT_EQ(b7[static_cast<std::size_t>(i)], want7[i] / 64.0);
@@ -59,12 +59,12 @@ TEST(BinomialFilter, WeightsAreBinomialCoefficientsOverPowerOfTwo) {
 
 TEST(BinomialFilter, SizeBelowTwoIsRejected) {
     for (int sz : {1, 0, -4}) {
-        expect_error([&] { ocu::binomialfilter(sz); }, "size argument must be larger than 1");
+        expect_error([&] { ocu::glare::binomialfilter(sz); }, "size argument must be larger than 1");
     }
 }
 
 TEST(BinomialFilter, KernelIsOuterProductSummingToOne) {
-    const ArrayD f = ocu::binomial_kernel5();
+    const ArrayD f = ocu::glare::binomial_kernel5();
     ASSERT_EQ(f.rows(), 5u);
     ASSERT_EQ(f.cols(), 5u);
     EXPECT_EQ(f(0, 0), 1.0 / 256);
@@ -77,7 +77,7 @@ TEST(BinomialFilter, KernelIsOuterProductSummingToOne) {
 TEST(Rconv2, BorderSampleIsCentreOfMirror) {
     ArrayD x(10, 10);
     x(0, 0) = 1;
-    const ArrayD y = ocu::rconv2(x, ocu::binomial_kernel5());
+    const ArrayD y = ocu::glare::rconv2(x, ocu::glare::binomial_kernel5());
     ASSERT_EQ(y.rows(), 10u);
     ASSERT_EQ(y.cols(), 10u);
     EXPECT_DOUBLE_EQ(y(0, 0), 36.0 / 256);
@@ -92,7 +92,7 @@ TEST(Rconv2, BorderSampleIsCentreOfMirror) {
 TEST(Rconv2, SampleNextToBorderMeetsItsThreeMirrorImages) {
     ArrayD x(10, 10);
     x(1, 1) = 1;
-    const ArrayD y = ocu::rconv2(x, ocu::binomial_kernel5());
+    const ArrayD y = ocu::glare::rconv2(x, ocu::glare::binomial_kernel5());
     EXPECT_DOUBLE_EQ(y(0, 0), 64.0 / 256);
     EXPECT_DOUBLE_EQ(y(1, 1), 49.0 / 256);  // 36 + 6 + 6 + 1
     EXPECT_DOUBLE_EQ(y(0, 1), (24.0 + 24.0 + 4.0 + 4.0) / 256);
@@ -102,7 +102,7 @@ TEST(Rconv2, RampRowsNearBothBorders) {
     ArrayD x(10, 10);
     for (std::size_t c = 0; c < 10; ++c)
         for (std::size_t r = 0; r < 10; ++r) x(r, c) = static_cast<double>(c + 1);
-    const ArrayD y = ocu::rconv2(x, ocu::binomial_kernel5());
+    const ArrayD y = ocu::glare::rconv2(x, ocu::glare::binomial_kernel5());
     for (std::size_t r = 0; r < 10; ++r) {
         EXPECT_DOUBLE_EQ(y(r, 0), 1.75);
         EXPECT_DOUBLE_EQ(y(r, 1), 2.125);
@@ -117,8 +117,8 @@ TEST(Rconv2, RolesSwapWhenFirstIsSmaller) {
     // 3 x 3 ones against the kernel: the kernel is mirrored (rows 2 1 2 3 4 5 4)
     // and summed over 3 x 3 windows.
     const ArrayD ones = filled(3, 3, 1.0);
-    for (const ArrayD& y : {ocu::rconv2(ones, ocu::binomial_kernel5()),
-                            ocu::rconv2(ocu::binomial_kernel5(), ones)}) {
+    for (const ArrayD& y : {ocu::glare::rconv2(ones, ocu::glare::binomial_kernel5()),
+                            ocu::glare::rconv2(ocu::glare::binomial_kernel5(), ones)}) {
         ASSERT_EQ(y.rows(), 5u);
         ASSERT_EQ(y.cols(), 5u);
         EXPECT_DOUBLE_EQ(y(0, 0), 0.5625 * 0.5625);
@@ -134,8 +134,8 @@ TEST(Rconv2, CtrMovesTheBorderSplit) {
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t r = 0; r < 3; ++r) x(r, c) = static_cast<double>(r + 1);
     const ArrayD box = filled(2, 2, 1.0);
-    const ArrayD y0 = ocu::rconv2(x, box);
-    const ArrayD y1 = ocu::rconv2(x, box, 1);
+    const ArrayD y0 = ocu::glare::rconv2(x, box);
+    const ArrayD y1 = ocu::glare::rconv2(x, box, 1);
     ASSERT_EQ(y0.rows(), 3u);
     ASSERT_EQ(y1.rows(), 3u);
     ASSERT_EQ(y1.cols(), 3u);
@@ -150,29 +150,29 @@ TEST(Rconv2, CtrMovesTheBorderSplit) {
 
 TEST(Rconv2, NeitherLargerInBothDimensionsIsAnError) {
     const std::string text = "one arg must be larger than the other in both dimensions!";
-    const ArrayD k = ocu::binomial_kernel5();
-    expect_error([&] { ocu::rconv2(ArrayD(3, 8), k); }, text);
-    expect_error([&] { ocu::rconv2(k, ArrayD(3, 8)); }, text);
-    expect_error([&] { ocu::rconv2(ArrayD(8, 3), k); }, text);
+    const ArrayD k = ocu::glare::binomial_kernel5();
+    expect_error([&] { ocu::glare::rconv2(ArrayD(3, 8), k); }, text);
+    expect_error([&] { ocu::glare::rconv2(k, ArrayD(3, 8)); }, text);
+    expect_error([&] { ocu::glare::rconv2(ArrayD(8, 3), k); }, text);
 }
 
 TEST(Rconv2, BorderLargerThanArrayIsAnErrorNotAnOverrun) {
     // A shift this large would mirror rows that do not exist.
-    EXPECT_THROW(ocu::rconv2(ArrayD(2, 2), ArrayD(2, 2), 6), ocu::Error);
-    EXPECT_THROW(ocu::rconv2(ArrayD(4, 4), ArrayD(3, 3), -6), ocu::Error);
+    EXPECT_THROW(ocu::glare::rconv2(ArrayD(2, 2), ArrayD(2, 2), 6), ocu::Error);
+    EXPECT_THROW(ocu::glare::rconv2(ArrayD(4, 4), ArrayD(3, 3), -6), ocu::Error);
 }
 
 TEST(Corrdnzel, SizesRoundUp) {
-    const ArrayD a = ocu::corrdnzel(random_array(5, 7, 1));
+    const ArrayD a = ocu::glare::corrdnzel(random_array(5, 7, 1));
     EXPECT_EQ(a.rows(), 3u);
     EXPECT_EQ(a.cols(), 4u);
-    const ArrayD b = ocu::corrdnzel(random_array(6, 8, 2));
+    const ArrayD b = ocu::glare::corrdnzel(random_array(6, 8, 2));
     EXPECT_EQ(b.rows(), 3u);
     EXPECT_EQ(b.cols(), 4u);
 }
 
 TEST(Corrdnzel, ConstantStaysConstantUpToTheBorders) {
-    const ArrayD y = ocu::corrdnzel(filled(11, 9, 7.5));
+    const ArrayD y = ocu::glare::corrdnzel(filled(11, 9, 7.5));
     ASSERT_EQ(y.rows(), 6u);
     ASSERT_EQ(y.cols(), 5u);
     for (double v : y.vec()) EXPECT_DOUBLE_EQ(v, 7.5);
@@ -183,7 +183,7 @@ TEST(Corrdnzel, RampKeepsOddColumnsOfTheBlur) {
     ArrayD x(10, 10);
     for (std::size_t c = 0; c < 10; ++c)
         for (std::size_t r = 0; r < 10; ++r) x(r, c) = static_cast<double>(c + 1);
-    const ArrayD y = ocu::corrdnzel(x);
+    const ArrayD y = ocu::glare::corrdnzel(x);
     ASSERT_EQ(y.rows(), 5u);
     ASSERT_EQ(y.cols(), 5u);
     const double want[] = {1.75, 3, 5, 7, 8.875};
@@ -194,8 +194,8 @@ TEST(Corrdnzel, RampKeepsOddColumnsOfTheBlur) {
 TEST(Corrdnzel, EqualsEveryOtherSampleOfTheMirroredConvolution) {
     for (auto [r, c] : Sizes{{5, 5}, {9, 14}, {17, 6}, {32, 33}, {12, 301}}) {
         const ArrayD x = random_array(static_cast<std::size_t>(r), static_cast<std::size_t>(c), 3);
-        const ArrayD t = ocu::rconv2(x, ocu::binomial_kernel5());
-        const ArrayD y = ocu::corrdnzel(x);
+        const ArrayD t = ocu::glare::rconv2(x, ocu::glare::binomial_kernel5());
+        const ArrayD y = ocu::glare::corrdnzel(x);
         ASSERT_EQ(y.rows(), static_cast<std::size_t>((r + 1) / 2));
         ASSERT_EQ(y.cols(), static_cast<std::size_t>((c + 1) / 2));
         for (std::size_t j = 0; j < y.cols(); ++j)
@@ -206,7 +206,7 @@ TEST(Corrdnzel, EqualsEveryOtherSampleOfTheMirroredConvolution) {
 TEST(Corrdnzel, SmallArrayIsFilteredByItselfWithTheKernelMirrored) {
     // 3 x 3 ones: the kernel is the larger argument; keep rows/columns 1 and 3
     // of the 5 x 5 result.
-    const ArrayD y = ocu::corrdnzel(filled(3, 3, 1.0));
+    const ArrayD y = ocu::glare::corrdnzel(filled(3, 3, 1.0));
     ASSERT_EQ(y.rows(), 2u);
     ASSERT_EQ(y.cols(), 2u);
     EXPECT_DOUBLE_EQ(y(0, 0), 0.31640625);
@@ -216,14 +216,14 @@ TEST(Corrdnzel, SmallArrayIsFilteredByItselfWithTheKernelMirrored) {
 }
 
 TEST(Corrdnzel, ElongatedArrayFails) {
-    expect_error([] { ocu::corrdnzel(ArrayD(4, 8)); },
+    expect_error([] { ocu::glare::corrdnzel(ArrayD(4, 8)); },
                  "one arg must be larger than the other in both dimensions!");
-    expect_error([] { ocu::corrdnzel(ArrayD(30, 2)); },
+    expect_error([] { ocu::glare::corrdnzel(ArrayD(30, 2)); },
                  "one arg must be larger than the other in both dimensions!");
 }
 
 TEST(Upconvzel, SizeDoublesAndConstantHalves) {
-    const ArrayD y = ocu::upconvzel(filled(3, 4, 6.0));
+    const ArrayD y = ocu::glare::upconvzel(filled(3, 4, 6.0));
     ASSERT_EQ(y.rows(), 6u);
     ASSERT_EQ(y.cols(), 8u);
     for (double v : y.vec()) EXPECT_DOUBLE_EQ(v, 3.0);
@@ -234,7 +234,7 @@ TEST(Upconvzel, RampAlongRowsByHand) {
     ArrayD x(3, 3);
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t r = 0; r < 3; ++r) x(r, c) = static_cast<double>(r + 1);
-    const ArrayD y = ocu::upconvzel(x);
+    const ArrayD y = ocu::glare::upconvzel(x);
     ASSERT_EQ(y.rows(), 6u);
     ASSERT_EQ(y.cols(), 6u);
     const double want[] = {10, 12, 16, 20, 23, 24};
@@ -248,36 +248,36 @@ TEST(Upconvzel, EqualsTwiceTheMirroredConvolutionOfTheInterleavedArray) {
         ArrayD t(2 * x.rows(), 2 * x.cols());
         for (std::size_t j = 0; j < x.cols(); ++j)
             for (std::size_t i = 0; i < x.rows(); ++i) t(2 * i, 2 * j) = x(i, j);
-        ArrayD want = ocu::rconv2(t, ocu::binomial_kernel5());
+        ArrayD want = ocu::glare::rconv2(t, ocu::glare::binomial_kernel5());
         for (auto& v : want.vec()) v *= 2.0;
-        EXPECT_LT(max_abs_diff(ocu::upconvzel(x), want), 1e-12);
+        EXPECT_LT(max_abs_diff(ocu::glare::upconvzel(x), want), 1e-12);
     }
 }
 
 TEST(Upconvzel, SmallAndElongatedArraysFollowTheConvolutionRoles) {
     // 2 x 2 becomes 4 x 4, smaller than the kernel: the kernel is filtered and
     // the result has the kernel's size.
-    const ArrayD y = ocu::upconvzel(filled(2, 2, 1.0));
+    const ArrayD y = ocu::glare::upconvzel(filled(2, 2, 1.0));
     EXPECT_EQ(y.rows(), 5u);
     EXPECT_EQ(y.cols(), 5u);
-    expect_error([] { ocu::upconvzel(ArrayD(1, 5)); },
+    expect_error([] { ocu::glare::upconvzel(ArrayD(1, 5)); },
                  "one arg must be larger than the other in both dimensions!");
 }
 
 TEST(PyramidRepeats, ZeroOrNegativeLevelsChangeNothing) {
     const ArrayD x = random_array(7, 9, 11);
-    EXPECT_EQ(ocu::blurdnzel(x, 0), x);
-    EXPECT_EQ(ocu::upblurzel(x, 0), x);
-    EXPECT_EQ(ocu::blurdnzel(x, -2), x);
-    EXPECT_EQ(ocu::upblurzel(x, -1), x);
+    EXPECT_EQ(ocu::glare::blurdnzel(x, 0), x);
+    EXPECT_EQ(ocu::glare::upblurzel(x, 0), x);
+    EXPECT_EQ(ocu::glare::blurdnzel(x, -2), x);
+    EXPECT_EQ(ocu::glare::upblurzel(x, -1), x);
 }
 
 TEST(PyramidRepeats, ConstantLevelsScaleByPowersOfTwo) {
-    const ArrayD d = ocu::blurdnzel(filled(40, 44, 3.0), 3);
+    const ArrayD d = ocu::glare::blurdnzel(filled(40, 44, 3.0), 3);
     ASSERT_EQ(d.rows(), 5u);
     ASSERT_EQ(d.cols(), 6u);
     for (double v : d.vec()) EXPECT_DOUBLE_EQ(v, 24.0);
-    const ArrayD u = ocu::upblurzel(filled(5, 6, 24.0), 3);
+    const ArrayD u = ocu::glare::upblurzel(filled(5, 6, 24.0), 3);
     ASSERT_EQ(u.rows(), 40u);
     ASSERT_EQ(u.cols(), 48u);
     for (double v : u.vec()) EXPECT_DOUBLE_EQ(v, 3.0);
@@ -285,10 +285,10 @@ TEST(PyramidRepeats, ConstantLevelsScaleByPowersOfTwo) {
 
 TEST(PyramidRepeats, SizesOfA375By500Image) {
     // 375 188 94 47 24 12 and 500 250 125 63 32 16, then doubled five times.
-    const ArrayD d = ocu::blurdnzel(ArrayD(375, 500), 5);
+    const ArrayD d = ocu::glare::blurdnzel(ArrayD(375, 500), 5);
     EXPECT_EQ(d.rows(), 12u);
     EXPECT_EQ(d.cols(), 16u);
-    const ArrayD u = ocu::upblurzel(d, 5);
+    const ArrayD u = ocu::glare::upblurzel(d, 5);
     EXPECT_EQ(u.rows(), 384u);
     EXPECT_EQ(u.cols(), 512u);
 }
@@ -296,20 +296,20 @@ TEST(PyramidRepeats, SizesOfA375By500Image) {
 TEST(PyramidRepeats, ResizedDoublingMatchesDoublingThenNearestResize) {
     const ArrayD ws = random_array(6, 8, 13);
     for (auto [m, n] : Sizes{{23, 30}, {24, 32}, {20, 31}}) {
-        const ArrayD full = ocu::upblurzel(ws, 2);
+        const ArrayD full = ocu::glare::upblurzel(ws, 2);
         const ArrayD want = ocu::imresize_nearest(full, static_cast<std::size_t>(m),
                                                   static_cast<std::size_t>(n));
         ArrayD got(static_cast<std::size_t>(m), static_cast<std::size_t>(n));
-        ocu::upblurzel_resized(ws, 2, got.view());
+        ocu::glare::upblurzel_resized(ws, 2, got.view());
         EXPECT_LT(max_abs_diff(got, want), 1e-12) << m << " x " << n;
     }
     // Row 23 of 23 reads row 24 of 24 (floor(22.5 * 24/23) = 23, 0-based).
     ArrayD ramp(6, 8);
     for (std::size_t c = 0; c < 8; ++c)
         for (std::size_t r = 0; r < 6; ++r) ramp(r, c) = static_cast<double>(r);
-    const ArrayD full = ocu::upblurzel(ramp, 2);
+    const ArrayD full = ocu::glare::upblurzel(ramp, 2);
     ArrayD got(23, 32);
-    ocu::upblurzel_resized(ramp, 2, got.view());
+    ocu::glare::upblurzel_resized(ramp, 2, got.view());
     EXPECT_DOUBLE_EQ(got(22, 0), full(23, 0));
     EXPECT_DOUBLE_EQ(got(0, 0), full(0, 0));
 }
@@ -318,8 +318,8 @@ TEST(PyramidRepeats, ResultsDoNotDependOnThreadCount) {
     const ArrayD x = random_array(301, 419, 17);
     auto run = [&](unsigned threads) {
         ocu::thread_count_override() = threads;
-        ArrayD d = ocu::blurdnzel(x, 3);
-        ArrayD u = ocu::upblurzel(d, 3);
+        ArrayD d = ocu::glare::blurdnzel(x, 3);
+        ArrayD u = ocu::glare::upblurzel(d, 3);
         ocu::thread_count_override() = 0;
         return std::pair{d, u};
     };
@@ -332,8 +332,8 @@ TEST(PyramidRepeats, ResultsDoNotDependOnThreadCount) {
 }
 
 TEST(PyramidRepeats, MultiPlaneArraysAreRefused) {
-    EXPECT_THROW(ocu::corrdnzel(ArrayD(8, 8, 3)), ocu::Error);
-    EXPECT_THROW(ocu::rconv2(ArrayD(8, 8, 2), ocu::binomial_kernel5()), ocu::Error);
+    EXPECT_THROW(ocu::glare::corrdnzel(ArrayD(8, 8, 3)), ocu::Error);
+    EXPECT_THROW(ocu::glare::rconv2(ArrayD(8, 8, 2), ocu::glare::binomial_kernel5()), ocu::Error);
 }
 
 }  // namespace

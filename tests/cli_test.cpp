@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/commands.hpp"
 #include "cli/options.hpp"
 #include "cli/output.hpp"
+#include "cli_testutil.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
-#include "cli_testutil.hpp"
 
 using namespace ocu;
 using namespace ocu::cli;
@@ -250,6 +251,23 @@ TEST(ConvertCommand, UsageErrorsExitTwo) {
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
     }
     EXPECT_TRUE(dir.empty());
+}
+
+TEST(CommandTable, FeedsTheUsageTextAndTheDispatcher) {
+    EXPECT_EQ(std::string(usage_text()),
+              "usage:\n"
+              "  ocumbra-sim fixindep [--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT\n"
+              "  ocumbra-sim fixdep   [--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... "
+              "[--resmap FILE] INPUT OUTPUT\n"
+              "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
+              "  ocumbra-sim convert  INPUT OUTPUT\n");
+    ASSERT_EQ(commands().size(), 4u);
+    for (const Command& c : commands()) EXPECT_EQ(find_command(c.name), &c) << c.name;
+    EXPECT_EQ(find_command("glare")->run, &run_glare);
+    EXPECT_EQ(find_command("nosuch"), nullptr);
+    EXPECT_EQ(find_command(""), nullptr);
+    EXPECT_EQ(summaries_text().substr(0, 30), "  fixindep  reduced acuity and");
+    EXPECT_NE(summaries_text().find("\n  fixdep    a visual-field defect"), std::string::npos);
 }
 
 TEST(HelpText, ListsEveryCommandAndExitsZero) {

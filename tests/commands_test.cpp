@@ -37,15 +37,14 @@ const auto* const qt_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment
 struct GlareCounter {
     int full = 0, reuse = 0;
     GlareCounter() {
-        app::set_glare_computations(
-            {[this](const AnyImage& im, const GlareSettings& s) {
-                 ++full;
-                 return glare_compute(im, s);
-             },
-             [this](const AnyImage& im, const ArrayD& dim, const GlareSettings& s) {
-                 ++reuse;
-                 return glare_recompute(im, dim, s);
-             }});
+        app::set_glare_computations({[this](const AnyImage& im, const glare::Params& p) {
+                                         ++full;
+                                         return glare::run(im, p);
+                                     },
+                                     [this](const AnyImage& im, const ArrayD& dim, const glare::Params& p) {
+                                         ++reuse;
+                                         return glare::reuse_veil(im, dim, p);
+                                     }});
     }
     ~GlareCounter() { app::set_glare_computations({}); }
 };
@@ -146,7 +145,7 @@ TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
     });
     ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
     const OcumbraState s = state();
-    const ArrayD expected = fixindep::fixindep_image(s.im, 20, 0.1, 2, 2, 2);
+    const ArrayD expected = fixindep::run(s.im, {20, 0.1, 2, 2, 2});
     EXPECT_TRUE(imt() == expected);
     EXPECT_TRUE(area_shows(expected));
     EXPECT_EQ(s.width, 20);
@@ -234,7 +233,7 @@ TEST_F(Commands, FixdepFirstViewFixatesTheCentreWithTheSharedComputation) {
     ASSERT_EQ(image_rows(s.im), 400u);
     // The reference run prepares the same masks again, then renders at the
     // centre: column 600 / 2 = 300, row 400 / 2 = 200.
-    const ArrayD restot = fixdep::prepare_fixdep(polar, 600, 400, 20, 0.5);
+    const ArrayD restot = fixdep::prepare(600, 400, {20, 0.5, polar}).resmap();
     const ArrayD expected = fixdep::fixdepimage(300, 200, s.im);
     EXPECT_TRUE(imt() == expected);
     EXPECT_TRUE(area_shows(expected));
@@ -264,7 +263,7 @@ TEST_F(Commands, FixdepCentreOfAnOddSizedImageRoundsHalvesUp) {
     ASSERT_TRUE(state().im == AnyImage(odd));
     RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
     ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
-    fixdep::prepare_fixdep(imread(find_data_file("polarplotREmd.bmp")), 101, 75, 20, 1);
+    fixdep::prepare(101, 75, {20, 1, imread(find_data_file("polarplotREmd.bmp"))});
     EXPECT_TRUE(imt() == fixdep::fixdepimage(51, 38, AnyImage(odd)));
     EXPECT_FALSE(imt() == fixdep::fixdepimage(50, 37, AnyImage(odd)));
 }
@@ -281,7 +280,7 @@ TEST_F(Commands, FixationClicksRenderWhereTheyLandAlsoOutsideTheImage) {
         press_in_image();
         ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
         // Same masks: prepared once for this image, width 20, acuity 1.
-        fixdep::prepare_fixdep(polar, 600, 400, 20, 1);
+        fixdep::prepare(600, 400, {20, 1, polar});
         const ArrayD expected = fixdep::fixdepimage(p[0], p[1], im);
         EXPECT_TRUE(imt() == expected) << p[0] << ", " << p[1];
         EXPECT_TRUE(area_shows(expected));
@@ -348,7 +347,7 @@ TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
     glare_with(nullptr, -1);
     EXPECT_EQ(count.full, 1);
     EXPECT_EQ(count.reuse, 0);
-    const GlareRun ref = glare_compute(im, GlareSettings{20, 1, 2, 2});
+    const glare::Result ref = glare::run(im, glare::Params{20, 1, 2, 2});
     EXPECT_TRUE(imt() == ref.imt);
     EXPECT_TRUE(area_shows(ref.imt));
     ASSERT_TRUE(app::glare_veil().has_value());
@@ -366,13 +365,13 @@ TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
     EXPECT_EQ(count.full, 1);
     EXPECT_EQ(count.reuse, 1);
     EXPECT_EQ(state().glarefact, 5);
-    EXPECT_TRUE(imt() == glareimknown2(im, 5, ref.dim, 2, 2));
-    EXPECT_TRUE(imt() == glare_compute(im, GlareSettings{20, 5, 2, 2}).imt);
+    EXPECT_TRUE(imt() == glare::glareimknown2(im, 5, ref.dim, 2, 2));
+    EXPECT_TRUE(imt() == glare::run(im, glare::Params{20, 5, 2, 2}).imt);
 
     // The width changed, even by a hair: full computation.
     glare_with("20.000001", -1);
     EXPECT_EQ(count.full, 2);
-    EXPECT_TRUE(imt() == glare_compute(im, GlareSettings{20.000001, 5, 2, 2}).imt);
+    EXPECT_TRUE(imt() == glare::run(im, glare::Params{20.000001, 5, 2, 2}).imt);
     glare_with("30", 0.2);
     EXPECT_EQ(count.full, 3);
     EXPECT_EQ(count.reuse, 1);
@@ -392,7 +391,7 @@ TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
     glare_with(nullptr, 0.7);
     EXPECT_EQ(count.full, 5);
     const AnyImage cat = imread(program_data_dir() + "chelsea.jpg");
-    EXPECT_TRUE(imt() == glare_compute(cat, GlareSettings{30, 7, 2, 2}).imt);
+    EXPECT_TRUE(imt() == glare::run(cat, glare::Params{30, 7, 2, 2}).imt);
 }
 
 TEST_F(Commands, GlareVeilOutlivesTheWindowsOpeningStep) {
@@ -437,5 +436,5 @@ TEST_F(Commands, RunAsCallbackByNameLikeItsControl) {
     app::ocumbra({std::string("fixindep_Callback"), fig_, gui::Empty{}, gui::guidata(fig_)}, 0);
     EXPECT_TRUE(w.ran());
     EXPECT_EQ(state().width, 40);
-    EXPECT_TRUE(imt() == fixindep::fixindep_image(state().im, 40, 1, 1, 2, 2));
+    EXPECT_TRUE(imt() == fixindep::run(state().im, {40, 1, 1, 2, 2}));
 }

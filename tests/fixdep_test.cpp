@@ -106,9 +106,9 @@ TEST(FixdepLevels, ImagesBelowTwoPixelsAreRefused) {
     uniform_masks(8, 8, 1.0);
     EXPECT_THROW(fixdepimage(1, 1, AnyImage(ArrayU8(1, 50))), Error);
     EXPECT_THROW(fixdepimage(1, 1, AnyImage(ArrayU8(50, 1, 3))), Error);
-    EXPECT_THROW(prepare_fixdep(AnyImage(left_blind_plot()), 1, 40, 20.0, 1.0), Error);
+    EXPECT_THROW(prepare(1, 40, {20.0, 1.0, AnyImage(left_blind_plot())}), Error);
     try {
-        prepare_fixdep(AnyImage(left_blind_plot()), 40, 1, 20.0, 1.0);
+        prepare(40, 1, {20.0, 1.0, AnyImage(left_blind_plot())});
         ADD_FAILURE() << "a one-row image was accepted";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("2 x 2"), std::string::npos) << e.what();
@@ -218,7 +218,7 @@ TEST(FixdepCommand, HalfBlindFieldAroundTheCentre) {
     // side is fully resolved up to about 9 degrees (115 pixels) out.
     const std::size_t sx = 256, sy = 192;
     const ArrayU8 im = gray_image(sy, sx, 11);
-    const ArrayD restot = prepare_fixdep(AnyImage(left_blind_plot()), sx, sy, 20.0, 1.0);
+    const ArrayD restot = prepare(sx, sy, {20.0, 1.0, AnyImage(left_blind_plot())}).resmap();
     ASSERT_EQ(restot.rows(), 2 * sy);
     ASSERT_EQ(restot.cols(), 2 * sx);
     EXPECT_EQ(restot(sy - 1, sx - 1 - 40), 0.0);  // blind parts stay 0 in the kept map
@@ -236,10 +236,32 @@ TEST(FixdepCommand, HalfBlindFieldAroundTheCentre) {
         for (std::size_t r = 0; r < sy; ++r) ASSERT_EQ(out(r, c), kGrey) << r << "," << c;
 }
 
+TEST(FixdepSession, RunIsThePreparationThenTheCentre) {
+    const std::size_t sx = 90, sy = 64;
+    const AnyImage im(colour_image(sy, sx));
+    const Params p{20.0, 1.0, AnyImage(left_blind_plot())};
+    const ArrayD once = run(im, p);
+    Session s = prepare(sx, sy, p);
+    EXPECT_EQ(s.cols(), sx);
+    EXPECT_EQ(s.rows(), sy);
+    EXPECT_EQ(s.centre().x, 45.0);
+    EXPECT_EQ(s.centre().y, 32.0);
+    EXPECT_EQ(once, render(s, {45.0, 32.0}, im));
+    // Rendering needs the engine's masks only, not the map.
+    const ArrayD restot = s.release_resmap();
+    EXPECT_EQ(restot.rows(), 2 * sy);
+    EXPECT_EQ(restot.cols(), 2 * sx);
+    EXPECT_TRUE(s.resmap().empty());
+    ArrayD into(sy, sx, 3, 0.25);
+    render(s, s.centre(), im, into);
+    EXPECT_EQ(into, once);
+    EXPECT_NE(render(s, {10.0, 32.0}, im), once);
+}
+
 TEST(FixdepCommand, FixationIsPassedAsReceived) {
     const std::size_t sx = 128, sy = 96;
     const AnyImage im(gray_image(sy, sx, 5));
-    prepare_fixdep(AnyImage(left_blind_plot()), sx, sy, 20.0, 1.0);
+    prepare(sx, sy, {20.0, 1.0, AnyImage(left_blind_plot())});
     // The engine truncates fractions and clamps to the image.
     EXPECT_EQ(fixdepimage(50.9, 30.7, im), fixdepimage(50, 30, im));
     EXPECT_EQ(fixdepimage(1000, -3, im), fixdepimage(127, 0, im));
@@ -270,18 +292,18 @@ TEST(FixdepCommand, RefusedInputsLeaveThePreviousMasks) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const AnyImage plot(left_blind_plot());
     for (double bad : {0.0, -20.0, nan, 180.0, 400.0})
-        EXPECT_THROW(prepare_fixdep(plot, sx, sy, bad, 1.0), Error) << "width " << bad;
+        EXPECT_THROW(prepare(sx, sy, {bad, 1.0, plot}), Error) << "width " << bad;
     for (double bad : {0.0, -1.0, nan, std::numeric_limits<double>::infinity()})
-        EXPECT_THROW(prepare_fixdep(plot, sx, sy, 20.0, bad), Error) << "acuity " << bad;
+        EXPECT_THROW(prepare(sx, sy, {20.0, bad, plot}), Error) << "acuity " << bad;
     try {
-        prepare_fixdep(AnyImage(ArrayU8(300, 500, 3, 255)), sx, sy, 20.0, 1.0);
+        prepare(sx, sy, {20.0, 1.0, AnyImage(ArrayU8(300, 500, 3, 255))});
         ADD_FAILURE() << "small polar plot accepted";
     } catch (const Error& e) {
         const std::string t = e.what();
         EXPECT_NE(t.find("300 x 500"), std::string::npos) << t;
         EXPECT_NE(t.find("376 x 376"), std::string::npos) << t;
     }
-    EXPECT_THROW(prepare_fixdep(AnyImage(ArrayU8(400, 400, 1, 255)), sx, sy, 20.0, 1.0), Error);
+    EXPECT_THROW(prepare(sx, sy, {20.0, 1.0, AnyImage(ArrayU8(400, 400, 1, 255))}), Error);
     // None of these reached the engine: the all-seeing masks are still there.
     expect_all_resolved(fixdepimage(1, 1, AnyImage(im)), im);
 }

@@ -163,7 +163,7 @@ void expect_in_unit_range(const ArrayD& a) {
 // Unit chain
 
 TEST(UnitChain, ViewingDistanceAndResolutionInPixels) {
-    const double d = pixdist(640, 20.0);
+    const double d = viewing::viewing_distance(640, 20.0);
     EXPECT_NEAR(d, 1814.81, 0.005);
     EXPECT_NEAR(d, 320.0 / std::tan(10.0 * 3.14159265358979323846 / 180.0), 1e-9);
     EXPECT_NEAR(marpix(1.0, d), 0.52791, 5e-6);
@@ -172,7 +172,7 @@ TEST(UnitChain, ViewingDistanceAndResolutionInPixels) {
 }
 
 TEST(UnitChain, KernelSizesForTheReferenceImage) {
-    const double d = pixdist(640, 20.0);
+    const double d = viewing::viewing_distance(640, 20.0);
     const double ac01 = marpix(0.1, d), ac1 = marpix(1.0, d);
     const double r2 = std::sqrt(2.0);
     EXPECT_EQ(blur_halfwidth(2 * ac01), 37.0);
@@ -186,7 +186,8 @@ TEST(UnitChain, KernelSizesForTheReferenceImage) {
 }
 
 TEST(UnitChain, RefusesParametersOutsideTheirRange) {
-    for (double w : {0.0, -5.0, 180.0, 200.0, kNaN, kInf}) EXPECT_THROW(pixdist(640, w), Error) << w;
+    for (double w : {0.0, -5.0, 180.0, 200.0, kNaN, kInf})
+        EXPECT_THROW(viewing::viewing_distance(640, w), Error) << w;
     for (double m : {0.0, -1.0, kNaN, kInf}) EXPECT_THROW(marpix(m, 1000.0), Error) << m;
 }
 
@@ -415,7 +416,7 @@ using testutil::random_u8;
 TEST(FixIndepImage, FollowsTheUnitChain) {
     const ArrayU8 im = random_u8(25, 32, 3, 21);
     const double width = 4.0, mar = 0.6, contrastf = 1.5;
-    const ArrayD got = fixindep_image(AnyImage(im), width, mar, contrastf);
+    const ArrayD got = fixindep::run(AnyImage(im), {width, mar, contrastf});
 
     // pixdist = 16 / tan(2 deg); marpix = (1 / 0.6) / 60 / 180 * pi * pixdist.
     const double pi = 3.14159265358979323846;
@@ -431,7 +432,7 @@ TEST(FixIndepImage, FollowsTheUnitChain) {
 
 TEST(FixIndepImage, OtherExponentsAndGrayInput) {
     const ArrayU8 im = random_u8(20, 25, 1, 22);
-    const ArrayD got = fixindep_image(AnyImage(im), FixIndepParams{10.0, 1.0, 1.0, 2.2, 1.8});
+    const ArrayD got = fixindep::run(AnyImage(im), Params{10.0, 1.0, 1.0, 2.2, 1.8});
     const double pi = 3.14159265358979323846;
     const double ac = (1 / 1.0) / 60 / 180 * pi * (12.5 / std::tan(5.0 * pi / 180.0));
     ArrayD lum(20, 25);
@@ -449,9 +450,9 @@ TEST(FixIndepImage, StoredGrayAsRgbGivesOnePlane) {
         im[n + i] = im[i];
         gray[i] = im[i];
     }
-    const ArrayD got = fixindep_image(AnyImage(im), 8.0, 0.7, 1.2);
+    const ArrayD got = fixindep::run(AnyImage(im), {8.0, 0.7, 1.2});
     ASSERT_EQ(got.planes(), 1u);
-    EXPECT_TRUE(got == fixindep_image(AnyImage(gray), 8.0, 0.7, 1.2));
+    EXPECT_TRUE(got == fixindep::run(AnyImage(gray), {8.0, 0.7, 1.2}));
 }
 
 TEST(FixIndepImage, SixteenBitSamples) {
@@ -459,7 +460,7 @@ TEST(FixIndepImage, SixteenBitSamples) {
     std::uniform_int_distribution<int> u(0, 65535);
     ArrayU16 im(17, 21, 3);
     for (auto& v : im.vec()) v = static_cast<std::uint16_t>(u(gen));
-    const ArrayD got = fixindep_image(AnyImage(im), 6.0, 0.8, 0.9);
+    const ArrayD got = fixindep::run(AnyImage(im), {6.0, 0.8, 0.9});
     const double pi = 3.14159265358979323846;
     const double ac = (1 / 0.8) / 60 / 180 * pi * (10.5 / std::tan(3.0 * pi / 180.0));
     ArrayD lum(17, 21, 3);
@@ -503,7 +504,7 @@ TEST(FixIndepImage, ResultDoesNotDependOnThreadCount) {
     ArrayD first;
     for (unsigned n : {1u, 2u, 4u}) {
         ThreadCount tc(n);
-        const ArrayD out = fixindep_image(im, 5.0, 0.3, 1.0);
+        const ArrayD out = fixindep::run(im, {5.0, 0.3, 1.0});
         if (first.empty()) {
             first = out;
         } else {
@@ -514,15 +515,16 @@ TEST(FixIndepImage, ResultDoesNotDependOnThreadCount) {
 
 TEST(FixIndepImage, RefusesBadParametersAndShapes) {
     const AnyImage im = random_u8(8, 8, 3, 24);
-    for (double w : {0.0, -20.0, 180.0, 400.0, kNaN, kInf}) EXPECT_THROW(fixindep_image(im, w, 1.0, 1.0), Error);
-    for (double m : {0.0, -1.0, kNaN, kInf}) EXPECT_THROW(fixindep_image(im, 20.0, m, 1.0), Error);
-    for (double f : {0.0, -1.0, kNaN, kInf}) EXPECT_THROW(fixindep_image(im, 20.0, 1.0, f), Error);
+    for (double w : {0.0, -20.0, 180.0, 400.0, kNaN, kInf})
+        EXPECT_THROW(fixindep::run(im, {w, 1.0, 1.0}), Error);
+    for (double m : {0.0, -1.0, kNaN, kInf}) EXPECT_THROW(fixindep::run(im, {20.0, m, 1.0}), Error);
+    for (double f : {0.0, -1.0, kNaN, kInf}) EXPECT_THROW(fixindep::run(im, {20.0, 1.0, f}), Error);
     for (double p : {0.0, -2.0, kNaN, kInf}) {
-        EXPECT_THROW(fixindep_image(im, 20.0, 1.0, 1.0, p, 2.0), Error);
-        EXPECT_THROW(fixindep_image(im, 20.0, 1.0, 1.0, 2.0, p), Error);
+        EXPECT_THROW(fixindep::run(im, {20.0, 1.0, 1.0, p, 2.0}), Error);
+        EXPECT_THROW(fixindep::run(im, {20.0, 1.0, 1.0, 2.0, p}), Error);
     }
-    EXPECT_THROW(fixindep_image(AnyImage(random_u8(8, 8, 2, 1)), 20.0, 1.0, 1.0), Error);
-    EXPECT_THROW(fixindep_image(AnyImage(random_u8(8, 8, 4, 1)), 20.0, 1.0, 1.0), Error);
+    EXPECT_THROW(fixindep::run(AnyImage(random_u8(8, 8, 2, 1)), {20.0, 1.0, 1.0}), Error);
+    EXPECT_THROW(fixindep::run(AnyImage(random_u8(8, 8, 4, 1)), {20.0, 1.0, 1.0}), Error);
 }
 
 TEST(FixIndepImage, RefusesTinyAcuityWithoutHugeWork) {
@@ -530,7 +532,7 @@ TEST(FixIndepImage, RefusesTinyAcuityWithoutHugeWork) {
     // about 52000, far beyond the limit 2 * 640 + 64.
     const AnyImage im = ArrayU8(480, 640, 3, 128);
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_THROW(fixindep_image(im, 20.0, 0.0001, 1.0), Error);
+    EXPECT_THROW(fixindep::run(im, {20.0, 0.0001, 1.0}), Error);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
 }
 
@@ -557,13 +559,13 @@ TEST(FixIndepCommand, NpyOutputIsExactlyTheComputedResult) {
 
     ASSERT_EQ(run({input, dir.file("default.npy")}), 0);
     const ArrayD got = read_npy_f8(dir.file("default.npy"));
-    const ArrayD want = fixindep_image(stored, 20.0, 1.0, 1.0);
+    const ArrayD want = fixindep::run(stored, {20.0, 1.0, 1.0});
     ASSERT_TRUE(got.same_size(want));
     EXPECT_EQ(std::memcmp(got.data(), want.data(), 8 * want.numel()), 0);
 
     ASSERT_EQ(run({"--width", "7", "--acuity=0.4", "--contrast", "2.5", input, dir.file("set.NPY")}), 0);
     const ArrayD got2 = read_npy_f8(dir.file("set.NPY"));
-    const ArrayD want2 = fixindep_image(stored, 7.0, 0.4, 2.5);
+    const ArrayD want2 = fixindep::run(stored, {7.0, 0.4, 2.5});
     ASSERT_TRUE(got2.same_size(want2));
     EXPECT_EQ(std::memcmp(got2.data(), want2.data(), 8 * want2.numel()), 0);
     EXPECT_FALSE(got2 == got);

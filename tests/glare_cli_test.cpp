@@ -42,12 +42,12 @@ TEST(GlareCommandLine, NpyHoldsTheFreshComputationForTheGivenSettings) {
 
     const ToolRun r1 = run_glare({input, dir.file("default.npy")});
     ASSERT_EQ(r1.status, 0) << r1.err;
-    EXPECT_EQ(read_npy_f8(dir.file("default.npy")), ocu::glare_compute(im, {20, 1, 2, 2}).imt);
+    EXPECT_EQ(read_npy_f8(dir.file("default.npy")), ocu::glare::run(im, {20, 1, 2, 2}).imt);
 
     const ToolRun r2 = run_glare({"--width", "35", "--glare=6", input, dir.file("w35.npy")});
     ASSERT_EQ(r2.status, 0) << r2.err;
     const ocu::ArrayD w35 = read_npy_f8(dir.file("w35.npy"));
-    EXPECT_EQ(w35, ocu::glare_compute(im, {35, 6, 2, 2}).imt);
+    EXPECT_EQ(w35, ocu::glare::run(im, {35, 6, 2, 2}).imt);
     EXPECT_NE(w35, read_npy_f8(dir.file("default.npy")));
 
     // Other extensions go through the image writer.

@@ -220,7 +220,7 @@ bool all_finite(const ArrayD& a) {
 // ---------------------------------------------------------------------------
 
 TEST(GlareLevels, ExamplesFromImageSizeAndWidth) {
-    const auto g = ocu::glare_levels(640, 480, 20);
+    const auto g = ocu::glare::glare_levels(640, 480, 20);
     EXPECT_NEAR(g.fdist, 0.352654, 1e-6);
     EXPECT_NEAR(g.fdist, 2 * std::tan(10 * std::numbers::pi / 180), 1e-15);
     EXPECT_NEAR(g.pixdist, 320 / std::tan(10 * std::numbers::pi / 180), 1e-9);
@@ -228,38 +228,38 @@ TEST(GlareLevels, ExamplesFromImageSizeAndWidth) {
     EXPECT_EQ(g.imSubSample, 5);  // round(5.3219)
     EXPECT_EQ(g.nob, 6);
 
-    const auto big = ocu::glare_levels(1024, 768, 20);  // exactly 6 up to rounding
+    const auto big = ocu::glare::glare_levels(1024, 768, 20);  // exactly 6 up to rounding
     EXPECT_EQ(big.imSubSample, 6);
     EXPECT_EQ(big.nob, 7);
 
-    const auto small = ocu::glare_levels(14, 13, 20);  // round(-0.0386)
+    const auto small = ocu::glare::glare_levels(14, 13, 20);  // round(-0.0386)
     EXPECT_EQ(small.imSubSample, 0);
     EXPECT_EQ(small.nob, 1);
 
-    const auto tiny = ocu::glare_levels(8, 8, 20);  // round(-0.79)
+    const auto tiny = ocu::glare::glare_levels(8, 8, 20);  // round(-0.79)
     EXPECT_EQ(tiny.imSubSample, -1);
     EXPECT_EQ(tiny.nob, 0);
 
     // 4000 x 3000: (23.516 - 7.585) / 2 = 7.97 -> 8 halvings.
-    EXPECT_EQ(ocu::glare_levels(4000, 3000, 20).nob, 9);
+    EXPECT_EQ(ocu::glare::glare_levels(4000, 3000, 20).nob, 9);
     // The width enters only fdist.
-    EXPECT_NEAR(ocu::glare_levels(640, 480, 60).fdist, 2 * std::tan(30 * std::numbers::pi / 180),
+    EXPECT_NEAR(ocu::glare::glare_levels(640, 480, 60).fdist, 2 * std::tan(30 * std::numbers::pi / 180),
                 1e-15);
 }
 
 TEST(GlareLevels, EmptyImageIsRefused) {
-    EXPECT_THROW(ocu::glare_levels(0, 480, 20), ocu::Error);
-    EXPECT_THROW(ocu::glare_levels(640, 0, 20), ocu::Error);
+    EXPECT_THROW(ocu::glare::glare_levels(0, 480, 20), ocu::Error);
+    EXPECT_THROW(ocu::glare::glare_levels(640, 0, 20), ocu::Error);
 }
 
 TEST(GlareImage, SizesOf480By640Colour) {
     const ArrayU8 im = random_u8(480, 640, 3, 1);
-    const auto lv = ocu::glare_levels(640, 480, 20);
+    const auto lv = ocu::glare::glare_levels(640, 480, 20);
     ASSERT_EQ(lv.nob, 6);
-    const ArrayD lum = ocu::blurdnzel(ArrayD(480, 640), lv.nob - 1);
+    const ArrayD lum = ocu::glare::blurdnzel(ArrayD(480, 640), lv.nob - 1);
     EXPECT_EQ(lum.rows(), 15u);
     EXPECT_EQ(lum.cols(), 20u);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
     EXPECT_EQ(g.dim.rows(), 480u);
     EXPECT_EQ(g.dim.cols(), 640u);
     EXPECT_EQ(g.dim.planes(), 3u);
@@ -273,19 +273,19 @@ TEST(GlareImage, SizesOf480By640Colour) {
 TEST(GlareImage, VeilOf375By500IsResizedDownNotCropped) {
     // The veil comes back 384 x 512 and is resized nearest-neighbour to 375 x 500.
     const ArrayU8 im = random_u8(375, 500, 1, 2);
-    const auto lv = ocu::glare_levels(500, 375, 20);
+    const auto lv = ocu::glare::glare_levels(500, 375, 20);
     ASSERT_EQ(lv.nob, 6);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), lv.fdist, 2, 2, 2, lv.nob);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), lv.fdist, 2, 2, 2, lv.nob);
     EXPECT_EQ(g.dim.rows(), 375u);
     EXPECT_EQ(g.dim.cols(), 500u);
     EXPECT_EQ(g.dim.planes(), 1u);
     // Rebuild the veil from the coarse grid and resize it with the toolkit.
     ArrayD lin = ocu::to_double(im);
     for (auto& v : lin.vec()) v = v * v;
-    const ArrayD lum = ocu::blurdnzel(lin, 5);
+    const ArrayD lum = ocu::glare::blurdnzel(lin, 5);
     ASSERT_EQ(lum.rows(), 12u);
     ASSERT_EQ(lum.cols(), 16u);
-    const ArrayD ws2 = ocu::upblurzel(ocu::glare_veil_coarse(lum, lv.fdist, 6), 5);
+    const ArrayD ws2 = ocu::glare::upblurzel(ocu::glare::glare_veil_coarse(lum, lv.fdist, 6), 5);
     ASSERT_EQ(ws2.rows(), 384u);
     ASSERT_EQ(ws2.cols(), 512u);
     const ArrayD want = ocu::imresize_nearest(ws2, 375, 500);
@@ -316,7 +316,8 @@ TEST(GlareImage, MatchesPlainImplementationOnSmallRandomImages) {
     unsigned seed = 10;
     for (const Case& k : cases) {
         const ArrayU8 im = random_u8(k.r, k.c, k.p, seed++);
-        const auto got = ocu::glareimnew2(ocu::AnyImage(im), k.fdist, k.kfact, k.powcam, k.powmon, k.nob);
+        const auto got =
+            ocu::glare::glareimnew2(ocu::AnyImage(im), k.fdist, k.kfact, k.powcam, k.powmon, k.nob);
         const auto want = plain::glareimnew2(planes_of(im), k.fdist, k.kfact, k.powcam, k.powmon, k.nob);
         EXPECT_LT(rel_diff(got.dim, want.dim), 1e-12) << k.r << "x" << k.c << " nob " << k.nob;
         EXPECT_LT(rel_diff(got.imt, want.imt), 1e-12) << k.r << "x" << k.c << " nob " << k.nob;
@@ -332,10 +333,10 @@ TEST(GlareImage, MatchesPlainImplementationForOtherSampleTypes) {
     ocu::ArrayU16 w(20, 24, 3);
     for (auto& v : w.vec()) v = static_cast<std::uint16_t>(u(gen) * 65535);
 
-    const auto gd = ocu::glareimnew2(ocu::AnyImage(d), 0.4, 2, 2, 2, 2);
+    const auto gd = ocu::glare::glareimnew2(ocu::AnyImage(d), 0.4, 2, 2, 2, 2);
     const auto pd = plain::glareimnew2(planes_of(d), 0.4, 2, 2, 2, 2);
     EXPECT_LT(rel_diff(gd.imt, pd.imt), 1e-12);
-    const auto gw = ocu::glareimnew2(ocu::AnyImage(w), 0.4, 5, 2, 2, 2);
+    const auto gw = ocu::glare::glareimnew2(ocu::AnyImage(w), 0.4, 5, 2, 2, 2);
     const auto pw = plain::glareimnew2(planes_of(w), 0.4, 5, 2, 2, 2);
     EXPECT_LT(rel_diff(gw.imt, pw.imt), 1e-12);
     EXPECT_LT(rel_diff(gw.dim, pw.dim), 1e-12);
@@ -343,9 +344,9 @@ TEST(GlareImage, MatchesPlainImplementationForOtherSampleTypes) {
 
 TEST(GlareImage, FullComputationMatchesPlainImplementationWithDerivedLevels) {
     const ArrayU8 im = random_u8(60, 80, 3, 21);
-    const auto lv = ocu::glare_levels(80, 60, 30);  // 4800 px: 2 halvings
+    const auto lv = ocu::glare::glare_levels(80, 60, 30);  // 4800 px: 2 halvings
     ASSERT_EQ(lv.nob, 3);
-    const auto run = ocu::glare_compute(ocu::AnyImage(im), {30, 6, 2, 2});
+    const auto run = ocu::glare::run(ocu::AnyImage(im), {30, 6, 2, 2});
     const auto want = plain::glareimnew2(planes_of(im), 2 * std::tan(15 * std::numbers::pi / 180), 6, 2, 2, 3);
     EXPECT_LT(rel_diff(run.imt, want.imt), 1e-12);
     EXPECT_LT(rel_diff(run.dim, want.dim), 1e-12);
@@ -358,7 +359,7 @@ TEST(GlareVeil, SingleBrightPixelFallsOffAsInverseSquareOfAngle) {
     ArrayU8 im(61, 81);
     im.vec().at(40 * 61 + 30) = 200;  // row 30, column 40
     const double fdist = 0.5, D = fdist * 81;
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), fdist, 1, 2, 2, 1);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), fdist, 1, 2, 2, 1);
     EXPECT_EQ(g.dim(30, 40), 0.0);  // no light from itself
 
     // Source weight by hand: nob^2 |cos2| / D^2, with cos2 = D * (fdist * 61) / lene / D.
@@ -389,8 +390,8 @@ TEST(GlareVeil, InverseSquareSurvivesThePyramid) {
     for (std::size_t p = 0; p < 3; ++p)
         for (std::size_t c = 304; c < 336; ++c)
             for (std::size_t r = 224; r < 256; ++r) im(r, c, p) = 255;
-    const auto lv = ocu::glare_levels(640, 480, 20);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
+    const auto lv = ocu::glare::glare_levels(640, 480, 20);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
     const double D = lv.fdist * 640;
     auto angle = [&](double d) { return std::atan(d / D) * 180 / std::numbers::pi; };
     for (auto [d1, d2] : std::vector<std::pair<int, int>>{{64, 128}, {96, 192}, {128, 256}}) {
@@ -405,9 +406,9 @@ TEST(GlareVeil, InverseSquareSurvivesThePyramid) {
 
 TEST(GlareVeil, ZeroLevelsGiveNoVeilAndTheImageScaledToOne) {
     const ArrayU8 im = random_u8(8, 8, 1, 5);
-    const auto lv = ocu::glare_levels(8, 8, 20);
+    const auto lv = ocu::glare::glare_levels(8, 8, 20);
     ASSERT_EQ(lv.nob, 0);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), lv.fdist, 10, 2, 2, lv.nob);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), lv.fdist, 10, 2, 2, lv.nob);
     for (double v : g.dim.vec()) EXPECT_EQ(v, 0.0);
     double mx = 0;
     for (auto v : im.vec()) mx = std::max(mx, double(v));
@@ -417,9 +418,9 @@ TEST(GlareVeil, ZeroLevelsGiveNoVeilAndTheImageScaledToOne) {
 
 TEST(GlareVeil, OneLevelComputesTheVeilAtFullResolution) {
     const ArrayU8 im = random_u8(13, 14, 3, 6);
-    const auto lv = ocu::glare_levels(14, 13, 20);
+    const auto lv = ocu::glare::glare_levels(14, 13, 20);
     ASSERT_EQ(lv.nob, 1);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), lv.fdist, 1, 2, 2, lv.nob);
     const auto want = plain::glareimnew2(planes_of(im), lv.fdist, 1, 2, 2, 1);
     EXPECT_LT(rel_diff(g.dim, want.dim), 1e-12);
     EXPECT_GT(g.dim(6, 7, 0), 0.0);
@@ -427,7 +428,7 @@ TEST(GlareVeil, OneLevelComputesTheVeilAtFullResolution) {
 
 TEST(GlareImage, ZeroGlareFactorGivesTheImageOverItsMaximum) {
     const ArrayU8 im = random_u8(50, 70, 3, 7);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), 0.35, 0, 2, 2, 2);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), 0.35, 0, 2, 2, 2);
     double mx = 0;
     for (auto v : im.vec()) mx = std::max(mx, double(v));
     for (std::size_t i = 0; i < im.numel(); ++i) EXPECT_DOUBLE_EQ(g.imt[i], im[i] / mx);
@@ -436,54 +437,67 @@ TEST(GlareImage, ZeroGlareFactorGivesTheImageOverItsMaximum) {
 TEST(GlareReuse, KnownVeilReproducesTheFullComputationExactly) {
     const ArrayU8 im = random_u8(96, 128, 3, 8);
     const ocu::AnyImage any(im);
-    const auto lv = ocu::glare_levels(128, 96, 20);
+    const auto lv = ocu::glare::glare_levels(128, 96, 20);
     for (double k : {0.0, 1.0, 3.0, 10.0}) {
-        const auto full = ocu::glareimnew2(any, lv.fdist, k, 2, 2, lv.nob);
-        EXPECT_EQ(ocu::glareimknown2(any, k, full.dim, 2, 2), full.imt) << k;
+        const auto full = ocu::glare::glareimnew2(any, lv.fdist, k, 2, 2, lv.nob);
+        EXPECT_EQ(ocu::glare::glareimknown2(any, k, full.dim, 2, 2), full.imt) << k;
     }
     // A veil kept from factor 1 serves factor 7 as a fresh computation would.
-    const auto run1 = ocu::glare_compute(any, {20, 1, 2, 2});
-    const auto run7 = ocu::glare_compute(any, {20, 7, 2, 2});
+    const auto run1 = ocu::glare::run(any, {20, 1, 2, 2});
+    const auto run7 = ocu::glare::run(any, {20, 7, 2, 2});
     EXPECT_EQ(run1.dim, run7.dim);
-    EXPECT_EQ(ocu::glare_recompute(any, run1.dim, {20, 7, 2, 2}), run7.imt);
+    EXPECT_EQ(ocu::glare::reuse_veil(any, run1.dim, {20, 7, 2, 2}), run7.imt);
 }
 
 TEST(GlareReuse, VeilOfAnotherSizeIsRefused) {
     const ocu::AnyImage im(random_u8(20, 30, 3, 9));
-    expect_error([&] { ocu::glareimknown2(im, 1, ArrayD(20, 30, 1), 2, 2); },
+    expect_error([&] { ocu::glare::glareimknown2(im, 1, ArrayD(20, 30, 1), 2, 2); },
                  "The kept glare veil does not match the image size.");
-    expect_error([&] { ocu::glareimknown2(im, 1, ArrayD(30, 20, 3), 2, 2); },
+    expect_error([&] { ocu::glare::glareimknown2(im, 1, ArrayD(30, 20, 3), 2, 2); },
                  "The kept glare veil does not match the image size.");
-    EXPECT_THROW(ocu::glare_recompute(im, ArrayD(), {}), ocu::Error);
+    EXPECT_THROW(ocu::glare::reuse_veil(im, ArrayD(), {}), ocu::Error);
 }
 
 TEST(GlareImage, ImagesOtherThanGrayOrThreePlanesAreRefused) {
     for (std::size_t planes : {2u, 4u}) {
         const ocu::AnyImage im(random_u8(20, 20, planes, 4));
-        EXPECT_THROW(ocu::glareimnew2(im, 0.35, 1, 2, 2, 1), ocu::Error);
-        EXPECT_THROW(ocu::glareimknown2(im, 1, ArrayD(20, 20, planes), 2, 2), ocu::Error);
+        EXPECT_THROW(ocu::glare::glareimnew2(im, 0.35, 1, 2, 2, 1), ocu::Error);
+        EXPECT_THROW(ocu::glare::glareimknown2(im, 1, ArrayD(20, 20, planes), 2, 2), ocu::Error);
     }
-    EXPECT_THROW(ocu::glare_compute(ocu::AnyImage(ArrayU8()), {}), ocu::Error);
+    EXPECT_THROW(ocu::glare::run(ocu::AnyImage(ArrayU8()), {}), ocu::Error);
+}
+
+TEST(GlareImage, RunChecksTheWidthFirst) {
+    // The same text as every simulation's width check; the image is never read.
+    const ocu::AnyImage im(ArrayU8(4, 200, 1, 9));
+    for (double w : {0.0, 180.0, std::nan("")}) {
+        expect_error([&] { ocu::glare::run(im, {.width = w}); },
+                     "Invalid image width (width): " +
+                         std::string(w == 0     ? "0"
+                                     : w == 180 ? "180"
+                                                : "NaN") +
+                         ". Enter the image's width in degrees, a number greater than 0 and less than 180.");
+    }
 }
 
 TEST(GlareImage, ElongatedImageFailsInTheFilters) {
     // 4 x 200: one halving, and 4 rows are fewer than the kernel's 5 while 200
     // columns are more.
     const ocu::AnyImage im(random_u8(4, 200, 1, 3));
-    ASSERT_EQ(ocu::glare_levels(200, 4, 20).nob, 2);
-    expect_error([&] { ocu::glare_compute(im, {}); },
+    ASSERT_EQ(ocu::glare::glare_levels(200, 4, 20).nob, 2);
+    expect_error([&] { ocu::glare::run(im, {}); },
                  "one arg must be larger than the other in both dimensions!");
 }
 
 TEST(GlareMended, BlackImageStaysBlack) {
     const ocu::AnyImage black(ArrayU8(48, 64, 3));
-    const auto g = ocu::glare_compute(black, {20, 5, 2, 2});
+    const auto g = ocu::glare::run(black, {20, 5, 2, 2});
     ASSERT_EQ(g.imt.numel(), 48u * 64 * 3);
     for (double v : g.imt.vec()) EXPECT_EQ(v, 0.0);
     for (double v : g.dim.vec()) EXPECT_EQ(v, 0.0);
-    const auto full = ocu::glareimnew2(black, 0.35, 5, 2, 2, 2);
+    const auto full = ocu::glare::glareimnew2(black, 0.35, 5, 2, 2, 2);
     EXPECT_EQ(full.mx, 0.0);
-    const ArrayD again = ocu::glareimknown2(black, 3, g.dim, 2, 2);
+    const ArrayD again = ocu::glare::glareimknown2(black, 3, g.dim, 2, 2);
     for (double v : again.vec()) EXPECT_EQ(v, 0.0);
 }
 
@@ -493,7 +507,7 @@ TEST(GlareMended, CosinePastMinusOneByRoundingGivesNoNaN) {
     // cosine rounds to just below -1. The axis then has no length, so no pair
     // carries weight: the veil is 0 and the result the image over its maximum.
     const ArrayU8 im = random_u8(2, 6, 1, 12);
-    const auto g = ocu::glareimnew2(ocu::AnyImage(im), 0.0, 1, 2, 2, 1);
+    const auto g = ocu::glare::glareimnew2(ocu::AnyImage(im), 0.0, 1, 2, 2, 1);
     ASSERT_TRUE(all_finite(g.dim));
     for (double v : g.dim.vec()) EXPECT_EQ(v, 0.0);
     double mx = 0;
@@ -505,7 +519,7 @@ TEST(GlareThreads, ResultDoesNotDependOnThreadCount) {
     const ocu::AnyImage im(random_u8(120, 160, 3, 14));
     auto run = [&](unsigned threads) {
         ocu::thread_count_override() = threads;
-        auto g = ocu::glare_compute(im, {20, 3, 2, 2});
+        auto g = ocu::glare::run(im, {20, 3, 2, 2});
         ocu::thread_count_override() = 0;
         return g;
     };

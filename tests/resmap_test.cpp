@@ -42,8 +42,8 @@ double at1(const ArrayD& m, std::size_t row, std::size_t col) { return m(row - 1
 }  // namespace
 
 TEST(ResmapGeometry, ViewingDistanceOf640ColumnsAt20Degrees) {
-    EXPECT_NEAR(viewing_distance(640, 20.0), 1814.81, 0.005);
-    EXPECT_NEAR(viewing_distance(640, 20.0), kPixdist, 1e-9);
+    EXPECT_NEAR(viewing::viewing_distance(640, 20.0), 1814.81, 0.005);
+    EXPECT_NEAR(viewing::viewing_distance(640, 20.0), kPixdist, 1e-9);
 }
 
 TEST(ResmapWorkedValues, NormalVisionAtCentreAndOffCentre) {

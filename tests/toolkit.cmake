@@ -1,10 +1,11 @@
 ocumbra_add_test(NAME arrayops_test SOURCES arrayops_test.cpp LIBS toolkit)
 ocumbra_add_test(NAME paths_test SOURCES paths_test.cpp LIBS toolkit)
+ocumbra_add_test(NAME viewing_test SOURCES viewing_test.cpp LIBS toolkit)
 
 ocumbra_add_test(NAME imageio_test SOURCES imageio_test.cpp LIBS toolkit)
 target_compile_definitions(imageio_test PRIVATE OCU_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 
 # Runs the built ocumbra-sim as a separate process.
-ocumbra_add_test(NAME cli_test SOURCES cli_test.cpp LIBS cli_options toolkit)
+ocumbra_add_test(NAME cli_test SOURCES cli_test.cpp LIBS cli toolkit)
 target_compile_definitions(cli_test PRIVATE OCU_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 add_dependencies(cli_test ocumbra-sim)

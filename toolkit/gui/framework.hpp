@@ -64,6 +64,7 @@
 #include "toolkit/array.hpp"
 #include "toolkit/callcheck.hpp"
 #include "toolkit/error.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu::gui {
 
@@ -98,12 +99,9 @@ double number(const Value& v);
 Handle handle(const Value& v);
 const AnyImage& image(const Value& v);
 
-// Text form of a number: integers without a decimal point ("20"), other
-// values with 4 digits after the leading ones ("0.25", "3.1416").
-std::string num2str(double x);
-// A text read as one real number; NaN when it does not read as one
-// (including an empty text).
-double str2double(std::string_view s);
+// Numbers in fields and messages (toolkit/numtext.hpp).
+using ocu::num2str;
+using ocu::str2double;
 
 // ---------------------------------------------------------------------------
 // Objects and windows.
