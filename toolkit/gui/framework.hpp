@@ -456,105 +456,34 @@ struct WindowDescription {
 };
 
 namespace detail {
-bool is_callback_mode(const Args& varargin);
-bool visibility_request(const Args& varargin);
-void apply_property_pairs(QWidget* fig, const Args& varargin);
-// Connects the controls' events to callback texts (once per window) and
-// runs the CreateFcn callbacks; `has_op` tells which local operations exist.
-void wire_callbacks(QWidget* fig, const std::string& window, const std::function<bool(const std::string&)>& has_op);
-void check_description(const WindowDescription& d, const std::function<bool(const std::string&)>& has_op);
-void delete_now(QWidget* fig);
-// eval_callback lends the argument list it builds for a window function to
-// gui_mainfcn: the list is dropped once the window function returns, so the
-// state record in it may be moved to the callback rather than copied. Gives
-// that list, writable, when `varargin` is it and nobody took it yet (then
-// nobody else will); nullptr for every other list.
-Args* take_lent_args(const Args& varargin);
+// What the main routine needs of a window's table of local operations, free
+// of the state record's type.
+struct WindowOps {
+    std::function<bool(const std::string&)> has;  // the operation exists
+    // Runs an operation with an argument list it may move the record out of.
+    std::function<Results(const std::string&, Args&&, int nargout)> call;
+    // A new state record of the window's type holding `controls` (guihandles).
+    std::function<std::any(Controls controls)> new_record;
+};
+// gui_mainfcn for any window (mainfcn.cpp).
+Results main_function(const WindowDescription& d, const WindowOps& ops, const Args& varargin, int nargout);
 }  // namespace detail
 
+// The main routine of every window function: callback mode runs the local
+// operation `d.gui_Callback`; open mode loads or re-uses the window, builds
+// and stores its state record, runs the opening step, shows the window and
+// returns what the output step returns.
 template <StateRecord S>
 Results gui_mainfcn(const WindowDescription& d, const LocalOps<S>& ops, const Args& varargin, int nargout) {
-    auto has_op = [&ops](const std::string& n) { return ops.has(n); };
-    detail::check_description(d, has_op);
-
-    if (detail::is_callback_mode(varargin)) {
-        Args rest;
-        rest.reserve(varargin.size() - 1);
-        if (Args* lent = detail::take_lent_args(varargin)) {
-            // The record is the callback's own copy already; pass it on.
-            for (auto it = lent->begin() + 1; it != lent->end(); ++it) {
-                if (std::holds_alternative<Record>(*it)) rest.push_back(std::move(*it));
-                else rest.push_back(*it);
-            }
-        } else {
-            rest.assign(varargin.begin() + 1, varargin.end());
-        }
-        return ops.call(d.gui_Callback, std::move(rest), nargout);
-    }
-
-    const Policy policy = d.gui_Singleton ? Policy::Reuse : Policy::New;
-    QWidget* fig = nullptr;
-    if (d.gui_LayoutFcn) {
-        fig = d.gui_LayoutFcn(policy);
-    } else {
-        fig = openfig(d.gui_Name, policy, Visibility::Auto);
-        if (isappdata(fig, "InGUIInitialization")) {
-            // An earlier opening failed half-way: start from a fresh window.
-            detail::delete_now(fig);
-            fig = openfig(d.gui_Name, policy, Visibility::Auto);
-        }
-    }
-    if (!fig) throw Error("The window of \"" + d.gui_Name + "\" could not be built.");
-    detail::wire_callbacks(fig, d.gui_Name, has_op);
-    const Handle h(fig);
-
-    setappdata(h, "InGUIInitialization", 1.0);
-    const LayoutOptions opts = layout_options(h);
-    if (!isappdata(h, "GUIOnScreen")) {
-        if (opts.syscolorfig) set_background(h, default_uicontrol_background());
-        S s{};
-        s.controls = guihandles(h);
-        guidata(h, Record{std::any(std::move(s))});
-    }
-    const bool show = detail::visibility_request(varargin);
-    detail::apply_property_pairs(fig, varargin);
-
-    const std::string hv = get_handle_visibility(h);
-    if (hv == "callback") set_handle_visibility(h, "off");
-
-    Args opening_args;
-    opening_args.reserve(3 + varargin.size());
-    opening_args.emplace_back(h);
-    opening_args.emplace_back(Empty{});
-    opening_args.emplace_back(guidata(h));
-    opening_args.insert(opening_args.end(), varargin.begin(), varargin.end());
-    ops.call(d.gui_OpeningFcn, std::move(opening_args), 0);
-
-    if (is_valid(h)) {
-        set_handle_visibility(h, hv);
-        if (show) {
-            set_visible(h, true);
-            if (opts.singleton) setappdata(h, "GUIOnScreen", 1.0);
-        }
-        rmappdata(h, "InGUIInitialization");
-    }
-
-    Record rec;
-    if (is_valid(h)) {
-        const std::string hv2 = get_handle_visibility(h);
-        if (hv2 == "callback") set_handle_visibility(h, "off");
-        rec = guidata(h);
-        if (hv2 == "callback") set_handle_visibility(h, hv2);
-    }
-    Args output_args;
-    output_args.reserve(3);
-    output_args.emplace_back(is_valid(h) ? h : Handle{});
-    output_args.emplace_back(Empty{});
-    output_args.emplace_back(std::move(rec));
-    Results r = ops.call(d.gui_OutputFcn, std::move(output_args), nargout);
-    const std::size_t keep = static_cast<std::size_t>(nargout > 1 ? nargout : 1);
-    if (r.size() > keep) r.resize(keep);
-    return r;
+    const detail::WindowOps window_ops{
+        [&ops](const std::string& name) { return ops.has(name); },
+        [&ops](const std::string& name, Args&& args, int n) { return ops.call(name, std::move(args), n); },
+        [](Controls controls) {
+            S s{};
+            s.controls = std::move(controls);
+            return std::any(std::move(s));
+        }};
+    return detail::main_function(d, window_ops, varargin, nargout);
 }
 
 }  // namespace ocu::gui

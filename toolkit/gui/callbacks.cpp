@@ -1,0 +1,237 @@
+// The window framework over Qt Widgets (see framework.hpp): callback texts, the window
+// functions known by name, evaluating a callback text, and the events that
+// run callbacks (activation of controls, pointer presses, window closing).
+#include "toolkit/gui/framework.hpp"
+
+#include <functional>
+#include <map>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QTextEdit>
+
+#include "toolkit/gui/internal.hpp"
+#include "toolkit/gui/platform.hpp"
+
+namespace ocu::gui {
+
+using namespace detail;  // the framework's shared internals (internal.hpp)
+
+// ---------------------------------------------------------------------------
+// Callback texts and window functions
+
+std::string callback_text(const std::string& window, const std::string& op) {
+    return window + "('" + op + "',gcbo,[],guidata(gcbo))";
+}
+std::string get_callback(const Handle& h, const std::string& event) {
+    if (h.isNull()) return {};
+    QVariant v = h->property(event.c_str());
+    return v.isValid() ? v.toString().toStdString() : std::string{};
+}
+void set_callback(const Handle& h, const std::string& event, const std::string& t) {
+    checked(h)->setProperty(event.c_str(), QString::fromStdString(t));
+}
+
+namespace {
+std::map<std::string, WindowFunction>& window_functions() {
+    static std::map<std::string, WindowFunction> m;
+    return m;
+}
+// The argument list eval_callback lends to gui_mainfcn, until it is taken.
+Args*& lent_args() {
+    static Args* lent = nullptr;
+    return lent;
+}
+}  // namespace
+
+namespace detail {
+Args* take_lent_args(const Args& varargin) {
+    if (lent_args() != &varargin) return nullptr;
+    return std::exchange(lent_args(), nullptr);
+}
+}  // namespace detail
+
+void register_window_function(const std::string& name, WindowFunction f) {
+    window_functions()[name] = std::move(f);
+}
+WindowFunction find_window_function(const std::string& name) {
+    auto it = window_functions().find(name);
+    if (it == window_functions().end()) throw Error("Undefined function \"" + name + "\".");
+    return it->second;
+}
+
+void eval_callback(const std::string& t, const Handle& obj) {
+    static const std::regex form(
+        R"(^\s*([A-Za-z]\w*)\s*\(\s*'([A-Za-z]\w*)'\s*,\s*gcbo\s*,\s*\[\s*\]\s*,\s*guidata\s*\(\s*gcbo\s*\)\s*\)\s*;?\s*$)");
+    std::smatch m;
+    if (!std::regex_match(t, m, form)) throw Error("Invalid callback text \"" + t + "\".");
+    const WindowFunction f = find_window_function(m[1].str());
+    if (!is_valid(obj)) throw Error("Invalid or deleted object.");
+    struct Running {
+        explicit Running(const Handle& o) { running_objects().push_back(o); }
+        ~Running() { running_objects().pop_back(); }
+    } running(obj);
+    if (QWidget* fig = figure_of(obj)) current_figure() = fig;
+    Args args;
+    args.reserve(4);
+    args.emplace_back(m[2].str());
+    args.emplace_back(obj);
+    args.emplace_back(Empty{});
+    args.emplace_back(guidata(obj));  // the callback's own copy of the stored record
+    // Lent to gui_mainfcn while the window function runs (nested callbacks
+    // lend their own lists and give back this one).
+    struct Lend {
+        explicit Lend(Args* a) : previous(std::exchange(lent_args(), a)) {}
+        ~Lend() { lent_args() = previous; }
+        Lend(const Lend&) = delete;
+        Lend& operator=(const Lend&) = delete;
+        Args* previous;
+    } lend(&args);
+    f(args, 0);
+}
+
+bool run_callback(const std::string& t, const Handle& obj) {
+    if (t.empty()) return true;
+    try {
+        eval_callback(t, obj);
+        return true;
+    } catch (const std::exception& e) {
+        platform().report_error(e.what());
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+namespace {
+
+bool is_control(const QWidget* w) {
+    return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLineEdit*>(w) ||
+           qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractSlider*>(w) ||
+           qobject_cast<const QMenuBar*>(w) || qobject_cast<const QMenu*>(w) ||
+           qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QTextEdit*>(w);
+}
+bool inside_control(const QWidget* w, const QWidget* fig) {
+    for (const QWidget* p = w; p && p != fig; p = p->parentWidget()) {
+        if (is_control(p)) return true;
+    }
+    return false;
+}
+
+// Close requests and pointer presses of the framework's windows.
+class AppFilter : public QObject {
+public:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Close && o->isWidgetType()) {
+            auto* w = static_cast<QWidget*>(o);
+            if (w->isWindow() && data_of(w)) mark_deleted(w);
+        } else if (e->type() == QEvent::MouseButtonPress && o->isWidgetType() &&
+                   !detail::g_pointer_input_active) {
+            press(static_cast<QWidget*>(o), static_cast<QMouseEvent*>(e));
+        }
+        return false;
+    }
+
+private:
+    void press(QWidget* w, QMouseEvent* me) {
+        // A press not taken by a widget travels up to its parents: handle it once.
+        const auto stamp =
+            std::make_tuple(me->timestamp(), me->globalPosition().x(), me->globalPosition().y());
+        if (stamp == last_) return;
+        last_ = stamp;
+        QWidget* fig = enclosing_figure(w);
+        if (!fig || w->window() != fig || !is_valid(Handle(fig))) return;
+        const Handle target(w);
+        const Handle fh(fig);
+        if (!inside_control(w, fig)) run_callback(get_callback(fh, "WindowButtonDownFcn"), fh);
+        if (!is_valid(target)) return;
+        const bool button = qobject_cast<QAbstractButton*>(w) != nullptr;
+        if (!button || me->button() == Qt::RightButton)
+            run_callback(get_callback(target, "ButtonDownFcn"), target);
+    }
+    std::tuple<quint64, double, double> last_{0, -1e300, -1e300};
+};
+
+void install_app_filter() {
+    static AppFilter* filter = nullptr;
+    if (!filter) {
+        filter = new AppFilter;
+        QCoreApplication::instance()->installEventFilter(filter);
+    }
+}
+
+void connect_callback(QObject* o) {
+    const Handle h(o);
+    auto fire = [h] {
+        if (is_valid(h)) run_callback(get_callback(h, "Callback"), h);
+    };
+    if (auto* a = qobject_cast<QAction*>(o)) {
+        if (!a->menu()) QObject::connect(a, &QAction::triggered, a, fire);
+    } else if (auto* m = qobject_cast<QMenu*>(o)) {
+        QObject::connect(m, &QMenu::aboutToShow, m, fire);
+    } else if (auto* b = qobject_cast<QAbstractButton*>(o)) {
+        QObject::connect(b, &QAbstractButton::clicked, b, fire);
+    } else if (auto* c = qobject_cast<QComboBox*>(o)) {
+        QObject::connect(c, &QComboBox::activated, c, fire);
+    } else if (auto* e = qobject_cast<QLineEdit*>(o)) {
+        QObject::connect(e, &QLineEdit::editingFinished, e, [e, fire] {
+            if (!e->isModified()) return;
+            e->setModified(false);
+            fire();
+        });
+    } else if (auto* s = qobject_cast<QAbstractSlider*>(o)) {
+        QObject::connect(s, &QAbstractSlider::valueChanged, s, [s, fire] {
+            s->setProperty("ocuExactValue", QVariant());
+            if (!s->isSliderDown()) fire();
+        });
+        QObject::connect(s, &QAbstractSlider::sliderReleased, s, fire);
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+void wire_callbacks(QWidget* fig, const std::string& window,
+                    const std::function<bool(const std::string&)>& has_op) {
+    register_figure(fig);
+    FigureData* fd = data_of(fig);
+    if (fd->wired) return;
+    fd->wired = true;
+    install_app_filter();
+    std::vector<Handle> creates;
+    for (QObject* o : objects_of(fig)) {
+        const QString qtag = o->objectName();
+        if (!valid_identifier(qtag)) continue;
+        const std::string tag = qtag.toStdString();
+        std::vector<std::string> events{"Callback", "CreateFcn", "ButtonDownFcn"};
+        if (o == fig) events.push_back("WindowButtonDownFcn");
+        for (const std::string& ev : events) {
+            if (!o->property(ev.c_str()).isValid() && has_op(tag + "_" + ev))
+                o->setProperty(ev.c_str(), QString::fromStdString(callback_text(window, tag + "_" + ev)));
+        }
+        connect_callback(o);
+        if (!get_callback(Handle(o), "CreateFcn").empty()) creates.emplace_back(o);
+    }
+    for (const Handle& h : creates) {
+        if (is_valid(h)) run_callback(get_callback(h, "CreateFcn"), h);
+    }
+}
+
+}  // namespace detail
+
+}  // namespace ocu::gui
