@@ -12,23 +12,26 @@ using gui::Value;
 
 namespace {
 
-OCU_HEAD(FileMenu_Callback) void FileMenu_Callback(Handle, const Value&, OcumbraState) {}
+OCU_HEAD(FileMenu_Callback)
+void FileMenu_Callback(Handle, const Value&, OcumbraState) {}
 
 // Open: choose a file, read it, make it the source image.
-OCU_HEAD(OpenMenuItem_Callback) void OpenMenuItem_Callback(Handle hObject, const Value&, OcumbraState handles) {
+OCU_HEAD(OpenMenuItem_Callback)
+void OpenMenuItem_Callback(Handle hObject, const Value&, OcumbraState handles) {
     const gui::FileChoice c = gui::platform().get_file("*.bmp;*.tif;*.jpg", "image files (*.bmp,*.tif,*.jpg)");
     if (c.cancelled) return;
     AnyImage im = imread(c.pathname + c.filename);
     handles.im = im;
     handles.filename = c.filename;
     handles.pathname = c.pathname;
-    handles.prevtrans = -1;
+    handles.prevtrans = Transform::None;
     gui::guidata(hObject, handles);
-    gui::imshow(handles["axes1"], im);
+    gui::imshow(handles[tag::axes1], im);
 }
 
 // Save result: write imt under a chosen name, proposed "T" + file name.
-OCU_HEAD(Save_as_Callback) void Save_as_Callback(Handle, const Value&, OcumbraState handles) {
+OCU_HEAD(Save_as_Callback)
+void Save_as_Callback(Handle, const Value&, OcumbraState handles) {
     const std::string proposed = handles.pathname + "T" + handles.filename;
     const gui::FileChoice c = gui::platform().put_file(proposed, "Save transformed image");
     const std::string path = c.pathname + c.filename;
@@ -36,8 +39,9 @@ OCU_HEAD(Save_as_Callback) void Save_as_Callback(Handle, const Value&, OcumbraSt
 }
 
 // Save resolution map: only in fixation mode.
-OCU_HEAD(Save_resmap_Callback) void Save_resmap_Callback(Handle, const Value&, OcumbraState handles) {
-    if (handles.fixactive != 1) return;
+OCU_HEAD(Save_resmap_Callback)
+void Save_resmap_Callback(Handle, const Value&, OcumbraState handles) {
+    if (!handles.fixactive) return;
     const std::string proposed = handles.pathname + "res*.bmp";
     const gui::FileChoice c = gui::platform().put_file(proposed, "Save resmap");
     if (c.cancelled) return;
@@ -45,31 +49,35 @@ OCU_HEAD(Save_resmap_Callback) void Save_resmap_Callback(Handle, const Value&, O
     imwrite(AnyImage(*handles.restot), c.pathname + c.filename);
 }
 
-OCU_HEAD(PrintMenuItem_Callback) void PrintMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
-    gui::platform().print_dialog(handles["figure1"]);
+OCU_HEAD(PrintMenuItem_Callback)
+void PrintMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
+    gui::platform().print_dialog(handles[tag::figure1]);
 }
 
 // Close: ask, then delete the main window unless the answer is "No".
-OCU_HEAD(CloseMenuItem_Callback) void CloseMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
-    const std::string name = gui::get_name(handles["figure1"]);
+OCU_HEAD(CloseMenuItem_Callback)
+void CloseMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
+    const std::string name = gui::get_name(handles[tag::figure1]);
     const std::string answer =
         gui::platform().question("Close " + name + "?", "Close " + name + "...", {"Yes", "No"}, "Yes");
     if (answer == "No") return;
-    gui::delete_object(handles["figure1"]);
+    gui::delete_object(handles[tag::figure1]);
 }
 
 // Source view: show im, leave fixation mode.
-OCU_HEAD(original_menu_Callback) void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    handles.fixactive = 0;
+OCU_HEAD(original_menu_Callback)
+void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = false;
     gui::guidata(hObject, handles);
-    gui::imshow(handles["axes1"], handles.im);
+    gui::imshow(handles[tag::axes1], handles.im);
 }
 
 // Transformed view: show imt, leave fixation mode.
-OCU_HEAD(transformed_menu_Callback) void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    handles.fixactive = 0;
+OCU_HEAD(transformed_menu_Callback)
+void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = false;
     gui::guidata(hObject, handles);
-    gui::imshow(handles["axes1"], handles.imt);
+    gui::imshow(handles[tag::axes1], handles.imt);
 }
 
 }  // namespace

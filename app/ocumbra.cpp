@@ -17,30 +17,31 @@ using gui::Value;
 namespace {
 
 // Opening step: defaults, and the default image when the window is new.
-OCU_HEAD(ocumbra_OpeningFcn) void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, const gui::Args&) {
+OCU_HEAD(ocumbra_OpeningFcn)
+void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, const gui::Args&) {
     std::fputs("Ocumbra opstarten...\n", stdout);
     std::fflush(stdout);
 
     handles.output = hObject;
-    handles.prepfixdep = 0;
-    handles.prepglare = 0;
+    handles.prepfixdep = false;
+    handles.prepglare = false;
     handles.powcam = 2;
     handles.powmon = 2;
-    handles.prevtrans = -1;
-    handles.width = 20;
-    handles.mar = 1;
-    handles.glarefact = 1;
-    handles.contrastf = 1;
+    handles.prevtrans = Transform::None;
+    handles.width = viewing::kDefaultWidth;
+    handles.mar = viewing::kDefaultAcuity;
+    handles.glarefact = viewing::kDefaultGlare;
+    handles.contrastf = viewing::kDefaultContrast;
     handles.filename = kDefaultImage;
     handles.pathname.clear();
-    handles.fixactive = 0;
+    handles.fixactive = false;
     gui::guidata(hObject, handles);
 
     // A re-used window is visible: its image stays.
     if (!gui::is_visible(hObject)) {
         // The working folder first, then the program's own folder.
         AnyImage im = imread(find_data_file(kDefaultImage));
-        gui::axes(handles["axes1"]);
+        gui::axes(handles[tag::axes1]);
         gui::imshow(im);
         gui::set_callback(Handle(gui::gca()), "ButtonDownFcn",
                           gui::callback_text("ocumbra", "axes1_ButtonDownFcn"));
@@ -50,13 +51,15 @@ OCU_HEAD(ocumbra_OpeningFcn) void ocumbra_OpeningFcn(Handle hObject, const Value
     }
 }
 
-OCU_HEAD(ocumbra_OutputFcn) gui::Results ocumbra_OutputFcn(Handle, const Value&, const std::optional<OcumbraState>& handles) {
+OCU_HEAD(ocumbra_OutputFcn)
+gui::Results ocumbra_OutputFcn(Handle, const Value&, const std::optional<OcumbraState>& handles) {
     if (!handles) throw Error("The main window no longer exists.");
     return {Value(handles->output)};
 }
 
 // The selection list: six entries; choosing one has no effect.
-OCU_HEAD(popupmenu1_CreateFcn) void popupmenu1_CreateFcn(Handle hObject, const Value&, OcumbraState) {
+OCU_HEAD(popupmenu1_CreateFcn)
+void popupmenu1_CreateFcn(Handle hObject, const Value&, OcumbraState) {
     gui::set_string_list(hObject, {"plot(rand(5))", "plot(sin(1:0.01:25))", "comet(cos(1:.01:10))", "bar(1:10)",
                                    "plot(membrane)", "surf(peaks)"});
 #ifdef _WIN32
@@ -66,15 +69,16 @@ OCU_HEAD(popupmenu1_CreateFcn) void popupmenu1_CreateFcn(Handle hObject, const V
 #endif
 }
 
-OCU_HEAD(popupmenu1_Callback) void popupmenu1_Callback(Handle, const Value&, OcumbraState) {}
+OCU_HEAD(popupmenu1_Callback)
+void popupmenu1_Callback(Handle, const Value&, OcumbraState) {}
 
-OCU_HEAD(axes1_ButtonDownFcn) void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) {
-    sysbeep({Value(1.0)});
-}
+OCU_HEAD(axes1_ButtonDownFcn)
+void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.0)}); }
 
 }  // namespace
 
-OCU_HEAD(sysbeep) void sysbeep(const gui::Args& args) {
+OCU_HEAD(sysbeep)
+void sysbeep(const gui::Args& args) {
     check_arg_count("sysbeep", sysbeep_line, ArgKind::Inputs, args.size(), 2);
 }
 

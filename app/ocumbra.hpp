@@ -7,27 +7,52 @@
 #include "fixdep/simulation.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::app {
 
+// The main window's controls, by the tags of its layout file.
+namespace tag {
+inline constexpr gui::Tag figure1{"figure1"};        // the main window
+inline constexpr gui::Tag axes1{"axes1"};            // the image area
+inline constexpr gui::Tag statustext{"statustext"};  // the status line
+inline constexpr gui::Tag popupmenu1{"popupmenu1"};  // the selection list
+inline constexpr gui::Tag FileMenu{"FileMenu"};
+inline constexpr gui::Tag OpenMenuItem{"OpenMenuItem"};
+inline constexpr gui::Tag Save_as{"Save_as"};
+inline constexpr gui::Tag Save_resmap{"Save_resmap"};
+inline constexpr gui::Tag PrintMenuItem{"PrintMenuItem"};
+inline constexpr gui::Tag CloseMenuItem{"CloseMenuItem"};
+inline constexpr gui::Tag original_menu{"original_menu"};
+inline constexpr gui::Tag transformed_menu{"transformed_menu"};
+inline constexpr gui::Tag transform{"transform"};  // the menu of the simulations
+inline constexpr gui::Tag fixindep{"fixindep"};
+inline constexpr gui::Tag fixdep{"fixdep"};
+inline constexpr gui::Tag glare{"glare"};
+}  // namespace tag
+
+// Which simulation produced the result `imt` on the current image. The values
+// are the numbers the window's state has always used for them.
+enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3 };
+
 // The main window's state record `handles`. Control handles by tag through
-// `handles["axes1"]` etc.; the parameters and images below.
+// `handles[tag::axes1]` etc.; the parameters and images below.
 struct OcumbraState : gui::StateBase {
-    gui::Handle output;      // the main window: first result of ocumbra
-    double prepfixdep = 0;   // 1 once a fixation-dependent run prepared its map and masks
-    double prepglare = 0;    // stays 0
-    double powcam = 2;       // luminance = (value / 255) ^ powcam
-    double powmon = 2;       // displayed value = luminance ^ (1 / powmon)
-    double prevtrans = -1;   // last simulation on this image: -1 none, 1, 2, 3
-    double width = 20;       // angular width of the image, degrees
-    double mar = 1;          // decimal visual acuity
-    double glarefact = 1;    // glare factor
-    double contrastf = 1;    // contrast factor
-    std::string filename = "NatIm13.jpg";  // current image file, without folder
-    std::string pathname;    // its folder with trailing separator; empty = working folder
-    double fixactive = 0;    // 1 in fixation mode
-    AnyImage im;             // source image as read
-    AnyImage imt;            // current result
+    gui::Handle output;                            // the main window: first result of ocumbra
+    bool prepfixdep = false;                       // a fixation-dependent run prepared its map and masks
+    bool prepglare = false;                        // stays false
+    double powcam = 2;                             // luminance = (value / 255) ^ powcam
+    double powmon = 2;                             // displayed value = luminance ^ (1 / powmon)
+    Transform prevtrans = Transform::None;         // the simulation that made imt on this image
+    double width = viewing::kDefaultWidth;         // angular width of the image, degrees
+    double mar = viewing::kDefaultAcuity;          // decimal visual acuity
+    double glarefact = viewing::kDefaultGlare;     // glare factor
+    double contrastf = viewing::kDefaultContrast;  // contrast factor
+    std::string filename = "NatIm13.jpg";          // current image file, without folder
+    std::string pathname;           // its folder with trailing separator; empty = working folder
+    bool fixactive = false;         // fixation mode: clicks choose the fixation point
+    AnyImage im;                    // source image as read
+    AnyImage imt;                   // current result
     std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine

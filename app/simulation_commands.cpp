@@ -49,12 +49,12 @@ void store(const Handle& h, OcumbraState&& handles) {
 
 // Shows a result in the main window's image area.
 void show_result(const OcumbraState& handles, const AnyImage& image) {
-    gui::imshow(handles["axes1"], image);
+    gui::imshow(handles[tag::axes1], image);
 }
 
 // The common end of the three simulation commands: show the result, keep it
 // as `imt` with the simulation that made it, store the record, idle status.
-void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, double prevtrans,
+void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, Transform prevtrans,
                     BusyStatus& busy) {
     show_result(handles, imt);
     handles.imt = std::move(imt);
@@ -63,12 +63,19 @@ void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& im
     busy.done();
 }
 
+// What the glare command computes: the shown result again (nothing changed),
+// the kept veil re-weighted (only the glare factor changed), or everything.
+// The values are the command's `type` numbers.
+enum class GlareWork { ShownResult = 0, Full = 1, ReuseVeil = 2 };
+
 // The menu holding the three simulations.
-OCU_HEAD(transform_Callback) void transform_Callback(Handle, const Value&, OcumbraState) {}
+OCU_HEAD(transform_Callback)
+void transform_Callback(Handle, const Value&, OcumbraState) {}
 
 // Fixation-independent simulation: acuity and contrast over the whole image.
-OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    handles.fixactive = 0;
+OCU_HEAD(fixindep_Callback)
+void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = false;
     const dlg::FixindepValues p = dlg::fixindepparms(handles.width, handles.mar, handles.contrastf);
     handles.width = p.width;
     handles.mar = p.mar;
@@ -80,15 +87,16 @@ OCU_HEAD(fixindep_Callback) void fixindep_Callback(Handle hObject, const Value&,
                                   .powmon = handles.powmon};
     fixindep::check(params);
 
-    BusyStatus busy(handles["statustext"]);
+    BusyStatus busy(handles[tag::statustext]);
     AnyImage imt = fixindep::run(handles.im, params);
-    finish_command(hObject, std::move(handles), std::move(imt), 1, busy);
+    finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixindep, busy);
 }
 
 // Fixation-dependent simulation: the resolution map and the engine's blending
 // masks once, the first view fixating the image centre, then fixation mode.
-OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    handles.fixactive = 1;
+OCU_HEAD(fixdep_Callback)
+void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = true;
     dlg::FixdepValues p = dlg::fixdepparms(handles.width, handles.mar);
     handles.width = p.width;
     handles.mar = p.mar;
@@ -98,19 +106,20 @@ OCU_HEAD(fixdep_Callback) void fixdep_Callback(Handle hObject, const Value&, Ocu
     const std::size_t sy = image_rows(handles.im);
     fixdep::check(sx, sy, params);
 
-    BusyStatus busy(handles["statustext"]);
+    BusyStatus busy(handles[tag::statustext]);
     fixdep::Session session = fixdep::prepare(sx, sy, params);
     handles.restot = session.release_resmap();
-    handles.prepfixdep = 1;
+    handles.prepfixdep = true;
     AnyImage imt = fixdep::render(session, session.centre(), handles.im);
     handles.fixdep_session = std::move(session);
-    finish_command(hObject, std::move(handles), std::move(imt), 2, busy);
+    finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixdep, busy);
 }
 
 // Glare: a full computation, or a re-use of the kept veil when only the glare
 // factor changed, or of the shown result when nothing changed.
-OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    handles.fixactive = 0;
+OCU_HEAD(glare_Callback)
+void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    handles.fixactive = false;
     const double oldwidth = handles.width;
     const double oldglarefact = handles.glarefact;
     const dlg::GlareValues p = dlg::glareparms2(handles.width, handles.glarefact);
@@ -122,41 +131,47 @@ OCU_HEAD(glare_Callback) void glare_Callback(Handle hObject, const Value&, Ocumb
                                .powmon = handles.powmon};
     glare::check(params);
 
-    BusyStatus busy(handles["statustext"]);
+    BusyStatus busy(handles[tag::statustext]);
     // Exact comparisons: only a value typed identically counts as unchanged.
-    int type = 1;
-    if (handles.prevtrans == 3 && handles.width == oldwidth) {
-        type = handles.glarefact == oldglarefact ? 0 : 2;
+    GlareWork work = GlareWork::Full;
+    if (handles.prevtrans == Transform::Glare && handles.width == oldwidth) {
+        work = handles.glarefact == oldglarefact ? GlareWork::ShownResult : GlareWork::ReuseVeil;
     }
     // A veil of another image size cannot be re-used (it is kept program-wide).
     std::optional<ArrayD>& dim = glare_veil();
-    if (type == 2 && !(dim && dim->rows() == image_rows(handles.im) &&
-                       dim->cols() == image_cols(handles.im))) {
-        type = 1;
+    if (work == GlareWork::ReuseVeil &&
+        !(dim && dim->rows() == image_rows(handles.im) && dim->cols() == image_cols(handles.im))) {
+        work = GlareWork::Full;
     }
 
     AnyImage imt;
-    if (type == 2) {
-        imt = glare_computations().reuse(handles.im, *dim, params);
-    } else if (type == 0) {
-        imt = handles.imt;
-    } else {
-        glare::Result result = glare_computations().full(handles.im, params);
-        dim = std::move(result.dim);
-        imt = std::move(result.imt);
+    switch (work) {
+        case GlareWork::ShownResult:
+            imt = handles.imt;
+            break;
+        case GlareWork::ReuseVeil:
+            imt = glare_computations().reuse(handles.im, *dim, params);
+            break;
+        case GlareWork::Full: {
+            glare::Result result = glare_computations().full(handles.im, params);
+            dim = std::move(result.dim);
+            imt = std::move(result.imt);
+            break;
+        }
     }
-    finish_command(hObject, std::move(handles), std::move(imt), 3, busy);
+    finish_command(hObject, std::move(handles), std::move(imt), Transform::Glare, busy);
 }
 
 // A press in the main window while in fixation mode: wait for one click in
 // the image area and render for that point with the masks prepared by the
 // last fixation-dependent run.
-OCU_HEAD(figure1_WindowButtonDownFcn) void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
+OCU_HEAD(figure1_WindowButtonDownFcn)
+void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
-    if (handles.fixactive != 1 || !handles.fixdep_session) return;
-    const std::array<double, 2> xy = gui::platform().pointer_input(handles["figure1"]);
+    if (!handles.fixactive || !handles.fixdep_session) return;
+    const std::array<double, 2> xy = gui::platform().pointer_input(handles[tag::figure1]);
 
-    BusyStatus busy(handles["statustext"]);
+    BusyStatus busy(handles[tag::statustext]);
     // Render into the storage of the previous result when it fits.
     ArrayD imt;
     if (auto* previous = std::get_if<ArrayD>(&handles.imt)) imt = std::move(*previous);

@@ -65,11 +65,11 @@ bool prepare() {
 
 void BM_FixationClick(benchmark::State& state) {
     auto handles = gui::guidata<app::OcumbraState>(g_fig);
-    if (!handles || handles->fixactive != 1) {
+    if (!handles || !handles->fixactive) {
         state.SkipWithError("not in fixation mode");
         return;
     }
-    gui::ImageArea* area = gui::image_area((*handles)["axes1"]);
+    gui::ImageArea* area = gui::image_area((*handles)[app::tag::axes1]);
     const QPoint at(area->width() / 2, area->height() / 2);
     for (auto _ : state) {
         QTest::mousePress(area, Qt::LeftButton, {}, at);

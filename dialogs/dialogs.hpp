@@ -17,8 +17,10 @@
 #include <optional>
 #include <string>
 
+#include "fixdep/simulation.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::dlg {
 
@@ -35,42 +37,50 @@ void register_dialogs();
 
 // Typed calls of the window functions.
 struct FixindepValues {
-    double width = 20, mar = 1, contrastf = 1;
+    double width = viewing::kDefaultWidth, mar = viewing::kDefaultAcuity,
+           contrastf = viewing::kDefaultContrast;
 };
 FixindepValues fixindepparms(double width, double mar, double contrastf);
 
 struct FixdepValues {
-    double width = 20, mar = 1;
+    double width = viewing::kDefaultWidth, mar = viewing::kDefaultAcuity;
     AnyImage polarim;
 };
 FixdepValues fixdepparms(double width, double mar);
 
 struct GlareValues {
-    double width = 20, glarefact = 1;
+    double width = viewing::kDefaultWidth, glarefact = viewing::kDefaultGlare;
 };
 GlareValues glareparms2(double width, double glarefact);
 
+// The dialogs' controls, by the tags of their layout files.
+namespace tag {
+inline constexpr gui::Tag figure1{"figure1"};  // the dialog window
+inline constexpr gui::Tag edit_width{"edit_width"};
+inline constexpr gui::Tag edit_mar{"edit_mar"};
+inline constexpr gui::Tag edit_contrastfactor{"edit_contrastfactor"};  // fixindepparms
+inline constexpr gui::Tag slider2{"slider2"};                          // glareparms2: the glare factor
+inline constexpr gui::Tag text8{"text8"};                              // glareparms2: the factor as text
+}  // namespace tag
+
 // The dialogs' state records (besides the control handles by tag).
 struct FixindepState : gui::StateBase {
-    double width = 20;
-    double mar = 1;
-    double contrastf = 1;
+    double width = viewing::kDefaultWidth;
+    double mar = viewing::kDefaultAcuity;
+    double contrastf = viewing::kDefaultContrast;
 };
 
 struct FixdepState : gui::StateBase {
-    double width = 20;
-    double mar = 1;
-    std::string polarfln = "polarplotREmd.bmp";  // file name of the current plot, no folder
-    AnyImage polarim;                             // the current plot as read
-    std::optional<std::string> pathname;          // folder of the last plot opened from the menu
+    double width = viewing::kDefaultWidth;
+    double mar = viewing::kDefaultAcuity;
+    std::string polarfln = fixdep::kDefaultPolarPlot;  // file name of the current plot, no folder
+    AnyImage polarim;                                  // the current plot as read
+    std::optional<std::string> pathname;               // folder of the last plot opened from the menu
 };
 
 struct GlareState : gui::StateBase {
-    double width = 20;
-    double mar = 1;  // the glare factor
+    double width = viewing::kDefaultWidth;
+    double mar = viewing::kDefaultGlare;  // the glare factor
 };
-
-// The default polar plot's file name.
-inline constexpr const char* kDefaultPolarPlot = "polarplotREmd.bmp";
 
 }  // namespace ocu::dlg

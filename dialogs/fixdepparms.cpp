@@ -25,55 +25,44 @@ void show_plot(const Handle& fig, const AnyImage& image) {
     gui::imshow(image);
 }
 
-OCU_HEAD(fixdepparms_OpeningFcn) void fixdepparms_OpeningFcn(Handle hObject, const Value&, S handles, const Args& varargin) {
-    handles.width = 20;
-    handles.mar = 1;
-    handles.polarfln = kDefaultPolarPlot;
+OCU_HEAD(fixdepparms_OpeningFcn)
+void fixdepparms_OpeningFcn(Handle hObject, const Value&, S handles, const Args& varargin) {
+    handles.width = viewing::kDefaultWidth;
+    handles.mar = viewing::kDefaultAcuity;
+    handles.polarfln = fixdep::kDefaultPolarPlot;
     // The default plot: working folder first, then the program's data folder.
     handles.polarim = imread(find_data_file(handles.polarfln));
     if (!varargin.empty()) {
         if (varargin.size() < 2) detail::too_few_values("fixdepparms", "width and mar", varargin.size());
         handles.width = gui::number(varargin[0]);
         handles.mar = gui::number(varargin[1]);
-        gui::set_string(handles["edit_width"], gui::num2str(handles.width));
-        gui::set_string(handles["edit_mar"], gui::num2str(handles.mar));
+        gui::set_string(handles[tag::edit_width], gui::num2str(handles.width));
+        gui::set_string(handles[tag::edit_mar], gui::num2str(handles.mar));
     }
     gui::guidata(hObject, handles);
     if (!gui::is_visible(hObject)) show_plot(hObject, handles.polarim);
-    gui::uiwait(handles["figure1"]);
+    gui::uiwait(handles[tag::figure1]);
 }
 
-OCU_HEAD(fixdepparms_OutputFcn) Results fixdepparms_OutputFcn(Handle, const Value&, const std::optional<S>& handles) {
+OCU_HEAD(fixdepparms_OutputFcn)
+Results fixdepparms_OutputFcn(Handle, const Value&, const std::optional<S>& handles) {
     if (!handles) detail::closed_without_ok("fixdepparms");
     Results r{handles->width, handles->mar, handles->polarim};
-    gui::delete_object((*handles)["figure1"]);
+    gui::delete_object((*handles)[tag::figure1]);
     return r;
 }
 
-OCU_HEAD(edit_width_CreateFcn) void edit_width_CreateFcn(Handle hObject, const Value&, S) {
-    detail::edit_background(hObject);
-}
-OCU_HEAD(edit_width_Callback) void edit_width_Callback(Handle hObject, const Value&, S handles) {
-    handles.width = gui::str2double(gui::get_string(hObject));
-    gui::guidata(hObject, handles);
+OCU_HEAD(pushbutton_fixdepparms_Callback)
+void pushbutton_fixdepparms_Callback(Handle, const Value&, S handles) {
+    gui::uiresume(handles[tag::figure1]);
 }
 
-OCU_HEAD(edit_mar_CreateFcn) void edit_mar_CreateFcn(Handle hObject, const Value&, S) {
-    detail::edit_background(hObject);
-}
-OCU_HEAD(edit_mar_Callback) void edit_mar_Callback(Handle hObject, const Value&, S handles) {
-    handles.mar = gui::str2double(gui::get_string(hObject));
-    gui::guidata(hObject, handles);
-}
-
-OCU_HEAD(pushbutton_fixdepparms_Callback) void pushbutton_fixdepparms_Callback(Handle, const Value&, S handles) {
-    gui::uiresume(handles["figure1"]);
-}
-
-OCU_HEAD(FileMenu_Callback) void FileMenu_Callback(Handle, const Value&, S) {}
+OCU_HEAD(FileMenu_Callback)
+void FileMenu_Callback(Handle, const Value&, S) {}
 
 // Another polar plot: a cancelled chooser or an unreadable file changes nothing.
-OCU_HEAD(OpenMenuItem_Callback) void OpenMenuItem_Callback(Handle hObject, const Value&, S handles) {
+OCU_HEAD(OpenMenuItem_Callback)
+void OpenMenuItem_Callback(Handle hObject, const Value&, S handles) {
     const gui::FileChoice choice = gui::platform().get_file("polar*.bmp", "polarplot files (*.bmp)");
     if (choice.cancelled) return;
     const std::string full = choice.pathname + choice.filename;
@@ -82,29 +71,29 @@ OCU_HEAD(OpenMenuItem_Callback) void OpenMenuItem_Callback(Handle hObject, const
     handles.polarfln = choice.filename;
     handles.pathname = choice.pathname;
     gui::guidata(hObject, handles);
-    show_plot(handles["figure1"], image);
+    show_plot(handles[tag::figure1], image);
 }
 
-OCU_HEAD(PrintMenuItem_Callback) void PrintMenuItem_Callback(Handle, const Value&, S handles) {
-    gui::platform().print_dialog(handles["figure1"]);
+OCU_HEAD(PrintMenuItem_Callback)
+void PrintMenuItem_Callback(Handle, const Value&, S handles) {
+    gui::platform().print_dialog(handles[tag::figure1]);
 }
 
-OCU_HEAD(CloseMenuItem_Callback) void CloseMenuItem_Callback(Handle, const Value&, S handles) {
-    const std::string name = gui::get_name(handles["figure1"]);
+OCU_HEAD(CloseMenuItem_Callback)
+void CloseMenuItem_Callback(Handle, const Value&, S handles) {
+    const std::string name = gui::get_name(handles[tag::figure1]);
     const std::string answer =
         gui::platform().question("Close " + name + "?", "Close " + name + "...", {"Yes", "No"}, "Yes");
     if (answer == "No") return;
-    gui::delete_object(handles["figure1"]);
+    gui::delete_object(handles[tag::figure1]);
 }
 
 gui::LocalOps<S> make_ops() {
     gui::LocalOps<S> ops("fixdepparms");
     OCU_GUI_OPENING(ops, fixdepparms_OpeningFcn);
     ops.output("fixdepparms_OutputFcn", &fixdepparms_OutputFcn, fixdepparms_OutputFcn_line, 3);
-    OCU_GUI_CALLBACK(ops, edit_width_CreateFcn);
-    OCU_GUI_CALLBACK(ops, edit_width_Callback);
-    OCU_GUI_CALLBACK(ops, edit_mar_CreateFcn);
-    OCU_GUI_CALLBACK(ops, edit_mar_Callback);
+    OCU_EDIT_FIELD(ops, tag::edit_width, &S::width);
+    OCU_EDIT_FIELD(ops, tag::edit_mar, &S::mar);
     OCU_GUI_CALLBACK(ops, pushbutton_fixdepparms_Callback);
     OCU_GUI_CALLBACK(ops, FileMenu_Callback);
     OCU_GUI_CALLBACK(ops, OpenMenuItem_Callback);

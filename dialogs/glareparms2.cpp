@@ -15,61 +15,58 @@ using gui::Results;
 using gui::Value;
 using S = GlareState;
 
-OCU_HEAD(glareparms2_OpeningFcn) void glareparms2_OpeningFcn(Handle hObject, const Value&, S handles, const Args& varargin) {
-    handles.width = 20;
-    handles.mar = 1;
+OCU_HEAD(glareparms2_OpeningFcn)
+void glareparms2_OpeningFcn(Handle hObject, const Value&, S handles, const Args& varargin) {
+    handles.width = viewing::kDefaultWidth;
+    handles.mar = viewing::kDefaultGlare;
     if (!varargin.empty()) {
         if (varargin.size() < 2) detail::too_few_values("glareparms2", "width and glarefact", varargin.size());
         handles.width = gui::number(varargin[0]);
         handles.mar = gui::number(varargin[1]);
-        gui::set_string(handles["edit_width"], gui::num2str(handles.width));
+        gui::set_string(handles[tag::edit_width], gui::num2str(handles.width));
         const double v = slider_position(handles.mar);
         handles.mar = glare_factor(v);
-        gui::set_string(handles["text8"], gui::num2str(handles.mar));
-        gui::set_value(handles["slider2"], v);
+        gui::set_string(handles[tag::text8], gui::num2str(handles.mar));
+        gui::set_value(handles[tag::slider2], v);
     }
     gui::guidata(hObject, handles);
-    gui::set_window_style(handles["figure1"], "modal");
-    gui::uiwait(handles["figure1"]);
+    gui::set_window_style(handles[tag::figure1], "modal");
+    gui::uiwait(handles[tag::figure1]);
 }
 
-OCU_HEAD(glareparms2_OutputFcn) Results glareparms2_OutputFcn(Handle, const Value&, const std::optional<S>& handles) {
+OCU_HEAD(glareparms2_OutputFcn)
+Results glareparms2_OutputFcn(Handle, const Value&, const std::optional<S>& handles) {
     if (!handles) detail::closed_without_ok("glareparms2");
     Results r{handles->width, handles->mar};
-    gui::delete_object((*handles)["figure1"]);
+    gui::delete_object((*handles)[tag::figure1]);
     return r;
 }
 
-OCU_HEAD(edit_width_CreateFcn) void edit_width_CreateFcn(Handle hObject, const Value&, S) {
-    detail::edit_background(hObject);
-}
-OCU_HEAD(edit_width_Callback) void edit_width_Callback(Handle hObject, const Value&, S handles) {
-    handles.width = gui::str2double(gui::get_string(hObject));
-    gui::guidata(hObject, handles);
-}
-
-OCU_HEAD(slider2_CreateFcn) void slider2_CreateFcn(Handle hObject, const Value&, S) {
+OCU_HEAD(slider2_CreateFcn)
+void slider2_CreateFcn(Handle hObject, const Value&, S) {
     gui::set_background(hObject, gui::Rgb{0.9, 0.9, 0.9});
 }
 // The slider's position picks the band; only the stored factor is an integer.
-OCU_HEAD(slider2_Callback) void slider2_Callback(Handle hObject, const Value&, S handles) {
+OCU_HEAD(slider2_Callback)
+void slider2_Callback(Handle hObject, const Value&, S handles) {
     const double v = gui::get_value(hObject);
     handles.mar = glare_factor(v);
-    gui::set_string(handles["text8"], gui::num2str(handles.mar));
+    gui::set_string(handles[tag::text8], gui::num2str(handles.mar));
     gui::guidata(hObject, handles);
 }
 
-OCU_HEAD(pushbutton_glareparms2_Callback) void pushbutton_glareparms2_Callback(Handle, const Value&, S handles) {
-    gui::uiresume(handles["figure1"]);
+OCU_HEAD(pushbutton_glareparms2_Callback)
+void pushbutton_glareparms2_Callback(Handle, const Value&, S handles) {
+    gui::uiresume(handles[tag::figure1]);
 }
-OCU_HEAD(pushbutton_glareparms2_ButtonDownFcn) void pushbutton_glareparms2_ButtonDownFcn(Handle, const Value&, S) {}
+OCU_HEAD(pushbutton_glareparms2_ButtonDownFcn)
+void pushbutton_glareparms2_ButtonDownFcn(Handle, const Value&, S) {}
 
 gui::LocalOps<S> make_ops() {
     gui::LocalOps<S> ops("glareparms2");
     OCU_GUI_OPENING(ops, glareparms2_OpeningFcn);
     ops.output("glareparms2_OutputFcn", &glareparms2_OutputFcn, glareparms2_OutputFcn_line, 2);
-    OCU_GUI_CALLBACK(ops, edit_width_CreateFcn);
-    OCU_GUI_CALLBACK(ops, edit_width_Callback);
+    OCU_EDIT_FIELD(ops, tag::edit_width, &S::width);
     OCU_GUI_CALLBACK(ops, slider2_CreateFcn);
     OCU_GUI_CALLBACK(ops, slider2_Callback);
     OCU_GUI_CALLBACK(ops, pushbutton_glareparms2_Callback);

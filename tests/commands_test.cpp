@@ -61,10 +61,10 @@ protected:
         s.im = im;
         s.imt = im;
         gui::guidata(fig_, s);
-        gui::imshow(s["axes1"], im);
+        gui::imshow(s[app::tag::axes1], im);
         fake_->on_flush = [this] {
-            busy_text_ = gui::get_string(state()["statustext"]);
-            busy_colour_ = gui::get_foreground(state()["statustext"]);
+            busy_text_ = gui::get_string(state()[app::tag::statustext]);
+            busy_colour_ = gui::get_foreground(state()[app::tag::statustext]);
         };
     }
     void TearDown() override { fake_->on_flush = nullptr; }
@@ -82,7 +82,7 @@ protected:
 
     // A press in the image area of the main window.
     void press_in_image() {
-        QWidget* area = gui::image_area(state()["axes1"]);
+        QWidget* area = gui::image_area(state()[app::tag::axes1]);
         ASSERT_NE(area, nullptr);
         QTest::mousePress(area, Qt::LeftButton, {}, QPoint(20, 20));
         QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(20, 20));
@@ -97,7 +97,7 @@ protected:
 
     // The picture in the image area equals that of `image`.
     bool area_shows(const AnyImage& image) const {
-        const gui::ImageArea* area = gui::image_area(state()["axes1"]);
+        const gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
         return area != nullptr && area->picture() == gui::to_qimage(image);
     }
 
@@ -137,7 +137,7 @@ void expect_same_state(const OcumbraState& a, const OcumbraState& b) {
 // Fixation-independent command
 
 TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
-    const std::string idle = gui::get_string(state()["statustext"]);
+    const std::string idle = gui::get_string(state()[app::tag::statustext]);
     RUN_WITH_DIALOG("fixindep", "fixindepparms", [](QWidget* fig) {
         type_into(fig, "edit_mar", "0.1");
         type_into(fig, "edit_contrastfactor", "2");
@@ -151,15 +151,15 @@ TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
     EXPECT_EQ(s.width, 20);
     EXPECT_EQ(s.mar, 0.1);
     EXPECT_EQ(s.contrastf, 2);
-    EXPECT_EQ(s.prevtrans, 1);
+    EXPECT_EQ(s.prevtrans, app::Transform::Fixindep);
     EXPECT_EQ(s.fixactive, 0);
     // Busy while computing, back afterwards.
     EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
     EXPECT_NEAR(busy_colour_.r, 0.8, 1e-6);
     EXPECT_EQ(busy_colour_.g, 0);
     EXPECT_EQ(busy_colour_.b, 0);
-    EXPECT_EQ(gui::get_string(s["statustext"]), idle);
-    EXPECT_EQ(gui::get_foreground(s["statustext"]), (gui::Rgb{0, 0, 0}));
+    EXPECT_EQ(gui::get_string(s[app::tag::statustext]), idle);
+    EXPECT_EQ(gui::get_foreground(s[app::tag::statustext]), (gui::Rgb{0, 0, 0}));
 }
 
 TEST_F(Commands, ValuesThatCannotBeComputedEndTheCommandBeforeTheBusyStatus) {
@@ -245,7 +245,7 @@ TEST_F(Commands, FixdepFirstViewFixatesTheCentreWithTheSharedComputation) {
     EXPECT_TRUE(*s.polim == polar);
     EXPECT_EQ(s.mar, 0.5);
     EXPECT_EQ(s.fixactive, 1);
-    EXPECT_EQ(s.prevtrans, 2);
+    EXPECT_EQ(s.prevtrans, app::Transform::Fixdep);
     EXPECT_EQ(s.prepfixdep, 1);
     EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
 }
@@ -258,7 +258,7 @@ TEST_F(Commands, FixdepCentreOfAnOddSizedImageRoundsHalvesUp) {
     for (std::size_t i = 0; i < odd.numel(); ++i) odd[i] = static_cast<std::uint8_t>((i * 37) % 251);
     const std::string folder = dir.path().toStdString() + "/";
     imwrite(AnyImage(odd), folder + "odd.bmp");
-    fake_->files = {{"odd.bmp", folder, false}};
+    fake_->file_replies = {{"odd.bmp", folder, false}};
     window()->findChild<QAction*>("OpenMenuItem")->trigger();
     ASSERT_TRUE(state().im == AnyImage(odd));
     RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
@@ -284,7 +284,7 @@ TEST_F(Commands, FixationClicksRenderWhereTheyLandAlsoOutsideTheImage) {
         const ArrayD expected = fixdep::fixdepimage(p[0], p[1], im);
         EXPECT_TRUE(imt() == expected) << p[0] << ", " << p[1];
         EXPECT_TRUE(area_shows(expected));
-        EXPECT_EQ(state().prevtrans, 2);
+        EXPECT_EQ(state().prevtrans, app::Transform::Fixdep);
         EXPECT_EQ(state().fixactive, 1);
         EXPECT_EQ(fake_->flushes, 1);
         EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
@@ -352,7 +352,7 @@ TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
     EXPECT_TRUE(area_shows(ref.imt));
     ASSERT_TRUE(app::glare_veil().has_value());
     EXPECT_TRUE(*app::glare_veil() == ref.dim);
-    EXPECT_EQ(state().prevtrans, 3);
+    EXPECT_EQ(state().prevtrans, app::Transform::Glare);
 
     // Same parameters: the shown result again, nothing computed.
     glare_with(nullptr, -1);
@@ -385,9 +385,9 @@ TEST_F(Commands, GlareReusesTheResultOrTheVeilOnlyWhenItMay) {
     EXPECT_EQ(count.reuse, 1);
 
     // A newly opened image: full computation on it.
-    fake_->files = {{"chelsea.jpg", program_data_dir(), false}};
+    fake_->file_replies = {{"chelsea.jpg", program_data_dir(), false}};
     window()->findChild<QAction*>("OpenMenuItem")->trigger();
-    ASSERT_EQ(state().prevtrans, -1);
+    ASSERT_EQ(state().prevtrans, app::Transform::None);
     glare_with(nullptr, 0.7);
     EXPECT_EQ(count.full, 5);
     const AnyImage cat = imread(program_data_dir() + "chelsea.jpg");
@@ -400,7 +400,7 @@ TEST_F(Commands, GlareVeilOutlivesTheWindowsOpeningStep) {
     ASSERT_EQ(count.full, 1);
     const ArrayD dim = *app::glare_veil();
     app::ocumbra({}, 0);  // the opening step again: defaults, prevtrans -1
-    EXPECT_EQ(state().prevtrans, -1);
+    EXPECT_EQ(state().prevtrans, app::Transform::None);
     ASSERT_TRUE(app::glare_veil().has_value());
     EXPECT_TRUE(*app::glare_veil() == dim);
     // prevtrans is no longer 3, so the next run computes in full.

@@ -402,7 +402,7 @@ TEST(FixdepParms, OpeningPlotsFromAnotherFolderReturnsTheLastOne) {
     const AnyImage b = imread(folder + "polarB.bmp");
 
     FakePlatformScope fake;
-    fake->files = {{"polarA.bmp", folder, false}, {"polarB.bmp", folder, false}};
+    fake->file_replies = {{"polarA.bmp", folder, false}, {"polarB.bmp", folder, false}};
     dlg::FixdepState after_first, after_second;
     QImage shown_first, shown_second;
     WhenOpen w("fixdepparms", [&](QWidget* fig) {
@@ -416,9 +416,9 @@ TEST(FixdepParms, OpeningPlotsFromAnotherFolderReturnsTheLastOne) {
         click(fig, "pushbutton_fixdepparms");
     });
     const auto v = dlg::fixdepparms(20, 1);
-    ASSERT_EQ(fake->get_file_calls.size(), 2u);
-    EXPECT_EQ(fake->get_file_calls[0].first, "polar*.bmp");
-    EXPECT_EQ(fake->get_file_calls[0].second, "polarplot files (*.bmp)");
+    ASSERT_EQ(fake->choosers.size(), 2u);
+    EXPECT_EQ(fake->choosers[0].arg, "polar*.bmp");
+    EXPECT_EQ(fake->choosers[0].title, "polarplot files (*.bmp)");
     EXPECT_EQ(after_first.polarfln, "polarA.bmp");
     EXPECT_EQ(after_first.pathname, folder);
     EXPECT_TRUE(same_image(after_first.polarim, a));
@@ -447,7 +447,8 @@ TEST(FixdepParms, CancelledChooserAndUnreadableFileChangeNothing) {
         f.write("this is not a bitmap");
     }
     FakePlatformScope fake;
-    fake->files = {gui::FileChoice{}, {"polarbad.bmp", folder, false}, {"polarnone.bmp", folder, false}};
+    fake->file_replies = {
+        gui::FileChoice{}, {"polarbad.bmp", folder, false}, {"polarnone.bmp", folder, false}};
     WhenOpen w("fixdepparms", [&](QWidget* fig) {
         trigger(fig, "OpenMenuItem");  // cancelled
         trigger(fig, "OpenMenuItem");  // not a bitmap
@@ -467,7 +468,7 @@ TEST(FixdepParms, CloseAnsweredNoKeepsTheDialogYesEndsTheCall) {
     FakePlatformScope fake;
     bool still_open_after_no = false;
     WhenOpen w("fixdepparms", [&](QWidget* fig) {
-        fake->answer = "No";
+        fake->answers = {"No"};
         trigger(fig, "CloseMenuItem");
         still_open_after_no = fig->isVisible();
         type_into(fig, "edit_width", "33");
@@ -476,14 +477,14 @@ TEST(FixdepParms, CloseAnsweredNoKeepsTheDialogYesEndsTheCall) {
     EXPECT_EQ(dlg::fixdepparms(20, 1).width, 33);
     EXPECT_TRUE(still_open_after_no);
     ASSERT_EQ(fake->questions.size(), 1u);
-    EXPECT_EQ(fake->questions[0].first, "Close Visual field?");
-    EXPECT_EQ(fake->questions[0].second, "Close Visual field...");
-    EXPECT_EQ(fake->question_buttons[0], (std::vector<std::string>{"Yes", "No"}));
-    EXPECT_EQ(fake->question_defaults[0], "Yes");
+    EXPECT_EQ(fake->questions[0].text, "Close Visual field?");
+    EXPECT_EQ(fake->questions[0].title, "Close Visual field...");
+    EXPECT_EQ(fake->questions[0].buttons, (std::vector<std::string>{"Yes", "No"}));
+    EXPECT_EQ(fake->questions[0].default_button, "Yes");
 
     for (const char* answer : {"Yes", ""}) {  // any answer but "No" closes
         WhenOpen w2("fixdepparms", [&](QWidget* fig) {
-            fake->answer = answer;
+            fake->answers = {answer};
             trigger(fig, "CloseMenuItem");
         });
         EXPECT_NE(error_of([] { dlg::fixdepparms(20, 1); }).find("closed without OK"),
@@ -498,12 +499,12 @@ TEST(FixdepParms, PrintOpensThePrintDialogForTheDialogWindow) {
     WhenOpen w("fixdepparms", [&](QWidget* fig) {
         dialog = fig;
         trigger(fig, "PrintMenuItem");
-        EXPECT_EQ(fake->prints, 1);
-        EXPECT_EQ(fake->printed.data(), dialog);
+        EXPECT_EQ(fake->printed.size(), 1u);
+        EXPECT_EQ(fake->printed.back().data(), dialog);
         click(fig, "pushbutton_fixdepparms");
     });
     dlg::fixdepparms(20, 1);
-    EXPECT_EQ(fake->prints, 1);
+    EXPECT_EQ(fake->printed.size(), 1u);
 }
 
 TEST(FixdepParms, DefaultPlotIsReadFromTheWorkingFolderFirst) {

@@ -1,7 +1,7 @@
 #pragma once
 // Test helpers for driving the parameter dialogs and the main window on the
-// offscreen platform: a QApplication for the whole test program, a stand-in
-// for the person (file chooser, question, pointer click) and a driver that
+// offscreen platform: a QApplication for the whole test program (with the
+// stand-in for the person of window_testing.hpp installed) and a driver that
 // acts on a dialog once it waits.
 #include <gtest/gtest.h>
 
@@ -19,62 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/window_testing.hpp"
 #include "toolkit/gui/framework.hpp"
 #include "toolkit/gui/platform.hpp"
 
 namespace ocu::testing {
 
-// Stands in for the person: answers the choosers and questions from queues
-// and records what it was asked.
-class FakePlatform : public gui::Platform {
-public:
-    std::deque<gui::FileChoice> files;  // answers of get_file, in order
-    std::vector<std::pair<std::string, std::string>> get_file_calls;  // (filter, title)
-    std::string answer = "Yes";                                   // answer of question
-    std::vector<std::pair<std::string, std::string>> questions;   // (question, title)
-    std::vector<std::vector<std::string>> question_buttons;
-    std::vector<std::string> question_defaults;
-    int prints = 0;
-    gui::Handle printed;
-    std::deque<std::array<double, 2>> points;  // answers of pointer_input
-    int pointer_inputs = 0;
-    int flushes = 0;
-    std::vector<std::string> errors;
-    // Called at each flush (the status line is busy then).
-    std::function<void()> on_flush;
-
-    gui::FileChoice get_file(const std::string& filter, const std::string& title) override {
-        get_file_calls.emplace_back(filter, title);
-        if (files.empty()) return {};
-        gui::FileChoice c = files.front();
-        files.pop_front();
-        return c;
-    }
-    gui::FileChoice put_file(const std::string&, const std::string&) override { return {}; }
-    std::string question(const std::string& q, const std::string& title,
-                         const std::vector<std::string>& buttons, const std::string& def) override {
-        questions.emplace_back(q, title);
-        question_buttons.push_back(buttons);
-        question_defaults.push_back(def);
-        return answer;
-    }
-    void print_dialog(const gui::Handle& fig) override {
-        ++prints;
-        printed = fig;
-    }
-    std::array<double, 2> pointer_input(const gui::Handle&) override {
-        ++pointer_inputs;
-        if (points.empty()) throw Error("no click");
-        auto p = points.front();
-        points.pop_front();
-        return p;
-    }
-    void flush() override {
-        ++flushes;
-        if (on_flush) on_flush();
-    }
-    void report_error(const std::string& text) override { errors.push_back(text); }
-};
+using test::FakePlatform;
+using test::FakePlatformScope;
 
 class QtEnvironment : public ::testing::Environment {
 public:
@@ -95,23 +47,6 @@ public:
 
 private:
     std::unique_ptr<QApplication> app_;
-};
-
-// Installs a FakePlatform for the lifetime of the object.
-class FakePlatformScope {
-public:
-    FakePlatformScope() {
-        auto p = std::make_unique<FakePlatform>();
-        fake_ = p.get();
-        previous_ = gui::set_platform(std::move(p));
-    }
-    ~FakePlatformScope() { gui::set_platform(std::move(previous_)); }
-    FakePlatform& operator*() const { return *fake_; }
-    FakePlatform* operator->() const { return fake_; }
-
-private:
-    FakePlatform* fake_ = nullptr;
-    std::unique_ptr<gui::Platform> previous_;
 };
 
 // The visible window loaded from "<layout>.fig", or null.

@@ -52,6 +52,18 @@ constexpr const char* kLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
 </ui>
 )";
 
+// Controls are looked up by Tag constants; a plain text in its place does
+// not compile, so a misspelt tag constant is caught by the compiler.
+template <class S>
+concept IndexableByText = requires(const S& s) {
+    s["figure1"];
+};
+template <class S>
+concept IndexableByTag = requires(const S& s) {
+    s[Tag{"figure1"}];
+};
+static_assert(!IndexableByText<StateBase> && IndexableByTag<StateBase>);
+
 struct FwState : StateBase {
     double value = 0;
     double opened = 0;
@@ -70,7 +82,8 @@ struct Seen {
 };
 Seen seen;
 
-OCU_HEAD(fwtest_OpeningFcn) void fwtest_OpeningFcn(Handle hObject, const Value&, FwState handles, const Args& varargin) {
+OCU_HEAD(fwtest_OpeningFcn)
+void fwtest_OpeningFcn(Handle hObject, const Value&, FwState handles, const Args& varargin) {
     ++seen.openings;
     seen.varargin = varargin.size();
     seen.handle_visibility = get_handle_visibility(hObject);
@@ -81,38 +94,45 @@ OCU_HEAD(fwtest_OpeningFcn) void fwtest_OpeningFcn(Handle hObject, const Value&,
     if (seen.modal) uiwait(hObject);
 }
 
-OCU_HEAD(fwtest_OutputFcn) Results fwtest_OutputFcn(Handle hObject, const Value&, const std::optional<FwState>& handles) {
+OCU_HEAD(fwtest_OutputFcn)
+Results fwtest_OutputFcn(Handle hObject, const Value&, const std::optional<FwState>& handles) {
     if (!handles) return {Value(std::string("no record"))};
     Results r{Value(hObject), Value(handles->value), Value(handles->opened)};
     if (seen.modal) delete_object(hObject);
     return r;
 }
 
-OCU_HEAD(edit_value_CreateFcn) void edit_value_CreateFcn(Handle hObject, const Value&, FwState) {
+OCU_HEAD(edit_value_CreateFcn)
+void edit_value_CreateFcn(Handle hObject, const Value&, FwState) {
     ++seen.creates;
     set_background(hObject, Rgb{1, 1, 1});
 }
 
-OCU_HEAD(edit_value_Callback) void edit_value_Callback(Handle hObject, const Value&, FwState handles) {
+OCU_HEAD(edit_value_Callback)
+void edit_value_Callback(Handle hObject, const Value&, FwState handles) {
     handles.value = str2double(get_string(hObject));
     guidata(hObject, handles);
 }
 
-OCU_HEAD(okbutton_Callback) void okbutton_Callback(Handle, const Value&, FwState handles) { uiresume(handles["figure1"]); }
+OCU_HEAD(okbutton_Callback)
+void okbutton_Callback(Handle, const Value&, FwState handles) { uiresume(handles[Tag{"figure1"}]); }
 
-OCU_HEAD(failbutton_Callback) void failbutton_Callback(Handle hObject, const Value&, FwState handles) {
+OCU_HEAD(failbutton_Callback)
+void failbutton_Callback(Handle hObject, const Value&, FwState handles) {
     handles.value = -1;  // never stored
     (void)hObject;
     throw Error("boom");
 }
 
 // Changes its copy of the record but never stores it.
-OCU_HEAD(unstored_Callback) void unstored_Callback(Handle, const Value&, FwState handles) {
+OCU_HEAD(unstored_Callback)
+void unstored_Callback(Handle, const Value&, FwState handles) {
     handles.value = 99;
     handles.opened = 99;
 }
 
-OCU_HEAD(slider1_Callback) void slider1_Callback(Handle hObject, const Value&, FwState handles) {
+OCU_HEAD(slider1_Callback)
+void slider1_Callback(Handle hObject, const Value&, FwState handles) {
     handles.value = get_value(hObject);
     guidata(hObject, handles);
 }
@@ -250,7 +270,7 @@ TEST_F(Framework, OpenModeBuildsRecordFromTagsAndShowsWindow) {
     EXPECT_FALSE(s->controls.has("qt_layout"));
     ASSERT_EQ(s->controls.all("twin").size(), 2u);
     EXPECT_NE(s->controls.all("twin")[0].data(), s->controls.all("twin")[1].data());
-    EXPECT_THROW((*s)["nosuchtag"], Error);
+    EXPECT_THROW((*s)[Tag{"nosuchtag"}], Error);
     // The record can be read from any control of the window.
     auto from_control = guidata<FwState>(s->controls("okbutton"));
     ASSERT_TRUE(from_control);
@@ -341,25 +361,26 @@ TEST_F(Framework, CallbackWithTooManyInputsOrOutputsGivesRunTimeMessage) {
 TEST_F(Framework, ControlEventsRunCallbacksByTag) {
     QWidget* fig = open();
     auto s = *guidata<FwState>(Handle(fig));
-    auto* edit = qobject_cast<QLineEdit*>(s["edit_value"].data());
+    auto* edit = qobject_cast<QLineEdit*>(s[Tag{"edit_value"}].data());
     ASSERT_NE(edit, nullptr);
     edit->setFocus();
     QTest::keyClicks(edit, "2.5");
     QTest::keyClick(edit, Qt::Key_Return);
     EXPECT_EQ(guidata<FwState>(Handle(fig))->value, 2.5);
-    EXPECT_EQ(get_callback(s["edit_value"], "Callback"), "fwtest('edit_value_Callback',gcbo,[],guidata(gcbo))");
+    EXPECT_EQ(get_callback(s[Tag{"edit_value"}], "Callback"),
+              "fwtest('edit_value_Callback',gcbo,[],guidata(gcbo))");
     // Slider positions map to 0..1.
-    auto* slider = qobject_cast<QSlider*>(s["slider1"].data());
+    auto* slider = qobject_cast<QSlider*>(s[Tag{"slider1"}].data());
     slider->triggerAction(QAbstractSlider::SliderPageStepAdd);  // +10 of 1000 steps
     EXPECT_NEAR(guidata<FwState>(Handle(fig))->value, 0.01, 1e-12);
-    set_value(s["slider1"], 0.0911);
-    EXPECT_EQ(get_value(s["slider1"]), 0.0911);
+    set_value(s[Tag{"slider1"}], 0.0911);
+    EXPECT_EQ(get_value(s[Tag{"slider1"}]), 0.0911);
 }
 
 TEST_F(Framework, ErrorInCallbackIsReportedAndStateKept) {
     QWidget* fig = open();
     auto s = *guidata<FwState>(Handle(fig));
-    QTest::mouseClick(qobject_cast<QPushButton*>(s["failbutton"].data()), Qt::LeftButton);
+    QTest::mouseClick(qobject_cast<QPushButton*>(s[Tag{"failbutton"}].data()), Qt::LeftButton);
     ASSERT_EQ(fake_->errors.size(), 1u);
     EXPECT_EQ(fake_->errors[0], "boom");
     EXPECT_TRUE(is_valid(Handle(fig)));
@@ -388,11 +409,11 @@ TEST_F(Framework, ModalWaitShowsWindowRunsItsCallbacksAndResumes) {
         QWidget* fig = gcf();
         visible_while_waiting = fig && fig->isVisible();
         auto s = *guidata<FwState>(Handle(fig));
-        auto* edit = qobject_cast<QLineEdit*>(s["edit_value"].data());
+        auto* edit = qobject_cast<QLineEdit*>(s[Tag{"edit_value"}].data());
         edit->setText("0.25");
         edit->setModified(true);
         emit edit->editingFinished();
-        QTest::mouseClick(qobject_cast<QPushButton*>(s["okbutton"].data()), Qt::LeftButton);
+        QTest::mouseClick(qobject_cast<QPushButton*>(s[Tag{"okbutton"}].data()), Qt::LeftButton);
     });
     Results r = fwtest({Value(30.0), Value(0.5)}, 3);
     EXPECT_TRUE(visible_while_waiting);

@@ -61,8 +61,10 @@ protected:
 
     OcumbraState state() const { return *gui::guidata<OcumbraState>(fig_); }
     void store(const OcumbraState& s) { gui::guidata(fig_, s); }
-    QAction* action(const std::string& tag) const { return qobject_cast<QAction*>(state()[tag].data()); }
-    gui::ImageArea* area() const { return gui::image_area(state()["axes1"]); }
+    QAction* action(const std::string& tag) const {
+        return qobject_cast<QAction*>(state().controls(tag).data());
+    }
+    gui::ImageArea* area() const { return gui::image_area(state()[tag::axes1]); }
     std::string tmp(const std::string& name = "") const { return tmp_.path().toStdString() + "/" + name; }
     // Runs a command through its menu item, as a click on it does.
     void trigger(const std::string& tag) {
@@ -94,7 +96,7 @@ TEST_F(MainWindow, StartUpShowsDefaultImageWithDefaults) {
     EXPECT_EQ(s.prepglare, 0);
     EXPECT_EQ(s.powcam, 2);
     EXPECT_EQ(s.powmon, 2);
-    EXPECT_EQ(s.prevtrans, -1);
+    EXPECT_EQ(s.prevtrans, Transform::None);
     EXPECT_EQ(s.width, 20);
     EXPECT_EQ(s.mar, 1);
     EXPECT_EQ(s.glarefact, 1);
@@ -113,7 +115,8 @@ TEST_F(MainWindow, StartUpShowsDefaultImageWithDefaults) {
     ASSERT_EQ(area()->image_cols(), a.cols());
     EXPECT_EQ(shown(area(), 0, 0), qRgb(a(0, 0, 0), a(0, 0, 1), a(0, 0, 2)) & 0xFFFFFF);
     EXPECT_EQ(shown(area(), 399, 599), qRgb(a(399, 599, 0), a(399, 599, 1), a(399, 599, 2)) & 0xFFFFFF);
-    EXPECT_EQ(gui::get_callback(s["axes1"], "ButtonDownFcn"), "ocumbra('axes1_ButtonDownFcn',gcbo,[],guidata(gcbo))");
+    EXPECT_EQ(gui::get_callback(s[tag::axes1], "ButtonDownFcn"),
+              "ocumbra('axes1_ButtonDownFcn',gcbo,[],guidata(gcbo))");
 }
 
 TEST_F(MainWindow, EveryControlTagIsPresent) {
@@ -123,23 +126,24 @@ TEST_F(MainWindow, EveryControlTagIsPresent) {
                             "transform", "fixindep", "fixdep", "glare"}) {
         EXPECT_TRUE(s.controls.has(tag)) << tag;
     }
-    EXPECT_EQ(s["figure1"].data(), fig_.data());
-    EXPECT_NE(qobject_cast<QLabel*>(s["statustext"].data()), nullptr);
+    EXPECT_EQ(s[tag::figure1].data(), fig_.data());
+    EXPECT_NE(qobject_cast<QLabel*>(s[tag::statustext].data()), nullptr);
     for (const char* tag : {"OpenMenuItem", "Save_as", "Save_resmap", "PrintMenuItem", "CloseMenuItem",
                             "original_menu", "transformed_menu", "fixindep", "fixdep", "glare"}) {
-        EXPECT_EQ(gui::get_callback(s[tag], "Callback"), std::string("ocumbra('") + tag + "_Callback',gcbo,[],guidata(gcbo))")
+        EXPECT_EQ(gui::get_callback(s.controls(tag), "Callback"),
+                  std::string("ocumbra('") + tag + "_Callback',gcbo,[],guidata(gcbo))")
             << tag;
     }
-    EXPECT_EQ(gui::get_callback(s["figure1"], "WindowButtonDownFcn"),
+    EXPECT_EQ(gui::get_callback(s[tag::figure1], "WindowButtonDownFcn"),
               "ocumbra('figure1_WindowButtonDownFcn',gcbo,[],guidata(gcbo))");
 }
 
 TEST_F(MainWindow, SelectionListHasSixEntriesAndChoosingChangesNothing) {
     const OcumbraState before = state();
-    EXPECT_EQ(gui::get_string_list(before["popupmenu1"]),
-              (std::vector<std::string>{"plot(rand(5))", "plot(sin(1:0.01:25))", "comet(cos(1:.01:10))", "bar(1:10)",
-                                        "plot(membrane)", "surf(peaks)"}));
-    auto* combo = qobject_cast<QComboBox*>(before["popupmenu1"].data());
+    EXPECT_EQ(gui::get_string_list(before[tag::popupmenu1]),
+              (std::vector<std::string>{"plot(rand(5))", "plot(sin(1:0.01:25))", "comet(cos(1:.01:10))",
+                                        "bar(1:10)", "plot(membrane)", "surf(peaks)"}));
+    auto* combo = qobject_cast<QComboBox*>(before[tag::popupmenu1].data());
     combo->setCurrentIndex(4);
     emit combo->activated(4);
     const OcumbraState after = state();
@@ -154,14 +158,14 @@ TEST_F(MainWindow, InvokingAgainReusesWindowAndResetsParametersOnly) {
     s.mar = 0.3;
     s.glarefact = 7;
     s.contrastf = 3;
-    s.prevtrans = 2;
+    s.prevtrans = Transform::Fixdep;
     s.fixactive = 1;
     s.filename = "other.bmp";
     s.pathname = "/somewhere/";
     s.im = AnyImage(small_gray(9));
     s.imt = AnyImage(small_gray(50));
     store(s);
-    gui::imshow(s["axes1"], s.imt);
+    gui::imshow(s[tag::axes1], s.imt);
 
     testing::internal::CaptureStdout();
     gui::Results r = ocumbra({}, 1);
@@ -172,7 +176,7 @@ TEST_F(MainWindow, InvokingAgainReusesWindowAndResetsParametersOnly) {
     EXPECT_EQ(t.mar, 1);
     EXPECT_EQ(t.glarefact, 1);
     EXPECT_EQ(t.contrastf, 1);
-    EXPECT_EQ(t.prevtrans, -1);
+    EXPECT_EQ(t.prevtrans, Transform::None);
     EXPECT_EQ(t.fixactive, 0);
     EXPECT_EQ(t.filename, "NatIm13.jpg");
     EXPECT_EQ(t.pathname, "");
@@ -189,8 +193,8 @@ TEST_F(MainWindow, CallbackByNameRunsLikeItsControl) {
     s.fixactive = 1;
     s.imt = AnyImage(small_gray(200));
     store(s);
-    ocumbra({Value(std::string("transformed_menu_Callback")), Value(s["transformed_menu"]), Value(gui::Empty{}),
-             Value(gui::guidata(fig_))},
+    ocumbra({Value(std::string("transformed_menu_Callback")), Value(s[tag::transformed_menu]),
+             Value(gui::Empty{}), Value(gui::guidata(fig_))},
             0);
     EXPECT_EQ(state().fixactive, 0);
     EXPECT_EQ(area()->image_rows(), 3u);
@@ -204,8 +208,8 @@ TEST_F(MainWindow, CallbackCalledWithTooManyArgumentsFails) {
     const std::string head = "Run-time Error: File: ocumbra/OpenMenuItem_Callback Line: " + std::to_string(line) +
                              " Column: 1 The function \"ocumbra/OpenMenuItem_Callback\" was called with more than "
                              "the declared number of ";
-    const gui::Args args{Value(std::string("OpenMenuItem_Callback")), Value(s["OpenMenuItem"]), Value(gui::Empty{}),
-                         Value(gui::guidata(fig_)), Value(1.0)};
+    const gui::Args args{Value(std::string("OpenMenuItem_Callback")), Value(s[tag::OpenMenuItem]),
+                         Value(gui::Empty{}), Value(gui::guidata(fig_)), Value(1.0)};
     try {
         ocumbra(args, 0);
         FAIL();
@@ -250,7 +254,7 @@ TEST_F(MainWindow, OpenReadsChosenFileAndKeepsResult) {
     EXPECT_TRUE(t.imt == default_image());  // the previous result stays
     EXPECT_EQ(t.filename, "cat.jpg");
     EXPECT_EQ(t.pathname, tmp());
-    EXPECT_EQ(t.prevtrans, -1);
+    EXPECT_EQ(t.prevtrans, Transform::None);
     EXPECT_EQ(t.fixactive, 1);  // not changed by opening
     EXPECT_EQ(area()->image_rows(), 300u);
     EXPECT_EQ(area()->image_cols(), 451u);
@@ -258,12 +262,12 @@ TEST_F(MainWindow, OpenReadsChosenFileAndKeepsResult) {
 
 TEST_F(MainWindow, CancelledOpenChangesNothing) {
     OcumbraState s = state();
-    s.prevtrans = 3;
+    s.prevtrans = Transform::Glare;
     store(s);
     fake_->file_replies.push_back({});  // cancelled
     trigger("OpenMenuItem");
     const OcumbraState t = state();
-    EXPECT_EQ(t.prevtrans, 3);
+    EXPECT_EQ(t.prevtrans, Transform::Glare);
     EXPECT_EQ(t.filename, "NatIm13.jpg");
     EXPECT_TRUE(t.im == default_image());
     EXPECT_EQ(area()->image_rows(), 400u);
@@ -284,7 +288,7 @@ TEST_F(MainWindow, FailedOpenIsReportedAndLeavesStateAndDisplay) {
         const OcumbraState t = state();
         EXPECT_EQ(t.filename, "NatIm13.jpg") << name;
         EXPECT_EQ(t.pathname, "") << name;
-        EXPECT_EQ(t.prevtrans, -1) << name;
+        EXPECT_EQ(t.prevtrans, Transform::None) << name;
         EXPECT_TRUE(t.im == default_image()) << name;
         EXPECT_EQ(area()->image_rows(), 400u) << name;
         EXPECT_TRUE(gui::is_valid(fig_));
@@ -398,8 +402,10 @@ TEST_F(MainWindow, CloseAsksAndNoKeepsTheWindow) {
     fake_->answers.push_back("No");
     trigger("CloseMenuItem");
     ASSERT_EQ(fake_->questions.size(), 1u);
-    EXPECT_EQ(fake_->questions[0],
-              (std::vector<std::string>{"Close ocumbra?", "Close ocumbra...", "Yes", "No", "Yes"}));
+    EXPECT_EQ(fake_->questions[0].text, "Close ocumbra?");
+    EXPECT_EQ(fake_->questions[0].title, "Close ocumbra...");
+    EXPECT_EQ(fake_->questions[0].buttons, (std::vector<std::string>{"Yes", "No"}));
+    EXPECT_EQ(fake_->questions[0].default_button, "Yes");
     EXPECT_TRUE(gui::is_valid(fig_));
     EXPECT_TRUE(gui::is_visible(fig_));
 }
@@ -438,7 +444,7 @@ TEST_F(MainWindow, ViewsShowSourceOrResultAndLeaveFixationMode) {
 }
 
 TEST_F(MainWindow, StatusLineShowsBusyTextThenRestores) {
-    const Handle status = state()["statustext"];
+    const Handle status = state()[tag::statustext];
     gui::set_string(status, "STATUS: idle");
     {
         BusyStatus busy(status);

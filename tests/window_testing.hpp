@@ -1,8 +1,10 @@
 #pragma once
-// A stand-in for the person at the screen: replies prepared by the test,
-// calls recorded for it to check.
+// The stand-in for the person at the screen that every window test uses:
+// replies prepared by the test, calls recorded for it to check.
 #include <array>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,16 +16,25 @@ namespace ocu::test {
 
 struct FakePlatform : gui::Platform {
     struct Chooser {
-        std::string kind, arg, title;
+        std::string kind, arg, title;  // kind "get" (open) or "put" (save)
     };
-    std::deque<gui::FileChoice> file_replies;
-    std::deque<std::string> answers;
-    std::deque<std::array<double, 2>> points;
+    struct Question {
+        std::string text, title;
+        std::vector<std::string> buttons;
+        std::string default_button;
+    };
+    // Replies, used in order.
+    std::deque<gui::FileChoice> file_replies;  // of both choosers; none left: cancelled
+    std::deque<std::string> answers;           // of question; none left: "" (closed without a choice)
+    std::deque<std::array<double, 2>> points;  // of pointer_input; none left: it fails
+    // What was asked.
     std::vector<Chooser> choosers;
-    std::vector<std::vector<std::string>> questions;  // question, title, buttons..., default
+    std::vector<Question> questions;
     std::vector<gui::Handle> printed;
     std::vector<std::string> errors;
+    int pointer_inputs = 0;
     int flushes = 0;
+    std::function<void()> on_flush;  // called at each flush (the status line is busy then)
 
     gui::FileChoice next_file() {
         if (file_replies.empty()) return {};
@@ -41,10 +52,7 @@ struct FakePlatform : gui::Platform {
     }
     std::string question(const std::string& q, const std::string& title, const std::vector<std::string>& buttons,
                          const std::string& def) override {
-        std::vector<std::string> rec{q, title};
-        rec.insert(rec.end(), buttons.begin(), buttons.end());
-        rec.push_back(def);
-        questions.push_back(rec);
+        questions.push_back({q, title, buttons, def});
         if (answers.empty()) return {};
         std::string a = answers.front();
         answers.pop_front();
@@ -52,13 +60,36 @@ struct FakePlatform : gui::Platform {
     }
     void print_dialog(const gui::Handle& fig) override { printed.push_back(fig); }
     std::array<double, 2> pointer_input(const gui::Handle&) override {
+        ++pointer_inputs;
         if (points.empty()) throw Error("Interrupted by figure deletion");
         auto p = points.front();
         points.pop_front();
         return p;
     }
-    void flush() override { ++flushes; }
+    void flush() override {
+        ++flushes;
+        if (on_flush) on_flush();
+    }
     void report_error(const std::string& text) override { errors.push_back(text); }
+};
+
+// Installs a FakePlatform for the lifetime of the object.
+class FakePlatformScope {
+public:
+    FakePlatformScope() {
+        auto p = std::make_unique<FakePlatform>();
+        fake_ = p.get();
+        previous_ = gui::set_platform(std::move(p));
+    }
+    ~FakePlatformScope() { gui::set_platform(std::move(previous_)); }
+    FakePlatformScope(const FakePlatformScope&) = delete;
+    FakePlatformScope& operator=(const FakePlatformScope&) = delete;
+    FakePlatform& operator*() const { return *fake_; }
+    FakePlatform* operator->() const { return fake_; }
+
+private:
+    FakePlatform* fake_ = nullptr;
+    std::unique_ptr<gui::Platform> previous_;
 };
 
 inline gui::FileChoice chosen(const std::string& folder, const std::string& name) {

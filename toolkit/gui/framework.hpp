@@ -34,15 +34,17 @@
 // callback.
 //
 // The state record is the window's own struct derived from `StateBase`;
-// `StateBase::controls` holds the handles of the controls by tag, so
-// `handles["axes1"]` is the image area. Callbacks receive a copy; a change
-// persists only when the callback stores it back with `guidata`.
+// `StateBase::controls` holds the handles of the controls by tag, and each
+// window names its tags once as `Tag` constants, so `handles[tag::axes1]` is
+// the image area and a misspelt tag does not compile. Callbacks receive a
+// copy; a change persists only when the callback stores it back with
+// `guidata`.
 //
 // Local operations are registered with the source line of their head, for
 // the run-time message of a call with too many inputs or outputs:
 //
-//   OCU_HEAD(edit_width_Callback) void edit_width_Callback(gui::Handle hObject,
-//                                                         const gui::Value& eventdata, MyState handles) {
+//   OCU_HEAD(edit_width_Callback)
+//   void edit_width_Callback(gui::Handle hObject, const gui::Value& eventdata, MyState handles) {
 //   ...
 //   OCU_GUI_CALLBACK(ops, edit_width_Callback);   // ops is a LocalOps<MyState>
 //
@@ -140,10 +142,18 @@ private:
     std::vector<std::pair<std::string, std::vector<Handle>>> fields_;
 };
 
+// A control's tag. Windows spell their tags once, as constants
+// (`inline constexpr gui::Tag axes1{"axes1"};`), and look controls up by them.
+struct Tag {
+    std::string_view name;
+    explicit constexpr Tag(std::string_view n) : name(n) {}
+};
+
 // Base of every window's state record.
 struct StateBase {
     Controls controls;
-    Handle operator[](std::string_view tag) const { return controls(tag); }
+    // First handle with this tag; throws ocu::Error when no object has it.
+    Handle operator[](Tag tag) const { return controls(tag.name); }
 };
 
 // A state record of window type S: default-constructible, copyable, derived
@@ -286,8 +296,8 @@ void eval_callback(const std::string& text, const Handle& obj);
 // Local operations of a window function.
 
 // Declares `<name>_line`, the source line of the operation's head; put it on
-// the same line as the head.
-#define OCU_HEAD(name) [[maybe_unused]] static constexpr int name##_line = __LINE__;
+// a line of its own just above the head.
+#define OCU_HEAD(name) [[maybe_unused]] static constexpr int name##_line = __LINE__ + 1;
 #define OCU_GUI_CALLBACK(ops, name) (ops).callback(#name, &name, name##_line)
 #define OCU_GUI_OPENING(ops, name) (ops).opening(#name, &name, name##_line)
 #define OCU_GUI_OUTPUT(ops, name) (ops).output(#name, &name, name##_line)
