@@ -1,4 +1,2 @@
 # The pyramid engine's core, linked directly (without the plug-in's entry).
-if(TARGET engine_core)
-  ocumbra_add_test(NAME engine_core_test SOURCES engine_core_test.cpp LIBS engine_core)
-endif()
+ocumbra_add_test(NAME engine_core_test SOURCES engine_core_test.cpp LIBS engine_core)
