@@ -18,7 +18,7 @@ const ocu::ArrayD& image() {
         std::mt19937 rng(1);
         std::uniform_real_distribution<double> u(0.0, 1.0);
         ocu::ArrayD a(kRows, kCols);
-        for (auto& v : a.vec()) v = u(rng);
+        for (auto& v : a.span()) v = u(rng);
         return a;
     }();
     return x;

@@ -11,7 +11,7 @@ ocu::AnyImage random_colour(std::size_t rows, std::size_t cols) {
     std::mt19937 gen(1);
     std::uniform_int_distribution<int> u(0, 255);
     ocu::ArrayU8 a(rows, cols, 3);
-    for (auto& v : a.vec()) v = static_cast<std::uint8_t>(u(gen));
+    for (auto& v : a.span()) v = static_cast<std::uint8_t>(u(gen));
     return ocu::AnyImage(std::move(a));
 }
 

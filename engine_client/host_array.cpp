@@ -82,13 +82,13 @@ std::vector<std::size_t> dims_of(const ocu::Array<T>& a) {
 
 HostArray HostArray::copy_of(const ocu::ArrayD& a) {
     HostArray h(NoStorage{}, HOST_CLASS_DOUBLE, dims_of(a));
-    h.d_ = a.vec();
+    h.d_.assign(a.span().begin(), a.span().end());
     return h;
 }
 
 HostArray HostArray::copy_of(const ocu::ArrayU8& a) {
     HostArray h(NoStorage{}, HOST_CLASS_UINT8, dims_of(a));
-    h.u8_ = a.vec();
+    h.u8_.assign(a.span().begin(), a.span().end());
     return h;
 }
 

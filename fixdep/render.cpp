@@ -7,10 +7,9 @@
 #include <variant>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "engine_client/kal.hpp"
 #include "toolkit/arrayops.hpp"
+#include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
 
 namespace ocu::fixdep {
@@ -74,7 +73,7 @@ ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nole
                      double y1) {
     preppyramid(im, sx, sy, nolevs);
     ArrayU8 imp = kal::kalgetsrcimage(kPyramid, nolevs);
-    std::fill(imp.vec().begin(), imp.vec().end(), kCoarseGrey);
+    std::fill(imp.span().begin(), imp.span().end(), kCoarseGrey);
     kal::kalsetsrcimage(kPyramid, nolevs, imp);
     kal::kalencode(kPyramid, x1, y1);
     ArrayU8 im2 = kal::kalgetencodedimage(kPyramid);
@@ -97,28 +96,6 @@ void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
         kGrain);
 }
 
-// A zero-filled result array. A colour result of a large image is far beyond
-// what the allocator keeps for re-use, so each one arrives as fresh pages from
-// the system; asking for huge pages where the system offers them turns tens
-// of thousands of page faults per rendering into a few dozen.
-ArrayD new_result(std::size_t rows, std::size_t cols, std::size_t planes) {
-    const std::size_t n = checked_numel(rows, cols, planes);
-    std::vector<double> v;
-    v.reserve(n);
-    constexpr std::size_t kHuge = std::size_t{2} << 20;
-    if (n * sizeof(double) >= 4 * kHuge) {
-        const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
-        const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-        const std::uintptr_t last = (begin + n * sizeof(double)) & ~(kHuge - 1);
-        if (last > first) {
-            // Only a hint: without transparent huge pages nothing changes.
-            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-        }
-    }
-    v.resize(n);
-    return ArrayD(rows, cols, planes, std::move(v));
-}
-
 // Renders planes 0..nplanes-1 of `im0` (nplanes 1: a one-plane image; 3: the
 // first three planes of an image with at least three) into `imt2`, whose
 // storage is kept when it has the result's size. Planes beyond the rendered
@@ -134,7 +111,7 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
     const int nolevs = fixdep_level_count(sx, sy);
     if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != np) {
         imt2 = ArrayD();  // release the old storage before taking the new
-        imt2 = new_result(sy, sx, np);
+        imt2 = zeroed_array(sy, sx, np, Pages::Huge);
     } else {
         std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
     }

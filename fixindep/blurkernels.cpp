@@ -56,7 +56,7 @@ ArrayD kernel_2d(double sig, bool steep) {
     for (std::size_t j = 0; j < side; ++j)
         for (std::size_t i = 0; i < side; ++i) filt(i, j) = ys[i] * ys[j];
     const double sm = sum_all(filt);
-    for (double& v : filt.vec()) v /= sm;
+    for (double& v : filt.span()) v /= sm;
     return filt;
 }
 

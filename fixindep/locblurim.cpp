@@ -8,14 +8,11 @@
 #include <sstream>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "fixindep/blurkernels.hpp"
 #include "fixindep/lumsource.hpp"
 #include "fixindep/symfilter.hpp"
 #include "toolkit/arrayops.hpp"
+#include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
 
 #if defined(__SSE2__)
@@ -45,7 +42,7 @@ void check_threshold(double v, const char* name) {
 }
 
 void check_values(const ArrayD& lum) {
-    for (double v : lum.vec()) {
+    for (double v : lum.span()) {
         if (!std::isfinite(v)) throw Error("The image holds values that are not finite numbers.");
     }
 }
@@ -195,24 +192,6 @@ void combine_bands(const double* a0, const double* a1, const double* a2, const s
     }
 }
 
-// A zero-filled result array. Its storage is reserved first and, on Linux,
-// advised to use huge pages before it is filled, which spares most of the
-// page faults of filling several megabytes.
-ArrayD result_array(std::size_t rows, std::size_t cols, std::size_t planes) {
-    const std::size_t n = checked_numel(rows, cols, planes);
-    std::vector<double> v;
-    v.reserve(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
-    const std::uintptr_t first = (begin + kHuge - 1) / kHuge * kHuge;
-    const std::uintptr_t last = (begin + n * sizeof(double)) / kHuge * kHuge;
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-    v.resize(n, 0.0);
-    return ArrayD(rows, cols, planes, std::move(v));
-}
-
 }  // namespace
 
 std::array<double, 4> band_levels(std::optional<double> ct10, std::optional<double> ct3) {
@@ -313,7 +292,7 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
     const std::array<double, 3> band_sig = {ac * 0.5, ac, ac * 2.0};
     const bool colour = src.colour();
     const std::size_t nplanes = colour ? 3 : 1;
-    ArrayD imt = result_array(sy, sx, nplanes);
+    ArrayD imt = zeroed_array(sy, sx, nplanes, Pages::Huge);
     // In gray mode the gray version itself is blurred.
     auto load = [&](std::size_t j, std::size_t c, std::size_t r0, std::size_t r1, double* col) {
         if (colour) {
@@ -337,7 +316,7 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
                         imt(r, c, j) += static_cast<double>((msk(r, c) >> band) & 1u) * clip_blurred(ims(r, c));
             }
         }
-        for (double& v : imt.vec()) v = finish(v, exponent);
+        for (double& v : imt.span()) v = finish(v, exponent);
         return imt;
     }
 

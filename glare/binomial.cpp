@@ -7,9 +7,9 @@
 #include <numeric>
 #include <vector>
 
-#include "glare/memory.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/error.hpp"
+#include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
 
 namespace ocu::glare {
@@ -74,7 +74,7 @@ ArrayD corrdn_fast(std::size_t rows, std::size_t cols, const ColumnSource& colum
     const Index r = static_cast<Index>(rows), c = static_cast<Index>(cols);
     const Index r2 = (r + 1) / 2, c2 = (c + 1) / 2;
     const std::size_t ur2 = static_cast<std::size_t>(r2);
-    ArrayD out = mapped_array(ur2, static_cast<std::size_t>(c2));
+    ArrayD out = zeroed_array(ur2, static_cast<std::size_t>(c2), 1, Pages::MapAhead);
     const std::size_t nblocks = (static_cast<std::size_t>(c2) + kBlock - 1) / kBlock;
     parallel_for(
         nblocks,
@@ -209,7 +209,7 @@ ArrayD upconv_general(const ArrayD& x) {
     for (std::size_t j = 0; j < x.cols(); ++j)
         for (std::size_t i = 0; i < x.rows(); ++i) t(2 * i, 2 * j) = x(i, j);
     ArrayD y = rconv2(t, binomial_kernel5());
-    for (auto& v : y.vec()) v *= 2.0;
+    for (auto& v : y.span()) v *= 2.0;
     return y;
 }
 
@@ -340,7 +340,7 @@ ArrayD blurdnzel_columns(std::size_t rows, std::size_t cols, const ColumnSource&
             res = corrdn_fast(res.rows(), res.cols(), columns_of(res), 2.0);
         } else {
             res = corrdnzel(res);
-            for (auto& v : res.vec()) v *= 2.0;
+            for (auto& v : res.span()) v *= 2.0;
         }
     }
     return res;

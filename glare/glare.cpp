@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "glare/binomial.hpp"
-#include "glare/memory.hpp"
 #include "toolkit/error.hpp"
+#include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
 #include "toolkit/viewing.hpp"
 
@@ -96,7 +96,7 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
     const LinearLight lin(im, powcam);
     const double e = 1.0 / powmon;
     const Display mode = e == 0.5 ? Display::Sqrt : e == 1.0 ? Display::Identity : Display::Pow;
-    imt = mapped_array(dim.rows(), dim.cols(), dim.planes());
+    imt = zeroed_array(dim.rows(), dim.cols(), dim.planes(), Pages::MapAhead);
     const double* dv = dim.data();
     double* o = imt.data();
     const std::size_t n = imt.numel();
@@ -178,7 +178,7 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
         },
         kGrain);
     if (mx == 0.0) {  // a black scene stays black instead of 0/0
-        std::fill(imt.vec().begin(), imt.vec().end(), 0.0);
+        std::fill(imt.span().begin(), imt.span().end(), 0.0);
         return mx;
     }
     parallel_for(
@@ -289,14 +289,14 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
             },
             nsub);
         if (p == 0) lum = ArrayD(lp.rows(), lp.cols(), np);
-        std::copy(lp.vec().begin(), lp.vec().end(), lum.data() + p * lp.numel());
+        std::copy(lp.span().begin(), lp.span().end(), lum.data() + p * lp.numel());
     }
 
     const ArrayD ws = glare_veil_coarse(lum, fdist, nob);
 
     // Back up to (at least) the image size, and nearest-neighbour down to it.
     GlareImage g;
-    g.dim = mapped_array(rows, cols, np);
+    g.dim = zeroed_array(rows, cols, np, Pages::MapAhead);
     for (std::size_t p = 0; p < np; ++p) {
         upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
     }

@@ -39,7 +39,7 @@ ArrayD reference_correlation(const ArrayD& x, const ArrayD& k) {
 ArrayD random_array(std::mt19937& rng, std::size_t rows, std::size_t cols, double lo = 0.0, double hi = 1.0) {
     std::uniform_real_distribution<double> u(lo, hi);
     ArrayD a(rows, cols);
-    for (auto& v : a.vec()) v = u(rng);
+    for (auto& v : a.span()) v = u(rng);
     return a;
 }
 
@@ -58,6 +58,23 @@ ArrayD outer(const std::vector<double>& col, const std::vector<double>& row) {
 }
 
 }  // namespace
+
+TEST(ArrayStorage, SpanInStorageOrderAndReleaseHandsItOver) {
+    // 2 x 3 x 2: element (r, c, p) at p * 6 + c * 2 + r.
+    ArrayD a(2, 3, 2);
+    for (std::size_t i = 0; i < a.numel(); ++i) a.span()[i] = static_cast<double>(i);
+    EXPECT_EQ(a(1, 2, 0), 5.0);
+    EXPECT_EQ(a(0, 1, 1), 8.0);
+    const double* storage = a.data();
+    std::vector<double> v = std::move(a).release();
+    ASSERT_EQ(v.size(), 12u);
+    EXPECT_EQ(v.data(), storage);  // taken over, not copied
+    EXPECT_EQ(v[11], 11.0);
+    EXPECT_TRUE(a.empty());
+    EXPECT_EQ(a.rows(), 0u);
+    EXPECT_EQ(a.cols(), 0u);
+    EXPECT_EQ(a.planes(), 1u);
+}
 
 TEST(Rounding, HalvesAwayFromZero) {
     EXPECT_EQ(round_half_away(0.5), 1.0);

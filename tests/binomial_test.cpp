@@ -27,7 +27,7 @@ ArrayD random_array(std::size_t r, std::size_t c, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 100.0);
     ArrayD a(r, c);
-    for (auto& v : a.vec()) v = u(gen);
+    for (auto& v : a.span()) v = u(gen);
     return a;
 }
 
@@ -175,7 +175,7 @@ TEST(Corrdnzel, ConstantStaysConstantUpToTheBorders) {
     const ArrayD y = ocu::glare::corrdnzel(filled(11, 9, 7.5));
     ASSERT_EQ(y.rows(), 6u);
     ASSERT_EQ(y.cols(), 5u);
-    for (double v : y.vec()) EXPECT_DOUBLE_EQ(v, 7.5);
+    for (double v : y.span()) EXPECT_DOUBLE_EQ(v, 7.5);
 }
 
 TEST(Corrdnzel, RampKeepsOddColumnsOfTheBlur) {
@@ -226,7 +226,7 @@ TEST(Upconvzel, SizeDoublesAndConstantHalves) {
     const ArrayD y = ocu::glare::upconvzel(filled(3, 4, 6.0));
     ASSERT_EQ(y.rows(), 6u);
     ASSERT_EQ(y.cols(), 8u);
-    for (double v : y.vec()) EXPECT_DOUBLE_EQ(v, 3.0);
+    for (double v : y.span()) EXPECT_DOUBLE_EQ(v, 3.0);
 }
 
 TEST(Upconvzel, RampAlongRowsByHand) {
@@ -249,7 +249,7 @@ TEST(Upconvzel, EqualsTwiceTheMirroredConvolutionOfTheInterleavedArray) {
         for (std::size_t j = 0; j < x.cols(); ++j)
             for (std::size_t i = 0; i < x.rows(); ++i) t(2 * i, 2 * j) = x(i, j);
         ArrayD want = ocu::glare::rconv2(t, ocu::glare::binomial_kernel5());
-        for (auto& v : want.vec()) v *= 2.0;
+        for (auto& v : want.span()) v *= 2.0;
         EXPECT_LT(max_abs_diff(ocu::glare::upconvzel(x), want), 1e-12);
     }
 }
@@ -276,11 +276,11 @@ TEST(PyramidRepeats, ConstantLevelsScaleByPowersOfTwo) {
     const ArrayD d = ocu::glare::blurdnzel(filled(40, 44, 3.0), 3);
     ASSERT_EQ(d.rows(), 5u);
     ASSERT_EQ(d.cols(), 6u);
-    for (double v : d.vec()) EXPECT_DOUBLE_EQ(v, 24.0);
+    for (double v : d.span()) EXPECT_DOUBLE_EQ(v, 24.0);
     const ArrayD u = ocu::glare::upblurzel(filled(5, 6, 24.0), 3);
     ASSERT_EQ(u.rows(), 40u);
     ASSERT_EQ(u.cols(), 48u);
-    for (double v : u.vec()) EXPECT_DOUBLE_EQ(v, 3.0);
+    for (double v : u.span()) EXPECT_DOUBLE_EQ(v, 3.0);
 }
 
 TEST(PyramidRepeats, SizesOfA375By500Image) {

@@ -39,7 +39,7 @@ ArrayD random_plane(std::size_t rows, std::size_t cols, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     ArrayD a(rows, cols);
-    for (double& v : a.vec()) v = u(gen);
+    for (double& v : a.span()) v = u(gen);
     return a;
 }
 
@@ -111,7 +111,7 @@ TEST(BlurKernels, GaussianKernelMatchesFormula) {
     ASSERT_EQ(k.rows(), 9u);
     ASSERT_EQ(k.cols(), 9u);
     double sum = 0, biggest = 0;
-    for (double v : k.vec()) {
+    for (double v : k.span()) {
         sum += v;
         biggest = std::max(biggest, v);
     }
@@ -127,7 +127,7 @@ TEST(BlurKernels, SteepKernelMatchesFormulaAndHasNegativeBands) {
     const ArrayD k = steepblurkern(1.0);
     ASSERT_EQ(k.rows(), 11u);
     double sum = 0;
-    for (double v : k.vec()) sum += v;
+    for (double v : k.span()) sum += v;
     EXPECT_NEAR(sum, 1.0, 1e-14);
     // Middle row: negative at both ends, positive in the centre.
     EXPECT_LT(k(5, 0), 0.0);

@@ -90,7 +90,7 @@ TEST(FixdepCommandLine, ResolutionMapIsWrittenExactlyOrAsImage) {
     EXPECT_NEAR(res(32, 50), 0.6418 / (2.0 * d * 0.0002908882086657216 / 2.0), 1e-12);
     EXPECT_NEAR(res(32, 50), 0.75508, 1e-5);
     EXPECT_EQ(res(32, 10), 0.0);  // left of the centre is blind, kept as 0 (not -1)
-    for (double v : res.vec()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
+    for (double v : res.span()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
     const AnyImage png = imread(dir.file("out.png"));
     EXPECT_EQ(image_rows(png), 33u);
     EXPECT_EQ(image_cols(png), 51u);

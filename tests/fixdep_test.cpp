@@ -167,11 +167,11 @@ TEST(FixdepRendering, FullyResolvedMapShowsTheSquaredRoundedValues) {
 TEST(FixdepRendering, BlindMapShowsUniformGrey) {
     uniform_masks(100, 60, 0.0);
     const ArrayD g = fixdepimage(50, 30, AnyImage(gray_image(60, 100)));
-    for (double v : g.vec()) ASSERT_EQ(v, kGrey);
+    for (double v : g.span()) ASSERT_EQ(v, kGrey);
     EXPECT_NEAR(kGrey, 0.500979, 1e-6);
     const ArrayD c = fixdepimage(10, 50, AnyImage(colour_image(60, 100)));
     ASSERT_EQ(c.planes(), 3u);
-    for (double v : c.vec()) ASSERT_EQ(v, kGrey);
+    for (double v : c.span()) ASSERT_EQ(v, kGrey);
 }
 
 TEST(FixdepRendering, ColourPlanesAreRenderedAlike) {
@@ -335,6 +335,6 @@ TEST(FixdepRendering, ImagesWithOneLevelShowOnlyTheGrey) {
     uniform_masks(30, 3, 1.0);
     for (std::size_t rows : {2u, 3u}) {
         const ArrayD out = fixdepimage(5, 1, AnyImage(gray_image(rows, 30)));
-        for (double v : out.vec()) ASSERT_EQ(v, kGrey);
+        for (double v : out.span()) ASSERT_EQ(v, kGrey);
     }
 }

@@ -129,7 +129,7 @@ ArrayD ref_locblurim(const ArrayD& lum, double ac, std::optional<double> ct10 = 
             }
         }
     }
-    for (double& v : imt.vec()) v = std::max(std::min(1.0, v), 0.0);
+    for (double& v : imt.span()) v = std::max(std::min(1.0, v), 0.0);
     return imt;
 }
 
@@ -150,7 +150,7 @@ ArrayD random_image(std::size_t rows, std::size_t cols, std::size_t planes, unsi
 }
 
 void expect_in_unit_range(const ArrayD& a) {
-    for (double v : a.vec()) {
+    for (double v : a.span()) {
         ASSERT_FALSE(std::isnan(v));
         ASSERT_GE(v, 0.0);
         ASSERT_LE(v, 1.0);
@@ -424,7 +424,7 @@ TEST(FixIndepImage, FollowsTheUnitChain) {
     ArrayD lum(25, 32, 3);
     for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 255.0, 2.0);
     ArrayD want = ref_locblurim(lum, ac, contrastf * 0.05);
-    for (double& v : want.vec()) v = std::sqrt(std::max(std::min(v, 1.0), 0.0));
+    for (double& v : want.span()) v = std::sqrt(std::max(std::min(v, 1.0), 0.0));
     ASSERT_EQ(got.planes(), 3u);
     EXPECT_LT(max_abs_diff(got, want), 1e-12);
     expect_in_unit_range(got);
@@ -438,7 +438,7 @@ TEST(FixIndepImage, OtherExponentsAndGrayInput) {
     ArrayD lum(20, 25);
     for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 255.0, 2.2);
     ArrayD want = ref_locblurim(lum, ac, 0.05);
-    for (double& v : want.vec()) v = std::pow(std::max(std::min(v, 1.0), 0.0), 1 / 1.8);
+    for (double& v : want.span()) v = std::pow(std::max(std::min(v, 1.0), 0.0), 1 / 1.8);
     EXPECT_LT(max_abs_diff(got, want), 1e-12);
 }
 
@@ -459,14 +459,14 @@ TEST(FixIndepImage, SixteenBitSamples) {
     std::mt19937 gen(26);
     std::uniform_int_distribution<int> u(0, 65535);
     ArrayU16 im(17, 21, 3);
-    for (auto& v : im.vec()) v = static_cast<std::uint16_t>(u(gen));
+    for (auto& v : im.span()) v = static_cast<std::uint16_t>(u(gen));
     const ArrayD got = fixindep::run(AnyImage(im), {6.0, 0.8, 0.9});
     const double pi = 3.14159265358979323846;
     const double ac = (1 / 0.8) / 60 / 180 * pi * (10.5 / std::tan(3.0 * pi / 180.0));
     ArrayD lum(17, 21, 3);
     for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = std::pow(im[i] / 65535.0, 2.0);
     ArrayD want = ref_locblurim(lum, ac, 0.9 * 0.05);
-    for (double& v : want.vec()) v = std::sqrt(v);
+    for (double& v : want.span()) v = std::sqrt(v);
     EXPECT_LT(max_abs_diff(got, want), 1e-12);
 }
 
@@ -575,7 +575,7 @@ TEST(FixIndepCommand, NpyOutputIsExactlyTheComputedResult) {
     const AnyImage png = imread(dir.file("out.png"));
     ASSERT_TRUE(std::holds_alternative<ArrayU8>(png));
     ArrayD scaled = want;
-    for (double& v : scaled.vec()) v *= 255.0;
+    for (double& v : scaled.span()) v *= 255.0;
     EXPECT_TRUE(std::get<ArrayU8>(png) == to_uint8(scaled));
 }
 

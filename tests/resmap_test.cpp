@@ -60,7 +60,7 @@ TEST(ResmapWorkedValues, NormalVisionAtCentreAndOffCentre) {
     EXPECT_EQ(at1(res, 480, 340), at1(res, 480, 940));
     // Never above 1, falling outwards.
     EXPECT_LT(at1(res, 480, 1280), at1(res, 480, 940));
-    for (double v : res.vec()) ASSERT_LE(v, 1.0);
+    for (double v : res.span()) ASSERT_LE(v, 1.0);
 }
 
 TEST(ResmapWorkedValues, AcuityLimitIsNotCapped) {
@@ -103,7 +103,7 @@ TEST(ResmapPolarLookup, ReadsOnlyTheBluePlaneScaledBy255) {
             p(r, c, 1) = static_cast<std::uint8_t>(c);
         }
     const ArrayD m = degradationmapim(p, 40, 30, 100.0);
-    for (double v : m.vec()) ASSERT_DOUBLE_EQ(v, 51.0 / 255.0);
+    for (double v : m.span()) ASSERT_DOUBLE_EQ(v, 51.0 / 255.0);
 }
 
 TEST(ResmapPolarLookup, CentreIsUnroundedHalfSizeForOddMaps) {
@@ -139,7 +139,7 @@ TEST(ResmapCombined, BlindPartsAreExactlyZeroAndSeenPartsTheSmallerLimit) {
         EXPECT_NEAR(at1(restot, 480, 340), std::min(0.366752, 2.3668132786636 / minmar), 1e-6);
         // Centre: min(1, 2.431489 / minmar).
         EXPECT_NEAR(at1(restot, 480, 640), std::min(1.0, 2.431489 / minmar), 1e-6);
-        for (double v : restot.vec()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
+        for (double v : restot.span()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
     }
 }
 
@@ -203,7 +203,7 @@ TEST(ResmapIndependent, FusedMapEqualsPlainMapOnRandomPlots) {
                           {50, 90, 400, 400, 1e4, 0.02}};
     for (const auto& t : cases) {
         ArrayU8 p(t.prow, t.pcol, 3);
-        for (auto& v : p.vec()) v = static_cast<std::uint8_t>(byte(rng));
+        for (auto& v : p.span()) v = static_cast<std::uint8_t>(byte(rng));
         const ArrayD fused = resmaptotim(p, t.sx, t.sy, t.pixdist, t.minmar);
         const ArrayD plain = plain_resmap(p, t.sx, t.sy, t.pixdist, t.minmar);
         ASSERT_TRUE(fused.same_size(plain)) << t.sx << " x " << t.sy;
@@ -211,7 +211,7 @@ TEST(ResmapIndependent, FusedMapEqualsPlainMapOnRandomPlots) {
         for (std::size_t i = 0; i < plain.numel(); ++i)
             if (!(std::abs(fused[i] - plain[i]) <= 1e-12 * std::max(1.0, std::abs(plain[i])))) ++bad;
         EXPECT_EQ(bad, 0u) << "map of image " << t.sx << " x " << t.sy << ", pixdist " << t.pixdist;
-        for (double v : fused.vec()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
+        for (double v : fused.span()) ASSERT_TRUE(v >= 0.0 && v <= 1.0);
     }
 }
 
@@ -219,7 +219,7 @@ TEST(ResmapIndependent, SeparateMapsCombineToTheFusedMap) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> byte(0, 255);
     ArrayU8 p(400, 400, 3);
-    for (auto& v : p.vec()) v = static_cast<std::uint8_t>(byte(rng));
+    for (auto& v : p.span()) v = static_cast<std::uint8_t>(byte(rng));
     const std::size_t sx = 45, sy = 31;
     const double pixdist = 60.0, minmar = 0.8;
     const ArrayD s = standresmap(2 * sx, 2 * sy, pixdist);

@@ -22,7 +22,7 @@ inline ArrayU8 random_u8(std::size_t rows, std::size_t cols, std::size_t planes,
     std::mt19937 gen(seed);
     std::uniform_int_distribution<int> u(0, 255);
     ArrayU8 a(rows, cols, planes);
-    for (auto& v : a.vec()) v = static_cast<std::uint8_t>(u(gen));
+    for (auto& v : a.span()) v = static_cast<std::uint8_t>(u(gen));
     return a;
 }
 

@@ -105,10 +105,18 @@ public:
 
     T* data() { return data_.data(); }
     const T* data() const { return data_.data(); }
+    // The elements in storage order (column by column, plane after plane).
     std::span<T> span() { return data_; }
     std::span<const T> span() const { return data_; }
-    std::vector<T>& vec() { return data_; }
-    const std::vector<T>& vec() const { return data_; }
+    // Hands the storage over (in storage order) and leaves the array empty,
+    // 0 x 0: for a consumer that keeps the elements without copying them.
+    std::vector<T> release() && {
+        std::vector<T> out = std::move(data_);
+        data_.clear();
+        rows_ = cols_ = 0;
+        planes_ = 1;
+        return out;
+    }
 
     T& operator()(std::size_t r, std::size_t c, std::size_t p = 0) {
         assert(r < rows_ && c < cols_ && p < planes_);

@@ -25,11 +25,11 @@ double max2(double x, double y) { return std::isnan(x) ? y : (std::isnan(y) ? x 
 }  // namespace
 
 ArrayD minimum(ArrayD a, double s) {
-    for (auto& v : a.vec()) v = min2(v, s);
+    for (auto& v : a.span()) v = min2(v, s);
     return a;
 }
 ArrayD maximum(ArrayD a, double s) {
-    for (auto& v : a.vec()) v = max2(v, s);
+    for (auto& v : a.span()) v = max2(v, s);
     return a;
 }
 ArrayD minimum(ArrayD a, const ArrayD& b) { return zip(std::move(a), b, min2); }
@@ -37,7 +37,7 @@ ArrayD maximum(ArrayD a, const ArrayD& b) { return zip(std::move(a), b, max2); }
 
 double min_element(const ArrayD& a) {
     double m = std::numeric_limits<double>::quiet_NaN();
-    for (double v : a.vec()) m = min2(m, v);
+    for (double v : a.span()) m = min2(m, v);
     return m;
 }
 

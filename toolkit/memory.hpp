@@ -1,0 +1,25 @@
+#pragma once
+// Large zero-filled arrays whose memory is made ready before it is filled.
+//
+// An image-sized result of doubles is megabytes, far beyond what the
+// allocator keeps for re-use, so each one arrives as fresh pages from the
+// system, one page fault per 4 KiB on first touch (and faults are dear under
+// virtualisation). Two ways to spare most of them, on Linux:
+//  - Pages::Huge asks for transparent huge pages on the whole-2-MiB part of
+//    the array: one fault per 2 MiB where the system offers them;
+//  - Pages::MapAhead maps every page in one call before the array is filled
+//    (arrays of 1 MiB and more).
+// Both are advice only: where the system does not take it, the pages are
+// mapped on first touch as usual. The values are the same either way.
+#include <cstddef>
+
+#include "toolkit/array.hpp"
+
+namespace ocu {
+
+enum class Pages { Huge, MapAhead };
+
+// A zero-filled rows x cols x planes array of doubles.
+ArrayD zeroed_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages);
+
+}  // namespace ocu
