@@ -25,15 +25,12 @@
 namespace ocu::dlg {
 
 // The window functions as the framework calls them (open mode with the
-// caller's values, or callback mode from a control's callback text).
+// caller's values, or callback mode from a control's callback text). Each
+// makes itself known to the framework by name on its first call, so that its
+// controls' callback texts can be evaluated.
 gui::Results fixindepparms(const gui::Args& varargin, int nargout);
 gui::Results fixdepparms(const gui::Args& varargin, int nargout);
 gui::Results glareparms2(const gui::Args& varargin, int nargout);
-
-// Makes the three window functions known to the framework by name, so that
-// their controls' callback texts can be evaluated. Each window function does
-// it on its first call; calling it more than once is harmless.
-void register_dialogs();
 
 // Typed calls of the window functions.
 struct FixindepValues {

@@ -1,11 +1,8 @@
 #include "dialogs/dialogs_common.hpp"
 
-#include "dialogs/dialogs.hpp"
 #include "toolkit/error.hpp"
 
-namespace ocu::dlg {
-
-namespace detail {
+namespace ocu::dlg::detail {
 
 void edit_background(const gui::Handle& field) {
 #ifdef _WIN32
@@ -36,28 +33,4 @@ gui::WindowDescription description(const std::string& name, const gui::Args& var
     return d;
 }
 
-}  // namespace detail
-
-void register_dialogs() {
-    using F = gui::Results (*)(const gui::Args&, int);
-    gui::register_window_function("fixindepparms", static_cast<F>(&fixindepparms));
-    gui::register_window_function("fixdepparms", static_cast<F>(&fixdepparms));
-    gui::register_window_function("glareparms2", static_cast<F>(&glareparms2));
-}
-
-FixindepValues fixindepparms(double width, double mar, double contrastf) {
-    const gui::Results r = fixindepparms(gui::Args{width, mar, contrastf}, 3);
-    return FixindepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::number(r.at(2))};
-}
-
-FixdepValues fixdepparms(double width, double mar) {
-    const gui::Results r = fixdepparms(gui::Args{width, mar}, 3);
-    return FixdepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::image(r.at(2))};
-}
-
-GlareValues glareparms2(double width, double glarefact) {
-    const gui::Results r = glareparms2(gui::Args{width, glarefact}, 2);
-    return GlareValues{gui::number(r.at(0)), gui::number(r.at(1))};
-}
-
-}  // namespace ocu::dlg
+}  // namespace ocu::dlg::detail

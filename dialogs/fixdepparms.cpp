@@ -107,10 +107,16 @@ gui::LocalOps<S> make_ops() {
 gui::Results fixdepparms(const gui::Args& varargin, int nargout) {
     static const gui::LocalOps<S> ops = [] {
         // The controls' callback texts call the window function by name.
-        register_dialogs();
+        gui::register_window_function("fixdepparms",
+                                      [](const gui::Args& a, int n) { return fixdepparms(a, n); });
         return make_ops();
     }();
     return gui::gui_mainfcn(detail::description("fixdepparms", varargin), ops, varargin, nargout);
+}
+
+FixdepValues fixdepparms(double width, double mar) {
+    const gui::Results r = fixdepparms(gui::Args{width, mar}, 3);
+    return FixdepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::image(r.at(2))};
 }
 
 }  // namespace ocu::dlg

@@ -72,10 +72,16 @@ gui::LocalOps<S> make_ops() {
 gui::Results fixindepparms(const gui::Args& varargin, int nargout) {
     static const gui::LocalOps<S> ops = [] {
         // The controls' callback texts call the window function by name.
-        register_dialogs();
+        gui::register_window_function("fixindepparms",
+                                      [](const gui::Args& a, int n) { return fixindepparms(a, n); });
         return make_ops();
     }();
     return gui::gui_mainfcn(detail::description("fixindepparms", varargin), ops, varargin, nargout);
+}
+
+FixindepValues fixindepparms(double width, double mar, double contrastf) {
+    const gui::Results r = fixindepparms(gui::Args{width, mar, contrastf}, 3);
+    return FixindepValues{gui::number(r.at(0)), gui::number(r.at(1)), gui::number(r.at(2))};
 }
 
 }  // namespace ocu::dlg

@@ -79,10 +79,16 @@ gui::LocalOps<S> make_ops() {
 gui::Results glareparms2(const gui::Args& varargin, int nargout) {
     static const gui::LocalOps<S> ops = [] {
         // The controls' callback texts call the window function by name.
-        register_dialogs();
+        gui::register_window_function("glareparms2",
+                                      [](const gui::Args& a, int n) { return glareparms2(a, n); });
         return make_ops();
     }();
     return gui::gui_mainfcn(detail::description("glareparms2", varargin), ops, varargin, nargout);
+}
+
+GlareValues glareparms2(double width, double glarefact) {
+    const gui::Results r = glareparms2(gui::Args{width, glarefact}, 2);
+    return GlareValues{gui::number(r.at(0)), gui::number(r.at(1))};
 }
 
 }  // namespace ocu::dlg
