@@ -1,6 +1,7 @@
 // The main window's simulation commands and the fixation click. Each
-// follows the same shape: parameters from its dialog, checked before anything
-// else happens; the busy status line (BusyStatus); the simulation; the result
+// follows the same shape: parameters from its dialog, checked by the
+// simulation's `check` before anything else happens; the busy status line
+// (BusyStatus); the simulation's `run`; the result
 // shown and stored as `imt`; and `handles` stored with guidata at the end, so
 // that a failed command changes nothing.
 #include "app/simulation_commands.hpp"

@@ -32,7 +32,8 @@ struct GlareLevels {
     int imSubSample = 0;  // halvings: round((log2(sx * sy) - nos) / 2), halves away from zero
     int nob = 0;          // pyramid levels: imSubSample + 1 (may be 0 or negative for tiny images)
 };
-// Throws for an empty image (sx or sy 0).
+// Throws for an empty image (sx or sy 0) and for a width that
+// viewing::check_width refuses.
 GlareLevels glare_levels(std::size_t sx, std::size_t sy, double width);
 
 // Result of the full glare computation.
