@@ -150,7 +150,7 @@ const char* eye_name(Eye eye) { return eye == Eye::OD ? "OD" : "OS"; }
 
 Measurement parse_csv(std::string_view text, const std::string& source) {
     text = strip_bom(text);
-    if (trim(text).empty()) throw Error(at(source) + " is empty.");
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) throw Error(at(source) + " is empty.");
     check_text(text, source);
     const std::vector<std::string_view> lines = split_lines(text);
 
@@ -250,7 +250,7 @@ Measurement parse_csv(std::string_view text, const std::string& source) {
 
 Measurement parse_json(std::string_view text, const std::string& source) {
     text = strip_bom(text);
-    if (trim(text).empty()) throw Error(at(source) + " is empty.");
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) throw Error(at(source) + " is empty.");
     QJsonParseError perr{};
     const QJsonDocument doc = QJsonDocument::fromJson(
         QByteArray(text.data(), static_cast<qsizetype>(text.size())), &perr);
