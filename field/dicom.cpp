@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -87,6 +88,10 @@ Measurement read_dicom(const std::string& path) {
     quiet_dcmtk();
     if (!dcmDataDict.isDictionaryLoaded()) {
         throw Error(at(path) + ": the DICOM data dictionary of DCMTK is not installed.");
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        throw Error(at(path) + (std::filesystem::exists(path, ec) ? " is not a file." : " does not exist."));
     }
     DcmFileFormat file;
     const OFCondition st = file.loadFile(path.c_str());

@@ -57,7 +57,8 @@ Measurement read_measurement(const std::string& path);
 // CSV: a header row naming the columns x_deg, y_deg and one of td_db or
 // threshold_db, optionally eye (OD/OS, R/L, right/left) and age; other columns
 // are ignored. Comma, semicolon or tab separated (the header decides; with
-// semicolons a decimal comma is accepted, as European spreadsheets write it).
+// semicolons or tabs a decimal comma is accepted, as European spreadsheets
+// write it).
 // Lines starting with '#' and blank lines are skipped; a UTF-8 byte-order mark
 // and Windows line ends are accepted. "<0" means not seen.
 Measurement parse_csv(std::string_view text, const std::string& source);

@@ -74,7 +74,8 @@ struct PolarPlot {
 Eye resolve_eye(const Measurement& m, const PlotOptions& opts);
 
 // The relative sensitivity s of one eye's field at every plot pixel
-// (400 x 400), blind spot included.
+// (400 x 400), blind spot included; `eye` places the blind spot (opts.eye is
+// not consulted here).
 ArrayD sensitivity_map(const Measurement& m, Eye eye, const PlotOptions& opts);
 
 // One eye's polar plot.
