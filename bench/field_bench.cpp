@@ -6,6 +6,7 @@
 
 #include "field/field.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "field/measurement.hpp"
 #include "testutil.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 using namespace ocu;
 using namespace ocu::field;

@@ -16,6 +16,7 @@
 #include "fixdep/resmap.hpp"
 #include "testutil.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 using namespace ocu;
 using namespace ocu::field;
