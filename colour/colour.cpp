@@ -1,0 +1,212 @@
+#include "colour/colour.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "colour/kernels.hpp"
+#include "colour/machado2009.hpp"
+#include "colour/srgb.hpp"
+#include "toolkit/parallel.hpp"
+
+namespace ocu::colour {
+
+namespace {
+
+// Luminance of linear sRGB (Rec. 709 primaries, D65).
+constexpr Matrix3 kLuminanceRows = {0.2126, 0.7152, 0.0722,  //
+                                    0.2126, 0.7152, 0.0722,  //
+                                    0.2126, 0.7152, 0.0722};
+
+constexpr std::size_t kBlock = 512;    // pixels decoded, mixed and encoded at a time
+constexpr std::size_t kGrain = 16384;  // smallest pixel range worth a thread
+
+std::string num(double v) {
+    if (std::isnan(v)) return "NaN";
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+[[noreturn]] void not_finite() {
+    throw Error("The image holds values that are not finite numbers.");
+}
+
+// Stored samples as sRGB values 0..1, and as linear light.
+struct FromU8 {
+    const std::array<double, 256>& lin = srgb_decode_u8();
+    double value(std::uint8_t v) const { return static_cast<double>(v) / 255.0; }
+    double linear(std::uint8_t v) const { return lin[v]; }
+};
+struct FromU16 {
+    const std::array<double, 65536>& lin = srgb_decode_u16();
+    double value(std::uint16_t v) const { return static_cast<double>(v) / 65535.0; }
+    double linear(std::uint16_t v) const { return lin[v]; }
+};
+struct FromLogical {
+    double value(Logical v) const { return v == Logical::False ? 0.0 : 1.0; }
+    double linear(Logical v) const { return value(v); }
+};
+struct FromDouble {
+    double value(double v) const {
+        if (!std::isfinite(v)) not_finite();
+        return std::min(std::max(v, 0.0), 1.0);
+    }
+    double linear(double v) const { return srgb_decode(value(v)); }
+};
+
+template <class T> struct From;
+template <> struct From<std::uint8_t> { using type = FromU8; };
+template <> struct From<std::uint16_t> { using type = FromU16; };
+template <> struct From<Logical> { using type = FromLogical; };
+template <> struct From<double> { using type = FromDouble; };
+
+// A rows x cols x planes result to be overwritten. A 4000 x 3000 colour result
+// is 288 MB; mapping it page by page on first touch costs more than computing
+// it, so on Linux it is advised to use huge pages before it is filled.
+ArrayD result_array(std::size_t rows, std::size_t cols, std::size_t planes) {
+    const std::size_t n = checked_numel(rows, cols, planes);
+    std::vector<double> v;
+    v.reserve(n);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + kHuge - 1) / kHuge * kHuge;
+    const std::uintptr_t last = (begin + n * sizeof(double)) / kHuge * kHuge;
+    if (last > first) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    v.resize(n);
+    return ArrayD(rows, cols, planes, std::move(v));
+}
+
+// Copies n encoded values to the result. The result is far larger than the
+// caches and not read again here, so the copy bypasses them.
+void store(double* dst, const double* src, std::size_t n) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (reinterpret_cast<std::uintptr_t>(dst) % 16 != 0 && n > 0) {
+        dst[0] = src[0];
+        i = 1;
+    }
+    for (; i + 2 <= n; i += 2) _mm_stream_pd(dst + i, _mm_loadu_pd(src + i));
+#endif
+    for (; i < n; ++i) dst[i] = src[i];
+}
+
+void store_fence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
+template <class T>
+ArrayD gray(const Array<T>& im) {
+    const typename From<T>::type from;
+    ArrayD out = result_array(im.rows(), im.cols(), 1);
+    for (std::size_t i = 0; i < im.numel(); ++i) out[i] = from.value(im[i]);
+    return out;
+}
+
+template <class T>
+ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
+    const typename From<T>::type from;
+    const std::size_t n = im.rows() * im.cols();
+    ArrayD out = result_array(im.rows(), im.cols(), 3);
+    const T* src[3] = {im.data(), im.data() + n, im.data() + 2 * n};
+    double* const dst[3] = {out.data(), out.data() + n, out.data() + 2 * n};
+    parallel_for(
+        n,
+        [&](std::size_t b, std::size_t e) {
+            alignas(64) double lin[3][kBlock];
+            alignas(64) double enc[3][kBlock];
+            const double* const linp[3] = {lin[0], lin[1], lin[2]};
+            double* const encp[3] = {enc[0], enc[1], enc[2]};
+            for (std::size_t i = b; i < e; i += kBlock) {
+                const std::size_t len = std::min(kBlock, e - i);
+                for (std::size_t p = 0; p < 3; ++p) {
+                    const T* s = src[p] + i;
+                    for (std::size_t k = 0; k < len; ++k) lin[p][k] = from.linear(s[k]);
+                }
+                mix_encode(m, linp, encp, len, one_row);
+                for (std::size_t p = 0; p < 3; ++p) store(dst[p] + i, enc[one_row ? 0 : p], len);
+            }
+            store_fence();
+        },
+        kGrain);
+    return out;
+}
+
+ArrayD apply(const AnyImage& im, const Matrix3& m, bool one_row) {
+    const std::size_t planes = image_planes(im);
+    if (planes != 1 && planes != 3) {
+        throw Error("The colour vision simulation needs a gray or a three-plane colour image, not one with " +
+                    std::to_string(planes) + " planes.");
+    }
+    return std::visit(
+        [&](const auto& a) { return planes == 1 ? gray(a) : mix(a, m, one_row); }, im);
+}
+
+}  // namespace
+
+void check_severity(double severity) {
+    if (!(severity >= 0.0 && severity <= 1.0)) {
+        throw Error("The severity must be a number from 0 to 1, not " + num(severity) + ".");
+    }
+}
+
+Deficiency parse_deficiency(std::string_view name) {
+    for (const Deficiency d :
+         {Deficiency::Protan, Deficiency::Deutan, Deficiency::Tritan, Deficiency::Achromat}) {
+        if (name == deficiency_name(d)) return d;
+    }
+    throw Error("Colour vision type \"" + std::string(name) +
+                "\" is not one of protan, deutan, tritan, achromat.");
+}
+
+std::string_view deficiency_name(Deficiency type) {
+    switch (type) {
+        case Deficiency::Protan: return "protan";
+        case Deficiency::Deutan: return "deutan";
+        case Deficiency::Tritan: return "tritan";
+        case Deficiency::Achromat: return "achromat";
+    }
+    return "";
+}
+
+Matrix3 cvd_matrix(Deficiency type, double severity) {
+    check_severity(severity);
+    if (type == Deficiency::Achromat) return kLuminanceRows;
+    const auto& table = machado2009(type);
+    const double pos = severity * 10.0;
+    const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(pos), 9);
+    const double w = pos - static_cast<double>(k);
+    Matrix3 m{};
+    for (std::size_t i = 0; i < m.size(); ++i) m[i] = (1.0 - w) * table[k][i] + w * table[k + 1][i];
+    return m;
+}
+
+ArrayD simulate_cvd(const AnyImage& im, Deficiency type, double severity) {
+    return apply(im, cvd_matrix(type, severity), type == Deficiency::Achromat);
+}
+
+ArrayD simulate_achromatopsia(const AnyImage& im) {
+    return simulate_cvd(im, Deficiency::Achromat, 1.0);
+}
+
+ArrayD run(const AnyImage& im, const Params& params) {
+    return simulate_cvd(im, params.type, params.severity);
+}
+
+}  // namespace ocu::colour
