@@ -5,15 +5,13 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
-#endif
-#if defined(__SSE2__)
-#include <emmintrin.h>
 #endif
 
 #include "colour/kernels.hpp"
@@ -30,7 +28,7 @@ constexpr Matrix3 kLuminanceRows = {0.2126, 0.7152, 0.0722,  //
                                     0.2126, 0.7152, 0.0722,  //
                                     0.2126, 0.7152, 0.0722};
 
-constexpr std::size_t kBlock = 512;    // pixels decoded, mixed and encoded at a time
+constexpr std::size_t kBlock = 512;    // pixels decoded to linear light at a time
 constexpr std::size_t kGrain = 16384;  // smallest pixel range worth a thread
 
 std::string num(double v) {
@@ -45,10 +43,8 @@ std::string num(double v) {
 }
 
 // Stored samples as sRGB values 0..1, and as linear light.
-struct FromU8 {
-    const std::array<double, 256>& lin = srgb_decode_u8();
+struct FromU8 {  // linear values: mix_encode_u8
     double value(std::uint8_t v) const { return static_cast<double>(v) / 255.0; }
-    double linear(std::uint8_t v) const { return lin[v]; }
 };
 struct FromU16 {
     const std::array<double, 65536>& lin = srgb_decode_u16();
@@ -85,30 +81,11 @@ ArrayD result_array(std::size_t rows, std::size_t cols, std::size_t planes) {
     const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
     const std::uintptr_t first = (begin + kHuge - 1) / kHuge * kHuge;
     const std::uintptr_t last = (begin + n * sizeof(double)) / kHuge * kHuge;
+    // Advice only: if the kernel refuses, the pages are mapped as usual.
     if (last > first) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
     v.resize(n);
     return ArrayD(rows, cols, planes, std::move(v));
-}
-
-// Copies n encoded values to the result. The result is far larger than the
-// caches and not read again here, so the copy bypasses them.
-void store(double* dst, const double* src, std::size_t n) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    if (reinterpret_cast<std::uintptr_t>(dst) % 16 != 0 && n > 0) {
-        dst[0] = src[0];
-        i = 1;
-    }
-    for (; i + 2 <= n; i += 2) _mm_stream_pd(dst + i, _mm_loadu_pd(src + i));
-#endif
-    for (; i < n; ++i) dst[i] = src[i];
-}
-
-void store_fence() {
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
 }
 
 template <class T>
@@ -121,7 +98,6 @@ ArrayD gray(const Array<T>& im) {
 
 template <class T>
 ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
-    const typename From<T>::type from;
     const std::size_t n = im.rows() * im.cols();
     ArrayD out = result_array(im.rows(), im.cols(), 3);
     const T* src[3] = {im.data(), im.data() + n, im.data() + 2 * n};
@@ -129,20 +105,24 @@ ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
     parallel_for(
         n,
         [&](std::size_t b, std::size_t e) {
-            alignas(64) double lin[3][kBlock];
-            alignas(64) double enc[3][kBlock];
-            const double* const linp[3] = {lin[0], lin[1], lin[2]};
-            double* const encp[3] = {enc[0], enc[1], enc[2]};
-            for (std::size_t i = b; i < e; i += kBlock) {
-                const std::size_t len = std::min(kBlock, e - i);
-                for (std::size_t p = 0; p < 3; ++p) {
-                    const T* s = src[p] + i;
-                    for (std::size_t k = 0; k < len; ++k) lin[p][k] = from.linear(s[k]);
+            double* const to[3] = {dst[0] + b, dst[1] + b, dst[2] + b};
+            if constexpr (std::is_same_v<T, std::uint8_t>) {
+                const std::uint8_t* const from[3] = {src[0] + b, src[1] + b, src[2] + b};
+                mix_encode_u8(m, from, to, e - b, one_row);
+            } else {
+                // Other sample types go through linear values a block at a time.
+                const typename From<T>::type from;
+                std::vector<double> lin(3 * kBlock);
+                const double* const linp[3] = {lin.data(), lin.data() + kBlock, lin.data() + 2 * kBlock};
+                for (std::size_t i = b; i < e; i += kBlock) {
+                    const std::size_t len = std::min(kBlock, e - i);
+                    for (std::size_t p = 0; p < 3; ++p) {
+                        for (std::size_t k = 0; k < len; ++k) lin[p * kBlock + k] = from.linear(src[p][i + k]);
+                    }
+                    double* const at[3] = {dst[0] + i, dst[1] + i, dst[2] + i};
+                    mix_encode(m, linp, at, len, one_row);
                 }
-                mix_encode(m, linp, encp, len, one_row);
-                for (std::size_t p = 0; p < 3; ++p) store(dst[p] + i, enc[one_row ? 0 : p], len);
             }
-            store_fence();
         },
         kGrain);
     return out;

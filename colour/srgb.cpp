@@ -12,6 +12,7 @@
 #include <immintrin.h>
 #define OCU_COLOUR_AVX512 1
 #define OCU_AVX512 __attribute__((target("avx512f")))
+#define OCU_AVX512_BW __attribute__((target("avx512f,avx512bw,avx512vl")))
 #else
 #define OCU_COLOUR_AVX512 0
 #endif
@@ -51,14 +52,15 @@ namespace {
 
 inline double clip01(double v) { return std::min(std::max(v, 0.0), 1.0); }
 
-void mix_encode_plain(const std::array<double, 9>& m, const double* const in[3],
-                      double* const out[3], std::size_t n, bool one_row) {
-    const std::size_t rows = one_row ? 1 : 3;
-    for (std::size_t p = 0; p < rows; ++p) {
-        const double a = m[3 * p], b = m[3 * p + 1], c = m[3 * p + 2];
-        for (std::size_t i = 0; i < n; ++i) {
-            out[p][i] = srgb_encode(clip01((a * in[0][i] + b * in[1][i]) + c * in[2][i]));
+template <class Decode>
+void mix_encode_plain(const std::array<double, 9>& m, Decode decode, double* const out[3],
+                      std::size_t n, bool one_row) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = decode(0, i), g = decode(1, i), b = decode(2, i);
+        for (std::size_t p = 0; p < (one_row ? 1 : 3); ++p) {
+            out[p][i] = srgb_encode(clip01((m[3 * p] * r + m[3 * p + 1] * g) + m[3 * p + 2] * b));
         }
+        if (one_row) out[1][i] = out[2][i] = out[0][i];
     }
 }
 
@@ -76,19 +78,22 @@ void mix_encode_plain(const std::array<double, 9>& m, const double* const in[3],
 //
 // x = 2^e m with e in -9..0 and m in [1, 2); c is the centre of the sixteenth
 // of [1, 2) that m lies in, and m = c (1 + t) with |t| < 1/32. Then
-//   x^y = 2^(e y) c^y (1 + t)^y,
-// the first two factors from 16-entry tables as double-double numbers (high
-// part plus low part, exact to about 2^-64), the last as 1 + P(t) with P the
-// binomial series to t^10, which leaves out less than 2^-61. m - c is exact
-// and t carries one rounding of 1/c and one of the product, P a few roundings
-// in its last bits: apart from the final addition the error stays below 2^-57
-// relative, so the result is within 0.6 units in the last place of the exact
-// power and within one unit of std::pow (itself within 0.52).
+//   x^y = 2^(e y) c^y (1 + t)^y = E (1 + dE) M (1 + dM) (1 + P(t)),
+// E and M being 2^(e y) and c^y rounded to doubles, dE and dM their relative
+// rounding errors and P the binomial series of (1 + t)^y - 1 up to t^10, which
+// leaves out less than 2^-61. E M is split exactly into K + Kerr, and
+//   x^y = K + (K (P + dM + dE) + Kerr)
+// leaves out terms below 2^-58 relative (P dM, P dE, Kerr P). m - c is exact
+// and t carries one rounding of 1/c and one of the product. Apart from the
+// final addition the error stays below 2^-57 relative, so the result is within
+// 0.6 units in the last place of the exact power and within one unit of
+// std::pow (itself within 0.52).
 struct alignas(64) PowTables {
-    double ch[16], cl[16];  // c^y, high and low part
-    double cinv[16];        // 1 / c
-    double eh[16], el[16];  // 2^(e y), high and low part, e = -9..0 at 0..9
-    double coef[16];        // binomial coefficients (y over k), k = 1..10 at 1..10
+    double m[16], dm[16];  // c^y and its relative rounding error, by the top 4 bits of m
+    double cinv[16];       // 1 / c
+    double e[16], de[16];  // 2^(e y) and its relative rounding error, by the low 4 bits
+                           // of the biased exponent (6..15 for e = -9..0)
+    double coef[11];       // binomial coefficients (y over k), k = 1..10
 };
 
 const PowTables& pow_tables() {
@@ -100,15 +105,16 @@ const PowTables& pow_tables() {
         for (int j = 0; j < 16; ++j) {
             const double c = 1.0 + (2 * j + 1) / 32.0;
             const long double v = std::pow(static_cast<long double>(c), y);
-            t.ch[j] = static_cast<double>(v);
-            t.cl[j] = static_cast<double>(v - static_cast<long double>(t.ch[j]));
+            t.m[j] = static_cast<double>(v);
+            t.dm[j] = static_cast<double>((v - t.m[j]) / t.m[j]);
             t.cinv[j] = 1.0 / c;
         }
         for (int e = -9; e <= 0; ++e) {
             // e y is exact in long double (53 + 4 bits).
             const long double v = std::exp2(static_cast<long double>(e) * y);
-            t.eh[e + 9] = static_cast<double>(v);
-            t.el[e + 9] = static_cast<double>(v - static_cast<long double>(t.eh[e + 9]));
+            const int i = (1023 + e) & 15;
+            t.e[i] = static_cast<double>(v);
+            t.de[i] = static_cast<double>((v - t.e[i]) / t.e[i]);
         }
         long double b = 1;
         for (int k = 1; k <= 10; ++k) {
@@ -120,63 +126,62 @@ const PowTables& pow_tables() {
     return tables;
 }
 
+// The tables in registers: a 16-entry table is two registers, looked up with
+// one permute by the low four bits of each lane's index.
 struct PowRegs {
-    __m512d ch0, ch1, cl0, cl1, ci0, ci1, eh0, eh1, el0, el1;
+    __m512d m0, m1, dm0, dm1, ci0, ci1, e0, e1, de0, de1;
     __m512d coef[11];
 };
 
 OCU_AVX512 inline PowRegs load_regs(const PowTables& t) {
     PowRegs r;
-    r.ch0 = _mm512_load_pd(t.ch);
-    r.ch1 = _mm512_load_pd(t.ch + 8);
-    r.cl0 = _mm512_load_pd(t.cl);
-    r.cl1 = _mm512_load_pd(t.cl + 8);
+    r.m0 = _mm512_load_pd(t.m);
+    r.m1 = _mm512_load_pd(t.m + 8);
+    r.dm0 = _mm512_load_pd(t.dm);
+    r.dm1 = _mm512_load_pd(t.dm + 8);
     r.ci0 = _mm512_load_pd(t.cinv);
     r.ci1 = _mm512_load_pd(t.cinv + 8);
-    r.eh0 = _mm512_load_pd(t.eh);
-    r.eh1 = _mm512_load_pd(t.eh + 8);
-    r.el0 = _mm512_load_pd(t.el);
-    r.el1 = _mm512_load_pd(t.el + 8);
-    for (int k = 0; k <= 10; ++k) r.coef[k] = _mm512_set1_pd(t.coef[k]);
+    r.e0 = _mm512_load_pd(t.e);
+    r.e1 = _mm512_load_pd(t.e + 8);
+    r.de0 = _mm512_load_pd(t.de);
+    r.de1 = _mm512_load_pd(t.de + 8);
+    for (int k = 1; k <= 10; ++k) r.coef[k] = _mm512_set1_pd(t.coef[k]);
     return r;
 }
 
 // x in [2^-9, 1].
 OCU_AVX512 inline __m512d pow_core(__m512d x, const PowRegs& r) {
-    const __m512i one = _mm512_set1_epi64(0x3FF0000000000000);
     const __m512i u = _mm512_castpd_si512(x);
-    // Table indices: the permutes read the low four bits of each lane.
-    const __m512i e = _mm512_sub_epi64(_mm512_srli_epi64(u, 52), _mm512_set1_epi64(1023 - 9));
-    const __m512i j = _mm512_srli_epi64(u, 48);  // top four bits of the mantissa
-    const __m512d m = _mm512_castsi512_pd(
-        _mm512_or_si512(_mm512_and_si512(u, _mm512_set1_epi64(0x000FFFFFFFFFFFFF)), one));
-    const __m512d c = _mm512_castsi512_pd(_mm512_or_si512(
-        _mm512_and_si512(u, _mm512_set1_epi64(0x000F000000000000)),
-        _mm512_or_si512(one, _mm512_set1_epi64(std::int64_t{1} << 47))));
-    const __m512d t = _mm512_mul_pd(_mm512_sub_pd(m, c), _mm512_permutex2var_pd(r.ci0, j, r.ci1));
+    const __m512i ei = _mm512_srli_epi64(u, 52);  // biased exponent
+    const __m512i j = _mm512_srli_epi64(u, 48);   // ... and the top four bits of the mantissa
+    // m - c = (1 + the mantissa's lower 48 bits) - (1 + 1/32), exactly:
+    // (u & lower 48 bits) | bits of 1.0 in one logic operation.
+    const __m512d low = _mm512_castsi512_pd(_mm512_ternarylogic_epi64(
+        u, _mm512_set1_epi64(0x0000FFFFFFFFFFFF), _mm512_set1_epi64(0x3FF0000000000000), 0xEA));
+    const __m512d t = _mm512_mul_pd(_mm512_sub_pd(low, _mm512_set1_pd(1.0 + 1.0 / 32)),
+                                    _mm512_permutex2var_pd(r.ci0, j, r.ci1));
     __m512d p = r.coef[10];
     for (int k = 9; k >= 1; --k) p = _mm512_fmadd_pd(p, t, r.coef[k]);
-    p = _mm512_mul_pd(p, t);  // (1 + t)^y - 1
-    const __m512d mh = _mm512_permutex2var_pd(r.ch0, j, r.ch1);
-    const __m512d ml = _mm512_permutex2var_pd(r.cl0, j, r.cl1);
-    const __m512d eh = _mm512_permutex2var_pd(r.eh0, e, r.eh1);
-    const __m512d el = _mm512_permutex2var_pd(r.el0, e, r.el1);
-    // (eh + el)(mh + ml) as kh + kl; then (kh + kl)(1 + p).
-    const __m512d kh = _mm512_mul_pd(eh, mh);
-    __m512d kl = _mm512_add_pd(_mm512_fmsub_pd(eh, mh, kh),
-                               _mm512_fmadd_pd(eh, ml, _mm512_mul_pd(el, mh)));
-    kl = _mm512_fmadd_pd(kl, p, kl);
-    return _mm512_add_pd(kh, _mm512_fmadd_pd(kh, p, kl));
+    p = _mm512_fmadd_pd(p, t, _mm512_permutex2var_pd(r.dm0, j, r.dm1));  // P + dM
+    p = _mm512_add_pd(p, _mm512_permutex2var_pd(r.de0, ei, r.de1));      // ... + dE
+    const __m512d e = _mm512_permutex2var_pd(r.e0, ei, r.e1);
+    const __m512d m = _mm512_permutex2var_pd(r.m0, j, r.m1);
+    const __m512d k = _mm512_mul_pd(e, m);
+    const __m512d kerr = _mm512_fmsub_pd(e, m, k);
+    return _mm512_add_pd(k, _mm512_fmadd_pd(k, p, kerr));
 }
 
-// The encoder of min(max(v, 0), 1), with the operations of srgb_encode.
+// The encoder of min(max(v, 0), 1), with the operations of srgb_encode: values
+// up to the break point give 12.92 max(v, 0), the others
+// 1.055 min(v, 1)^y - 0.055.
 OCU_AVX512 inline __m512d encode_clipped(__m512d v, const PowRegs& r) {
     const __m512d brk = _mm512_set1_pd(kEncodeBreak);
-    v = _mm512_min_pd(_mm512_max_pd(v, _mm512_setzero_pd()), _mm512_set1_pd(1.0));
     const __mmask8 linear = _mm512_cmp_pd_mask(v, brk, _CMP_LE_OQ);
-    const __m512d p = pow_core(_mm512_max_pd(v, brk), r);
-    const __m512d curve = _mm512_sub_pd(_mm512_mul_pd(_mm512_set1_pd(1.055), p), _mm512_set1_pd(0.055));
-    return _mm512_mask_blend_pd(linear, curve, _mm512_mul_pd(_mm512_set1_pd(12.92), v));
+    const __m512d x = _mm512_min_pd(_mm512_max_pd(v, brk), _mm512_set1_pd(1.0));
+    const __m512d curve =
+        _mm512_sub_pd(_mm512_mul_pd(_mm512_set1_pd(1.055), pow_core(x, r)), _mm512_set1_pd(0.055));
+    return _mm512_mask_mul_pd(curve, linear, _mm512_set1_pd(12.92),
+                              _mm512_max_pd(v, _mm512_setzero_pd()));
 }
 
 // Lanes i..i+7 that lie below n.
@@ -184,21 +189,58 @@ inline __mmask8 lanes(std::size_t i, std::size_t n) {
     return n - i >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << (n - i)) - 1u);
 }
 
-OCU_AVX512 void mix_encode_avx512(const std::array<double, 9>& m, const double* const in[3],
+// One output vector: row p of the matrix (already broadcast) times the pixels.
+OCU_AVX512 inline __m512d mix_row(const __m512d* row, __m512d red, __m512d green, __m512d blue) {
+    return _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(row[0], red), _mm512_mul_pd(row[1], green)),
+                         _mm512_mul_pd(row[2], blue));
+}
+
+OCU_AVX512 void mix_encode_avx512(const std::array<double, 9>& mat, const double* const in[3],
                                   double* const out[3], std::size_t n, bool one_row) {
     const PowRegs r = load_regs(pow_tables());
-    const std::size_t rows = one_row ? 1 : 3;
+    __m512d m[9];
+    for (int i = 0; i < 9; ++i) m[i] = _mm512_set1_pd(mat[i]);
     for (std::size_t i = 0; i < n; i += 8) {
         const __mmask8 k = lanes(i, n);
         const __m512d red = _mm512_maskz_loadu_pd(k, in[0] + i);
         const __m512d green = _mm512_maskz_loadu_pd(k, in[1] + i);
         const __m512d blue = _mm512_maskz_loadu_pd(k, in[2] + i);
-        for (std::size_t p = 0; p < rows; ++p) {
-            const __m512d v = _mm512_add_pd(
-                _mm512_add_pd(_mm512_mul_pd(_mm512_set1_pd(m[3 * p]), red),
-                              _mm512_mul_pd(_mm512_set1_pd(m[3 * p + 1]), green)),
-                _mm512_mul_pd(_mm512_set1_pd(m[3 * p + 2]), blue));
-            _mm512_mask_storeu_pd(out[p] + i, k, encode_clipped(v, r));
+        if (one_row) {
+            const __m512d v = encode_clipped(mix_row(m, red, green, blue), r);
+            for (int p = 0; p < 3; ++p) _mm512_mask_storeu_pd(out[p] + i, k, v);
+        } else {
+            for (int p = 0; p < 3; ++p) {
+                _mm512_mask_storeu_pd(out[p] + i, k, encode_clipped(mix_row(m + 3 * p, red, green, blue), r));
+            }
+        }
+    }
+}
+
+// 8-bit samples, decoded by gathering from the 256-entry table.
+OCU_AVX512_BW __m512d decode_u8(const std::uint8_t* s, __mmask8 k, const double* table) {
+    const __m256i idx = _mm256_cvtepu8_epi32(_mm_maskz_loadu_epi8(k, s));
+    return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), k, idx, table, 8);
+}
+
+OCU_AVX512_BW void mix_encode_u8_avx512(const std::array<double, 9>& mat,
+                                        const std::uint8_t* const in[3], double* const out[3],
+                                        std::size_t n, bool one_row) {
+    const PowRegs r = load_regs(pow_tables());
+    const double* table = srgb_decode_u8().data();
+    __m512d m[9];
+    for (int i = 0; i < 9; ++i) m[i] = _mm512_set1_pd(mat[i]);
+    for (std::size_t i = 0; i < n; i += 8) {
+        const __mmask8 k = lanes(i, n);
+        const __m512d red = decode_u8(in[0] + i, k, table);
+        const __m512d green = decode_u8(in[1] + i, k, table);
+        const __m512d blue = decode_u8(in[2] + i, k, table);
+        if (one_row) {
+            const __m512d v = encode_clipped(mix_row(m, red, green, blue), r);
+            for (int p = 0; p < 3; ++p) _mm512_mask_storeu_pd(out[p] + i, k, v);
+        } else {
+            for (int p = 0; p < 3; ++p) {
+                _mm512_mask_storeu_pd(out[p] + i, k, encode_clipped(mix_row(m + 3 * p, red, green, blue), r));
+            }
         }
     }
 }
@@ -226,7 +268,8 @@ OCU_AVX512 void pow_avx512(const double* x, double* y, std::size_t n) {
 #endif
 
 bool use_avx512() {
-    static const bool yes = __builtin_cpu_supports("avx512f");
+    static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl");
     return yes;
 }
 
@@ -245,7 +288,17 @@ void mix_encode(const std::array<double, 9>& m, const double* const in[3], doubl
 #if OCU_COLOUR_AVX512
     if (use_avx512()) return mix_encode_avx512(m, in, out, n, one_row);
 #endif
-    mix_encode_plain(m, in, out, n, one_row);
+    mix_encode_plain(m, [in](std::size_t p, std::size_t i) { return in[p][i]; }, out, n, one_row);
+}
+
+void mix_encode_u8(const std::array<double, 9>& m, const std::uint8_t* const in[3],
+                   double* const out[3], std::size_t n, bool one_row) {
+#if OCU_COLOUR_AVX512
+    if (use_avx512()) return mix_encode_u8_avx512(m, in, out, n, one_row);
+#endif
+    const double* table = srgb_decode_u8().data();
+    mix_encode_plain(m, [in, table](std::size_t p, std::size_t i) { return table[in[p][i]]; }, out, n,
+                     one_row);
 }
 
 void srgb_encode_clipped(std::span<const double> lin, std::span<double> out) {

@@ -6,9 +6,9 @@
 //   encode: l <= 0.0031308 ? 12.92 * l : 1.055 * l ^ (1 / 2.4) - 0.055
 //
 // The encoder is evaluated in double precision as written. Its power is, on
-// processors with AVX-512, a vectorised x ^ (1 / 2.4) within one unit in the
-// last place of std::pow (the scalar form of this header is std::pow itself);
-// elsewhere std::pow. Either way every value goes through the same arithmetic
+// processors with AVX-512 (F, BW, VL), a vectorised x ^ (1 / 2.4) within one
+// unit in the last place of std::pow; elsewhere, and in the scalar
+// srgb_encode, std::pow itself. Either way every value goes through the same arithmetic
 // wherever it lies in an image, so results do not depend on how the work is
 // split between threads.
 #include <array>
@@ -34,8 +34,9 @@ const std::array<double, 65536>& srgb_decode_u16();
 // encoded. `lin` and `out` have one length and may be the same memory.
 void srgb_encode_clipped(std::span<const double> lin, std::span<double> out);
 
-// y[i] = x[i] ^ (1 / 2.4), the encoder's power, with the power the encoder uses
-// for x in [kEncodeBreak, 1] (std::pow outside it). Exposed to check its accuracy.
+// y[i] = x[i] ^ (1 / 2.4) with the power the encoder uses for x in
+// [kEncodeBreak, 1] (std::pow outside it); x and y must not overlap. Exposed
+// to check its accuracy.
 void encoder_pow(std::span<const double> x, std::span<double> y);
 
 // True when the vectorised power is used on this processor.

