@@ -48,6 +48,11 @@ const std::array<double, 65536>& srgb_decode_u16() {
     return table;
 }
 
+bool& plain_form_override() {
+    static bool plain = false;
+    return plain;
+}
+
 namespace {
 
 inline double clip01(double v) { return std::min(std::max(v, 0.0), 1.0); }
@@ -270,7 +275,7 @@ OCU_AVX512 void pow_avx512(const double* x, double* y, std::size_t n) {
 bool use_avx512() {
     static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                             __builtin_cpu_supports("avx512vl");
-    return yes;
+    return yes && !plain_form_override();
 }
 
 #else

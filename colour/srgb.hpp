@@ -41,5 +41,8 @@ void encoder_pow(std::span<const double> x, std::span<double> y);
 
 // True when the vectorised power is used on this processor.
 bool encoder_pow_vectorised();
+// While set, the plain form (std::pow) is used even where the vectorised one
+// could be: for tests on processors that have it.
+bool& plain_form_override();
 
 }  // namespace ocu::colour

@@ -171,6 +171,18 @@ TEST(Colour, ResultsDoNotDependOnTheThreadCount) {
     EXPECT_TRUE(one == three);
 }
 
+TEST(Colour, PlainFormAgreesWithTheVectorisedOne) {
+    const ArrayU8 im = random_u8(31, 41, 3, 9);
+    const ArrayD vec8 = ocu::colour::simulate_cvd(im, Deficiency::Protan, 0.55);
+    const ArrayD vecd = ocu::colour::simulate_achromatopsia(scaled(im));
+    ocu::colour::plain_form_override() = true;
+    const ArrayD plain8 = ocu::colour::simulate_cvd(im, Deficiency::Protan, 0.55);
+    const ArrayD plaind = ocu::colour::simulate_achromatopsia(scaled(im));
+    ocu::colour::plain_form_override() = false;
+    EXPECT_LE(max_abs_diff(plain8, vec8), 1e-15);
+    EXPECT_LE(max_abs_diff(plaind, vecd), 1e-15);
+}
+
 TEST(Colour, TransferFunctionOnBothSidesOfItsBreakPoints) {
     using ocu::colour::srgb_decode;
     const double above_d = std::nextafter(0.04045, 1.0);
