@@ -128,7 +128,7 @@ ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
     return out;
 }
 
-ArrayD apply(const AnyImage& im, const Matrix3& m, bool one_row) {
+ArrayD simulate(const AnyImage& im, const Matrix3& m, bool one_row) {
     const std::size_t planes = image_planes(im);
     if (planes != 1 && planes != 3) {
         throw Error("The colour vision simulation needs a gray or a three-plane colour image, not one with " +
@@ -178,7 +178,7 @@ Matrix3 cvd_matrix(Deficiency type, double severity) {
 }
 
 ArrayD simulate_cvd(const AnyImage& im, Deficiency type, double severity) {
-    return apply(im, cvd_matrix(type, severity), type == Deficiency::Achromat);
+    return simulate(im, cvd_matrix(type, severity), type == Deficiency::Achromat);
 }
 
 ArrayD simulate_achromatopsia(const AnyImage& im) {

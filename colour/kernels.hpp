@@ -1,14 +1,14 @@
 #pragma once
-// The inner loop of the colour simulations, over one block of pixels held as
-// three planes of linear values: multiply by a 3 x 3 matrix, clip to 0..1 and
-// encode. Internal to the colour library.
+// The inner loop of the colour simulations, over a run of pixels given as
+// three planes (red, green, blue): multiply by a 3 x 3 matrix in linear light,
+// clip to 0..1 and encode. Internal to the colour library.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace ocu::colour {
 
-// in[p][i] and out[p][i], p = 0, 1, 2 (red, green, blue), i < n. The matrix
+// in[p][i] (linear values) and out[p][i], p = 0, 1, 2, i < n. The matrix
 // is row by row; each output is (m[3p] * r + m[3p+1] * g) + m[3p+2] * b,
 // clipped and encoded. With `one_row` all rows are taken to be equal: the
 // first one's result is stored in all three outputs.
