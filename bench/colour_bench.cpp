@@ -1,0 +1,44 @@
+// Colour vision simulations on 8-bit colour images: a deficiency at an
+// interpolated severity, and achromatopsia.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "colour/colour.hpp"
+
+namespace {
+
+ocu::AnyImage random_colour(std::size_t rows, std::size_t cols) {
+    std::mt19937 gen(1);
+    std::uniform_int_distribution<int> u(0, 255);
+    ocu::ArrayU8 a(rows, cols, 3);
+    for (auto& v : a.span()) v = static_cast<std::uint8_t>(u(gen));
+    return ocu::AnyImage(std::move(a));
+}
+
+void BM_Cvd(benchmark::State& state) {
+    const ocu::AnyImage im = random_colour(static_cast<std::size_t>(state.range(0)),
+                                           static_cast<std::size_t>(state.range(1)));
+    const ocu::colour::Params p{ocu::colour::Deficiency::Deutan, 0.65};
+    for (auto _ : state) {
+        auto out = ocu::colour::run(im, p);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_Cvd)->Args({480, 640})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Cvd)->Args({3000, 4000})->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_Achromat(benchmark::State& state) {
+    const ocu::AnyImage im = random_colour(static_cast<std::size_t>(state.range(0)),
+                                           static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        auto out = ocu::colour::simulate_achromatopsia(im);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_Achromat)->Args({480, 640})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Achromat)->Args({3000, 4000})->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

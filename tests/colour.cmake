@@ -1,0 +1,1 @@
+ocumbra_add_test(NAME colour_test SOURCES colour_test.cpp LIBS colour)
