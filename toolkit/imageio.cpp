@@ -6,7 +6,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -25,6 +25,7 @@
 #include <type_traits>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/atomic_file.hpp"
 #include "toolkit/imagefile_checks.hpp"
 
 namespace ocu {
@@ -272,79 +273,50 @@ std::string damaged_text(const std::string& filename, const QString& reason) {
 // ---------------------------------------------------------------------------
 // Writing
 
-// The process's file-creation mask, without changing it.
-mode_t current_umask() {
-    mode_t mask = 022;
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) {
-            unsigned m = 0;
-            if (std::sscanf(line, "Umask: %o", &m) == 1) {
-                mask = static_cast<mode_t>(m);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return mask;
-}
-
-// A temporary file next to `filename`; removed on destruction unless committed.
-class TempFile {
+// The writers' output device: writes straight to the temporary file's
+// descriptor, keeps the first error the system reported (a writer may ignore a
+// failed write, or report it without the reason), and counts how far the file
+// reaches, so that the bytes on disk can be checked against it.
+class FdDevice : public QIODevice {
 public:
-    explicit TempFile(const std::string& filename) : target_(filename) {
-        const auto slash = filename.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? std::string() : filename.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? filename : filename.substr(slash + 1);
-        std::string templ = dir + "." + base + ".XXXXXX";
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        fd_ = ::mkstemp(buf.data());
-        if (fd_ < 0) {
-            const int err = errno;
-            throw Error("Can't write file \"" + filename + "\": " + std::strerror(err) + ".");
+    explicit FdDevice(int fd) : fd_(fd) { QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return static_cast<qint64>(end_); }
+    int error() const { return err_; }
+    std::uint64_t end() const { return end_; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, data, static_cast<std::size_t>(max), static_cast<off_t>(pos()));
+            if (n >= 0) return n;
+            if (errno != EINTR) return -1;
         }
-        path_ = buf.data();
-        ::fchmod(fd_, static_cast<mode_t>(0666 & ~current_umask()));
     }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(path_.c_str());
-    }
-    int fd() const { return fd_; }
-    // Flushes and closes the file and moves it to its final name.
-    void commit() {
-        const bool synced = ::fsync(fd_) == 0;
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        if (!synced || !closed) fail(errno);
-        if (::rename(path_.c_str(), target_.c_str()) != 0) fail(errno);
-        committed_ = true;
-    }
-    [[noreturn]] void fail(int err) const {
-        throw Error("Can't write file \"" + target_ + "\": " + std::strerror(err) + ".");
+    qint64 writeData(const char* data, qint64 len) override {
+        if (err_ != 0) return -1;
+        const auto at = static_cast<std::uint64_t>(pos());
+        std::uint64_t done = 0;
+        const auto n = static_cast<std::uint64_t>(len);
+        while (done < n) {
+            const ssize_t w = ::pwrite(fd_, data + done, static_cast<std::size_t>(n - done),
+                                       static_cast<off_t>(at + done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                err_ = w < 0 ? errno : EIO;
+                return -1;
+            }
+            done += static_cast<std::uint64_t>(w);
+        }
+        end_ = std::max(end_, at + n);
+        return len;
     }
 
 private:
-    std::string target_, path_;
-    int fd_ = -1;
-    bool committed_ = false;
+    int fd_;
+    int err_ = 0;
+    std::uint64_t end_ = 0;
 };
-
-void write_all(int fd, const void* data, std::size_t n, const TempFile& tmp) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            tmp.fail(errno);
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
 
 std::uint8_t u16_to_u8(std::uint16_t v) {
     return static_cast<std::uint8_t>((static_cast<unsigned>(v) + 128u) / 257u);
@@ -504,21 +476,16 @@ void imwrite(const AnyImage& image, const std::string& filename) {
         img = to_qimage_u8(samples_u8(image), format == "bmp");
     }
 
-    TempFile tmp(filename);
-    {
-        QFile file;
-        if (!file.open(tmp.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
-        }
-        QImageWriter writer(&file, format);
-        if (!writer.write(img)) {
-            throw Error("Can't write file \"" + filename + "\": " + writer.errorString().toStdString() + ".");
-        }
-        if (!file.flush()) {
-            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
-        }
+    AtomicFile out(filename);
+    FdDevice device(out.fd());
+    QImageWriter writer(&device, format);
+    const bool written = writer.write(img);
+    if (device.error() != 0) out.fail(device.error());
+    if (!written) {
+        const std::string why = writer.errorString().toStdString();
+        out.fail(why.empty() || why == "Unknown error" ? "the image could not be encoded" : why);
     }
-    tmp.commit();
+    out.commit(device.end());
 }
 
 void write_npy(const AnyImage& array, const std::string& filename) {
@@ -554,8 +521,8 @@ void write_npy(const AnyImage& array, const std::string& filename) {
     std::vector<char> head(magic, magic + 10);
     head.insert(head.end(), header.begin(), header.end());
 
-    TempFile tmp(filename);
-    write_all(tmp.fd(), head.data(), head.size(), tmp);
+    AtomicFile out(filename);
+    out.write(head.data(), head.size());
     // Our arrays are column-major; C order puts the last index fastest, so the
     // elements go out row by row, and within a pixel plane after plane.
     std::visit(
@@ -565,11 +532,12 @@ void write_npy(const AnyImage& array, const std::string& filename) {
             for (std::size_t r = 0; r < rows; ++r) {
                 for (std::size_t c = 0; c < cols; ++c)
                     for (std::size_t p = 0; p < planes; ++p) row[c * planes + p] = a(r, c, p);
-                write_all(tmp.fd(), row.data(), row.size() * sizeof(T), tmp);
+                out.write(row.data(), row.size() * sizeof(T));
             }
         },
         array);
-    tmp.commit();
+    const std::size_t element = std::visit([](const auto& a) { return sizeof(a[0]); }, array);
+    out.commit(head.size() + rows * cols * planes * element);
 }
 
 std::string program_data_dir() {
