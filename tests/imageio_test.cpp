@@ -20,8 +20,10 @@
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
 #include "cli_testutil.hpp"
+#include "testutil.hpp"
 
 using namespace ocu;
+using ocu::testutil::error_of;
 using ocu::testutil::TempDir;
 namespace fs = std::filesystem;
 
@@ -508,9 +510,6 @@ TEST(ReadErrors, TheThreeTextsVerbatim) {
     EXPECT_EQ(read_error("NatIm13_missing.jpg"), "File \"NatIm13_missing.jpg\" does not exist.");
     const std::string missing = dir.file("none.bmp");
     EXPECT_EQ(read_error(missing), "File \"" + missing + "\" does not exist.");
-    // A folder exists but cannot be read as a file.
-    EXPECT_EQ(read_error(dir.path()),
-              "Can't open file \"" + dir.path() + "\" for reading;\nyou may not have read permission.");
     write_bytes(dir.file("empty.png"), {});
     EXPECT_EQ(read_error(dir.file("empty.png")), "Unable to determine the file format.");
     std::ofstream(dir.file("notes.jpg")) << "These are notes, not a photograph.\n";
@@ -526,9 +525,77 @@ TEST(ReadErrors, TheThreeTextsVerbatim) {
     EXPECT_EQ(read_error(dir.file("one.gif")), "Unable to determine the file format.");
 }
 
+TEST(ReadErrors, AnythingButARegularFileIsRefusedForWhatItIs) {
+    // Refused before it is opened: a FIFO would wait for a writer, a device
+    // might never end, and a folder is not a file one lacks permission for.
+    TempDir dir;
+    EXPECT_EQ(read_error(dir.path()), "Can't read \"" + dir.path() + "\": it is a folder, not an image file.");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.png").c_str(), 0644), 0);
+    EXPECT_EQ(read_error(dir.file("pipe.png")),
+              "Can't read \"" + dir.file("pipe.png") + "\": it is a named pipe (FIFO), not an image file.");
+    EXPECT_EQ(read_error("/dev/null"), "Can't read \"/dev/null\": it is a character device, not an image file.");
+    // Through a symbolic link, what the link names counts.
+    ASSERT_EQ(::symlink(dir.file("pipe.png").c_str(), dir.file("link.png").c_str()), 0);
+    EXPECT_NE(read_error(dir.file("link.png")).find("it is a named pipe (FIFO)"), std::string::npos);
+    fs::copy_file(fixture("gray.png"), dir.file("real.png"));
+    ASSERT_EQ(::symlink(dir.file("real.png").c_str(), dir.file("good.png").c_str()), 0);
+    expect_gray_pattern(imread(dir.file("good.png")));
+}
+
+TEST(ReadErrors, OnePixelLimitRefusesLargeImagesAtTheirHeader) {
+    // 20000 x 10000 = 2e8 pixels, above the program's 2^27 = 134217728, in
+    // files long enough that the header could be honest about the size: the
+    // header alone decides, before anything is decoded.
+    TempDir dir;
+    const std::string want = "is too large to read (20000 x 10000 pixels; this program reads at most 134217728 pixels).";
+    auto set_be32 = [](Bytes& b, std::size_t at, std::uint32_t v) {
+        for (std::size_t k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
+    };
+    // PNG chunks end in the CRC-32 of their type and data.
+    auto crc32 = [](const Bytes& b, std::size_t from, std::size_t to) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (std::size_t i = from; i < to; ++i) {
+            c ^= b[i];
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    };
+    // PNG: width and height in the header chunk, then a 16 kB private chunk.
+    Bytes png = read_bytes(fixture("gray.png"));
+    set_be32(png, 16, 20000);
+    set_be32(png, 20, 10000);
+    set_be32(png, 29, crc32(png, 12, 29));
+    Bytes pad = {0, 0, 0x40, 0, 'p', 'r', 'V', 't'};
+    pad.resize(8 + 16384 + 4, 0);
+    set_be32(pad, 8 + 16384, crc32(pad, 4, 8 + 16384));
+    png.insert(png.begin() + 33, pad.begin(), pad.end());
+    write_bytes(dir.file("big.png"), png);
+    EXPECT_EQ(read_error(dir.file("big.png")), "The image in \"" + dir.file("big.png") + "\" " + want);
+
+    // BMP: an 8-bit run-length image that ends at once.
+    Bmp bmp{.width = 20000, .height = 10000, .bpp = 8, .compression = 1};
+    bmp.palette.assign(256, 0);
+    bmp.pixels.assign(16384, 0);  // end-of-line codes
+    bmp.pixels.push_back(0);
+    bmp.pixels.push_back(1);
+    write_bytes(dir.file("big.bmp"), bmp.bytes());
+    EXPECT_EQ(read_error(dir.file("big.bmp")), "The image in \"" + dir.file("big.bmp") + "\" " + want);
+
+    // A polar plot reader's own limit per side, also at the header.
+    Bmp plot{.width = 4097, .height = 400, .bpp = 8, .compression = 1};
+    plot.palette.assign(256, 0);
+    plot.pixels = {0, 1};
+    write_bytes(dir.file("plot.bmp"), plot.bytes());
+    EXPECT_EQ(error_of([&] { (void)imread(dir.file("plot.bmp"), kMaxPolarPlotSide); }),
+              "The image in \"" + dir.file("plot.bmp") + "\" is too large to read (4097 x 400 pixels; at most 4096 per side here).");
+    plot.width = 4096;
+    write_bytes(dir.file("plot.bmp"), plot.bytes());
+    const AnyImage ok = imread(dir.file("plot.bmp"), kMaxPolarPlotSide);
+    EXPECT_EQ(image_cols(ok), 4096u);
+}
+
 TEST(ReadErrors, UnreadableFile) {
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not stop reading "
-                                          "(the folder case of TheThreeTextsVerbatim covers this text)";
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not stop reading";
     TempDir dir;
     fs::copy_file(fixture("gray.png"), dir.file("locked.png"));
     ::chmod(dir.file("locked.png").c_str(), 0);

@@ -26,7 +26,9 @@
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/atomic_file.hpp"
+#include "toolkit/file_kind.hpp"
 #include "toolkit/imagefile_checks.hpp"
+#include "toolkit/limits.hpp"
 
 namespace ocu {
 
@@ -36,8 +38,6 @@ namespace {
 // Limits against corrupt or hostile files. A header may declare any size; we
 // refuse sizes no photograph has before the decoder allocates anything.
 
-// Largest image read: 2^28 pixels (16384 x 16384).
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
 // Largest number of pixels per byte of file. Even a blank 1-bit image
 // compressed with Deflate stays below this; a larger claim is a corrupt header.
 constexpr std::int64_t kMaxPixelsPerByte = std::int64_t{1} << 15;
@@ -62,8 +62,9 @@ void ensure_qt_setup() {
     static std::once_flag once;
     std::call_once(once, [] {
         // In megabytes; our own pixel check comes first, this is the backstop
-        // for handlers that allocate before reporting a size.
-        QImageReader::setAllocationLimit(2048);
+        // for handlers that allocate before reporting a size: the largest
+        // image at 8 bytes per pixel (16-bit RGBA).
+        QImageReader::setAllocationLimit(static_cast<int>((kMaxImagePixels * 8) >> 20));
     });
 }
 
@@ -82,45 +83,44 @@ std::string extension_of(const std::string& filename) {
 // ---------------------------------------------------------------------------
 // Reading
 
-// Opens and reads the whole file. Throws the two open-failure texts.
+// Opens and reads the whole file. Throws the two open-failure texts, and
+// refuses anything but a regular file before opening it (a FIFO would wait
+// for a writer, a device never end).
 QByteArray read_file_bytes(const std::string& filename) {
-    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    const bool exists = ::stat(filename.c_str(), &st) == 0;
-    const bool is_dir = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    if (fd < 0 || is_dir) {
-        if (fd >= 0) ::close(fd);
-        if (exists) {
-            throw Error("Can't open file \"" + filename +
-                        "\" for reading;\nyou may not have read permission.");
-        }
-        throw Error("File \"" + filename + "\" does not exist.");
+    if (::stat(filename.c_str(), &st) != 0) throw Error("File \"" + filename + "\" does not exist.");
+    auto not_a_file = [&filename](mode_t mode) {
+        return Error("Can't read \"" + filename + "\": it is " + detail::file_kind(mode) +
+                     ", not an image file.");
+    };
+    if (!S_ISREG(st.st_mode)) throw not_a_file(st.st_mode);
+    // Non-blocking, in case a FIFO took the file's place since the check.
+    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        throw Error("Can't open file \"" + filename +
+                    "\" for reading;\nyou may not have read permission.");
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw not_a_file(st.st_mode);
+    }
+    if (st.st_size > kMaxFileBytes) {
+        ::close(fd);
+        throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
     }
     QByteArray bytes;
-    if (S_ISREG(st.st_mode)) {
-        if (st.st_size > kMaxFileBytes) {
-            ::close(fd);
-            throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
-        }
-        bytes.reserve(static_cast<qsizetype>(st.st_size));
-    }
+    bytes.reserve(static_cast<qsizetype>(st.st_size));
     char buf[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno == EAGAIN) {  // a pipe without data yet
-                ::usleep(1000);
-                continue;
-            }
             const int err = errno;
             ::close(fd);
             throw Error("Error reading file \"" + filename + "\": " + std::strerror(err) + ".");
         }
-        // Pipes and devices get a smaller cap: /dev/zero must not fill the memory.
-        const std::int64_t cap = S_ISREG(st.st_mode) ? kMaxFileBytes : kMaxFileBytes / 16;
-        if (bytes.size() + n > cap) {
+        if (bytes.size() + n > kMaxFileBytes) {  // the file grew while being read
             ::close(fd);
             throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
         }
@@ -258,9 +258,21 @@ void widen_narrow_channels(AnyImage& samples, const std::array<int, 3>& bits) {
     }
 }
 
-std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h) {
+std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h,
+                           const std::string& limit) {
     return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
-           std::to_string(h) + " pixels).";
+           std::to_string(h) + " pixels; " + limit + ").";
+}
+
+// The program's pixel limit, and the caller's limit per side (0: none).
+void check_size(const std::string& filename, std::int64_t w, std::int64_t h, std::int64_t max_side) {
+    if (w > kMaxImagePixels / h) {
+        throw Error(too_large_text(filename, w, h,
+                                   "this program reads at most " + std::to_string(kMaxImagePixels) + " pixels"));
+    }
+    if (max_side > 0 && (w > max_side || h > max_side)) {
+        throw Error(too_large_text(filename, w, h, "at most " + std::to_string(max_side) + " per side here"));
+    }
 }
 
 std::string damaged_text(const std::string& filename, const QString& reason) {
@@ -396,7 +408,9 @@ QImage to_qimage_u16(const ArrayU16& a) {
 
 }  // namespace
 
-AnyImage imread(const std::string& filename) {
+AnyImage imread(const std::string& filename) { return imread(filename, 0); }
+
+AnyImage imread(const std::string& filename, std::int64_t max_side) {
     ensure_qt_setup();
     QByteArray bytes = read_file_bytes(filename);
     QBuffer buffer(&bytes);
@@ -423,20 +437,22 @@ AnyImage imread(const std::string& filename) {
     if (declared.isValid()) {
         const std::int64_t w = declared.width(), h = declared.height();
         if (w <= 0 || h <= 0) throw Error(damaged_text(filename, QString()));
+        check_size(filename, w, h, max_side);
+        // More pixels than the file's bytes can describe: a corrupt header.
         const bool huffman_jpeg =
             (format == "jpeg" || format == "jpg") && !detail::jpeg_maybe_arithmetic(raw);
         const std::int64_t per_byte = huffman_jpeg ? kMaxJpegPixelsPerByte : kMaxPixelsPerByte;
-        const std::int64_t limit = std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * per_byte);
-        if (w > limit / h) throw Error(too_large_text(filename, w, h));
+        if (w > std::max<std::int64_t>(bytes.size(), 1) * per_byte / h) {
+            throw Error(too_large_text(filename, w, h, "more than the file's " + std::to_string(bytes.size()) +
+                                                           " bytes can hold"));
+        }
     }
 
     QImage img;
     if (!reader.read(&img) || img.isNull()) {
         throw Error(damaged_text(filename, reader.errorString()));
     }
-    if (static_cast<std::int64_t>(img.width()) * img.height() > kMaxPixels) {
-        throw Error(too_large_text(filename, img.width(), img.height()));
-    }
+    check_size(filename, img.width(), img.height(), max_side);
     const int png_type = format == "png" ? png_color_type(bytes) : -1;
     const bool gray_hint = png_type == 0 || png_type == 4 ||
                            ((format == "tiff" || format == "tif") && detail::tiff_gray(raw));
