@@ -442,6 +442,34 @@ TEST(ReadJpeg, BaselineProgressiveAndCmyk) {
     expect_quadrants(imread(fixture("quad_cmyk.jpg")), 32, 48, kRed, kGreen, kBlue, kGray, 10);
 }
 
+TEST(ReadJpeg, MoreThanAHundredScansAreRefusedBeforeDecoding) {
+    // quad_progressive.jpg has 10 scans; its last one (a refinement scan
+    // starting at byte 555, 11 bytes up to the end-of-image marker) repeated
+    // gives a file of any number of scans, each of which would cost the
+    // decoder a pass over the whole image.
+    const Bytes jpg = read_bytes(fixture("quad_progressive.jpg"));
+    ASSERT_EQ(jpg.size(), 568u);
+    ASSERT_EQ(jpg[555], 0xFF);
+    ASSERT_EQ(jpg[556], 0xDA);
+    auto with_scans = [&](std::size_t n) {
+        Bytes b(jpg.begin(), jpg.begin() + 566);
+        for (std::size_t k = 10; k < n; ++k) b.insert(b.end(), jpg.begin() + 555, jpg.begin() + 566);
+        b.push_back(0xFF);
+        b.push_back(0xD9);
+        return b;
+    };
+    TempDir dir;
+    write_bytes(dir.file("s100.jpg"), with_scans(100));
+    const AnyImage im = imread(dir.file("s100.jpg"));
+    EXPECT_EQ(image_rows(im), 32u);
+    write_bytes(dir.file("s101.jpg"), with_scans(101));
+    EXPECT_EQ(read_error(dir.file("s101.jpg")),
+              "The JPEG file \"" + dir.file("s101.jpg") +
+                  "\" has 101 scans; this program decodes at most 100 (photographs have fewer than 20).");
+    write_bytes(dir.file("s20000.jpg"), with_scans(20000));
+    EXPECT_NE(read_error(dir.file("s20000.jpg")).find("has 20000 scans"), std::string::npos);
+}
+
 TEST(ReadJpeg, GrayIsTwoDimensional) {
     const auto& a = as<std::uint8_t>(imread(fixture("quad_gray.jpg")));
     ASSERT_EQ(a.rows(), 32u);

@@ -231,4 +231,32 @@ std::string jpeg_problem(std::span<const unsigned char> b) {
     return {};
 }
 
+std::size_t jpeg_scan_count(std::span<const unsigned char> b) {
+    if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return 0;
+    std::size_t scans = 0;
+    std::size_t pos = 2;
+    while (pos + 1 < b.size()) {
+        if (b[pos] != 0xFF) {  // entropy-coded data, or stray bytes the decoder skips
+            ++pos;
+            continue;
+        }
+        const unsigned m = b[pos + 1];
+        if (m == 0xFF) {  // fill byte before a marker
+            ++pos;
+            continue;
+        }
+        // A stuffed 0xFF, a restart marker, TEM or another start of image:
+        // no length follows.
+        if (m == 0x00 || (m >= 0xD0 && m <= 0xD8) || m == 0x01) {
+            pos += 2;
+            continue;
+        }
+        if (m == 0xD9) break;  // end of image
+        if (pos + 3 >= b.size()) break;
+        if (m == 0xDA) ++scans;
+        pos += 2 + (static_cast<std::size_t>(b[pos + 2]) << 8 | b[pos + 3]);
+    }
+    return scans;
+}
+
 }  // namespace ocu::detail

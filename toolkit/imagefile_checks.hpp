@@ -45,4 +45,15 @@ bool jpeg_maybe_arithmetic(std::span<const unsigned char> file);
 // JPEG: a scan must be present and followed by the end-of-image marker.
 std::string jpeg_problem(std::span<const unsigned char> file);
 
+// JPEG: the number of scans (start-of-scan markers) of the first image, found
+// by walking the markers as the decoder does: segments skipped by their
+// length, entropy-coded data up to the next marker, to the end-of-image marker.
+// Each scan costs the decoder a pass over the whole image, so a file of tens of
+// thousands of tiny scans takes minutes; imread refuses more than kMaxJpegScans.
+std::size_t jpeg_scan_count(std::span<const unsigned char> file);
+
+// Progressive encoders use about 10 scans (14 for CMYK); libtiff refuses JPEG
+// data with more than 100 scans, and so do we.
+inline constexpr std::size_t kMaxJpegScans = 100;
+
 }  // namespace ocu::detail

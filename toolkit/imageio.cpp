@@ -430,6 +430,14 @@ AnyImage imread(const std::string& filename, std::int64_t max_side) {
     else if (format == "jpeg" || format == "jpg") problem = detail::jpeg_problem(raw);
     else if (format == "png") problem = detail::png_problem(raw);
     if (!problem.empty()) throw Error(damaged_text(filename, QString::fromStdString(problem)));
+    if (format == "jpeg" || format == "jpg") {
+        const std::size_t scans = detail::jpeg_scan_count(raw);
+        if (scans > detail::kMaxJpegScans) {
+            throw Error("The JPEG file \"" + filename + "\" has " + std::to_string(scans) +
+                        " scans; this program decodes at most " + std::to_string(detail::kMaxJpegScans) +
+                        " (photographs have fewer than 20).");
+        }
+    }
 
     QImageReader reader(&buffer, format);
     reader.setAutoTransform(true);
