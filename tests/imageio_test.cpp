@@ -207,6 +207,57 @@ std::vector<Bytes> packed_rows(int rows, int cols, int bits, Index index) {
     return out;
 }
 
+// An uncompressed little-endian TIFF of one strip, written byte by byte.
+struct Tiff {
+    std::uint32_t width = 0, height = 0, samples = 3, bits = 8, photometric = 2;
+    std::uint32_t sample_format = 0;            // 0: no SampleFormat tag (unsigned integers)
+    std::vector<std::uint16_t> extra_samples{};  // ExtraSamples values, if any
+    Bytes pixels{};                              // samples pixel by pixel, rows top first
+
+    Bytes bytes() const {
+        struct Entry {
+            std::uint16_t tag, type;
+            std::vector<std::uint32_t> values;
+        };
+        std::vector<Entry> e = {{256, 4, {width}},
+                                {257, 4, {height}},
+                                {258, 3, std::vector<std::uint32_t>(samples, bits)},
+                                {259, 3, {1}},
+                                {262, 3, {photometric}},
+                                {273, 4, {8}},
+                                {277, 3, {samples}},
+                                {278, 4, {height}},
+                                {279, 4, {static_cast<std::uint32_t>(pixels.size())}}};
+        if (!extra_samples.empty()) e.push_back({338, 3, {extra_samples.begin(), extra_samples.end()}});
+        if (sample_format != 0) e.push_back({339, 3, std::vector<std::uint32_t>(samples, sample_format)});
+        Bytes b = {'I', 'I', 42, 0};
+        const std::uint32_t ifd = static_cast<std::uint32_t>(8 + pixels.size() + pixels.size() % 2);
+        put32(b, ifd);
+        b.insert(b.end(), pixels.begin(), pixels.end());
+        if (pixels.size() % 2) b.push_back(0);
+        Bytes tail;  // values too long for their entry, after the directory
+        const std::uint32_t tail_at = ifd + 2 + 12 * static_cast<std::uint32_t>(e.size()) + 4;
+        put16(b, static_cast<std::uint32_t>(e.size()));
+        for (const Entry& x : e) {
+            Bytes v;
+            for (std::uint32_t val : x.values) x.type == 3 ? put16(v, val) : put32(v, val);
+            put16(b, x.tag);
+            put16(b, x.type);
+            put32(b, static_cast<std::uint32_t>(x.values.size()));
+            if (v.size() <= 4) {
+                v.resize(4, 0);
+                b.insert(b.end(), v.begin(), v.end());
+            } else {
+                put32(b, tail_at + static_cast<std::uint32_t>(tail.size()));
+                tail.insert(tail.end(), v.begin(), v.end());
+            }
+        }
+        put32(b, 0);
+        b.insert(b.end(), tail.begin(), tail.end());
+        return b;
+    }
+};
+
 AnyImage read_bmp(const Bmp& bmp) {
     TempDir dir;
     write_bytes(dir.file("t.bmp"), bmp.bytes());
@@ -414,6 +465,65 @@ TEST(ReadTiff, EightBitGrayAndColourInEveryCompression) {
 }
 
 TEST(ReadTiff, GrayWithAlphaStaysGray) { expect_gray_pattern(imread(fixture("graya.tif"))); }
+
+TEST(ReadTiff, RgbaGivesTheColoursAsStoredAndDropsAlpha) {
+    // 3 x 4, colour (200, 10 c + 100, 20 r + 50) with alpha 0, 128 or 255: a
+    // transparent pixel keeps its colour, a half-transparent one is not
+    // darkened or rounded. Stored alpha marked unassociated or associated.
+    auto colour = [](int r, int c, int p) { return p == 0 ? 200 : p == 1 ? 10 * c + 100 : 20 * r + 50; };
+    Tiff t{.width = 4, .height = 3, .samples = 4};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c) {
+            for (int p = 0; p < 3; ++p) t.pixels.push_back(static_cast<std::uint8_t>(colour(r, c, p)));
+            t.pixels.push_back(static_cast<std::uint8_t>(c == 0 ? 0 : c == 1 ? 128 : 255));
+        }
+    TempDir dir;
+    for (std::uint16_t alpha_kind : {2, 1}) {
+        SCOPED_TRACE(alpha_kind == 2 ? "unassociated" : "associated");
+        t.extra_samples = {alpha_kind};
+        write_bytes(dir.file("rgba.tif"), t.bytes());
+        expect_samples<std::uint8_t>(imread(dir.file("rgba.tif")), 3, 4, 3, colour);
+    }
+    // 16 bits per sample, unassociated alpha 0 in the first pixel.
+    Tiff t16{.width = 2, .height = 1, .samples = 4, .bits = 16, .extra_samples = {2}};
+    for (std::uint32_t v : {60000u, 30000u, 1000u, 0u, 500u, 40000u, 65535u, 32768u}) put16(t16.pixels, v);
+    write_bytes(dir.file("rgba16.tif"), t16.bytes());
+    const int want16[2][3] = {{60000, 30000, 1000}, {500, 40000, 65535}};
+    expect_samples<std::uint16_t>(imread(dir.file("rgba16.tif")), 1, 2, 3,
+                                  [&](int, int c, int p) { return want16[c][p]; });
+}
+
+TEST(ReadTiff, UnsupportedSampleFormatsAreNamedNotCalledDamaged) {
+    struct Case {
+        Tiff tiff;
+        std::size_t bytes_per_pixel;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{.samples = 1, .bits = 32, .photometric = 1, .sample_format = 3}, 4, "32-bit floating-point gray samples"},
+        {{.samples = 1, .bits = 32, .photometric = 1, .sample_format = 2}, 4, "32-bit signed integer samples"},
+        {{.samples = 1, .bits = 32, .photometric = 1}, 4, "32-bit unsigned integer samples"},
+        {{.samples = 4, .bits = 16, .photometric = 5}, 8, "16-bit CMYK samples"},
+        // Signed samples would otherwise be read as unsigned ones.
+        {{.samples = 1, .bits = 16, .photometric = 1, .sample_format = 2}, 2, "16-bit signed integer samples"},
+        {{.samples = 3, .bits = 8, .photometric = 2, .sample_format = 2}, 3, "8-bit signed integer samples"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        Tiff t = c.tiff;
+        t.width = 4;
+        t.height = 3;
+        t.pixels.assign(12 * c.bytes_per_pixel, 0);
+        write_bytes(dir.file("u.tif"), t.bytes());
+        EXPECT_EQ(read_error(dir.file("u.tif")),
+                  "The image file \"" + dir.file("u.tif") + "\" has an unsupported TIFF sample format: " + c.what + ".");
+    }
+    // 8-bit CMYK is read: full magenta and yellow make red.
+    Tiff cmyk{.width = 2, .height = 2, .samples = 4, .photometric = 5};
+    for (int i = 0; i < 16; ++i) cmyk.pixels.push_back(i % 4 == 1 || i % 4 == 2 ? 255 : 0);
+    write_bytes(dir.file("cmyk.tif"), cmyk.bytes());
+    expect_samples<std::uint8_t>(imread(dir.file("cmyk.tif")), 2, 2, 3, [](int, int, int p) { return p == 0 ? 255 : 0; });
+}
 
 TEST(ReadTiff, PaletteIsExpandedToItsColours) {
     expect_samples<std::uint8_t>(imread(fixture("palette.tif")), 20, 30, 3, [](int r, int c, int p) {

@@ -430,6 +430,15 @@ AnyImage imread(const std::string& filename, std::int64_t max_side) {
     else if (format == "jpeg" || format == "jpg") problem = detail::jpeg_problem(raw);
     else if (format == "png") problem = detail::png_problem(raw);
     if (!problem.empty()) throw Error(damaged_text(filename, QString::fromStdString(problem)));
+    if (format == "tiff" || format == "tif") {
+        const std::string what = detail::tiff_unsupported(raw);
+        if (!what.empty()) {
+            throw Error("The image file \"" + filename + "\" has an unsupported TIFF sample format: " + what + ".");
+        }
+        // Colours as stored, alpha dropped (as for PNG): see tiff_unmark_alpha.
+        detail::tiff_unmark_alpha(std::span<unsigned char>(reinterpret_cast<unsigned char*>(bytes.data()),
+                                                           static_cast<std::size_t>(bytes.size())));
+    }
     if (format == "jpeg" || format == "jpg") {
         const std::size_t scans = detail::jpeg_scan_count(raw);
         if (scans > detail::kMaxJpegScans) {
