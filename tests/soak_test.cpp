@@ -87,7 +87,7 @@ void ok(QWidget* fig, const char* button) { QTest::mouseClick(fig->findChild<QPu
 
 TEST(Soak, ALongSessionOnOneWindowDoesNotGrowInMemory) {
 #ifdef OCU_SANITIZED
-    const int rounds = 30, warm_up = 10;  // the sanitizers make each step several times slower
+    const int rounds = 40, warm_up = 10;  // the sanitizers make each step several times slower
 #else
     const int rounds = 200, warm_up = 20;
 #endif
@@ -176,7 +176,11 @@ TEST(Soak, ALongSessionOnOneWindowDoesNotGrowInMemory) {
     // remains is below 3 kB a round, from opening the dialogs (about 1.8 kB
     // for each glare dialog, 0.6 kB for each fixation-independent one).
     EXPECT_LT(mb(heap), mb(heap_after_warm_up) + 1.0);
+#ifndef OCU_SANITIZED
+    // (Under the sanitizers freed memory is held in quarantine, so the
+    // resident size grows whatever the program does.)
     EXPECT_LT(mb(rss), mb(rss_after_warm_up) + 8.0);
+#endif
 
     gui::delete_object(fig);
     settle();
