@@ -49,6 +49,12 @@ void check(std::size_t sx, std::size_t sy, const Params& p) {
     check_polar_plot(p.polim);
 }
 
+void check(const Params& p) {
+    viewing::check_width(p.width);
+    viewing::check_acuity(p.mar);
+    check_polar_plot(p.polim);
+}
+
 Session::Session(std::size_t sx, std::size_t sy, ArrayD restot)
     : sx_(sx), sy_(sy), restot_(std::move(restot)) {}
 

@@ -26,6 +26,7 @@
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/imagefile_checks.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu {
 
@@ -258,8 +259,7 @@ void widen_narrow_channels(AnyImage& samples, const std::array<int, 3>& bits) {
 }
 
 std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h) {
-    return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
-           std::to_string(h) + " pixels).";
+    return "The image in \"" + filename + "\" is too large to read (" + size_text(w, h) + " pixels).";
 }
 
 std::string damaged_text(const std::string& filename, const QString& reason) {
