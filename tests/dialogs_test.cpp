@@ -136,7 +136,9 @@ TEST(FixindepParms, ARefusedValueKeepsTheDialogOpenAsTypedAndSaysWhatWasTyped) {
         {"", "Image width (degrees): the field is empty; " + width_rule},
         {"180", "Image width (degrees): '180' is out of range; " + width_rule},
         {"0x10", "Image width (degrees): '0x10' is not a number; " + width_rule}};
-    for (const auto& [bad, message] : cases) {
+    for (const auto& c : cases) {
+        const char* const bad = c.first;
+        const std::string& message = c.second;
         FakePlatformScope fake;
         bool open_after_ok = false, focus_on_field = false;
         QString width_after, mar_after;
