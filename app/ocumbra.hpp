@@ -70,6 +70,7 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
+void add_help_commands(Ops& ops);
 
 // Accepts up to two arguments and does nothing.
 void sysbeep(const gui::Args& args = {});
