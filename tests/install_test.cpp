@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <regex>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli_testutil.hpp"
+#include "toolkit/paths.hpp"
 
 namespace {
 
@@ -71,6 +73,34 @@ std::pair<unsigned, unsigned> png_size(const std::string& path) {
         return v;
     };
     return {be32(16), be32(20)};
+}
+
+TEST(InstallLayout, TheExecutablesFolderTellsBuildTreeFromInstalledTree) {
+    TempDir t;
+    // The build tree: no installed data folder beside the executables' folder.
+    fs::create_directories(t.file("build/bin"));
+    ocu::ProgramDirs d = ocu::program_dirs_for(t.file("build/bin"));
+    EXPECT_EQ(d.data, t.file("build/bin/"));
+    EXPECT_EQ(d.plugin, t.file("build/bin"));
+    EXPECT_EQ(d.doc, t.file("build/bin/"));
+    // A file where the data folder would be does not make an installed tree.
+    fs::create_directories(t.file("build/share"));
+    std::ofstream(t.file("build/share/ocumbra")) << "x";
+    EXPECT_EQ(ocu::program_dirs_for(t.file("build/bin")).data, t.file("build/bin/"));
+
+    // An installed tree <prefix>/bin, <prefix>/share/ocumbra, ...
+    fs::create_directories(t.file("usr/bin"));
+    fs::create_directories(t.file("usr/share/ocumbra"));
+    d = ocu::program_dirs_for(t.file("usr/bin"));
+    EXPECT_EQ(d.data, t.file("usr/share/ocumbra/"));
+    EXPECT_EQ(d.plugin, t.file("usr/" + kLibDir + "/ocumbra"));
+    EXPECT_EQ(d.doc, t.file("usr/share/doc/ocumbra/"));
+
+    // Not known: the working folder, the plug-in from the library path.
+    d = ocu::program_dirs_for("");
+    EXPECT_EQ(d.data, "./");
+    EXPECT_EQ(d.plugin, "");
+    EXPECT_EQ(d.doc, "./");
 }
 
 TEST(InstallLayout, EveryFileInItsPlaceAndNothingElse) {
