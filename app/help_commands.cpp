@@ -37,7 +37,9 @@ bool is_file(const std::string& path) {
 }
 
 OCU_HEAD(about_menu_Callback)
-void about_menu_Callback(Handle, const Value&, OcumbraState) { viewer().about("About ocumbra", about_text()); }
+void about_menu_Callback(Handle, const Value&, OcumbraState) {
+    viewer().about("About ocumbra", about_text());
+}
 
 OCU_HEAD(userguide_menu_Callback)
 void userguide_menu_Callback(Handle, const Value&, OcumbraState) {

@@ -88,7 +88,8 @@ std::string command_help(const Command& c, std::string_view options_help) {
             described.append(line).append("\n");
             for (++k; k < lines.size(); ++k) {
                 const std::size_t more = indent(lines[k]);
-                if (more == std::string_view::npos || more <= ind || lines[k].compare(more, 2, "--") == 0) break;
+                if (more == std::string_view::npos || more <= ind || lines[k].compare(more, 2, "--") == 0)
+                    break;
                 described.append(lines[k]).append("\n");
             }
             break;

@@ -25,12 +25,14 @@ TEST(SimHelp, VersionAndUsageOfEveryCommand) {
     EXPECT_EQ(r.status, 0);
     // The form man-page tools read: "Usage:" with the first form, "or:" with each further one.
     const Command& first = commands().front();
-    EXPECT_EQ(r.out.rfind("Usage: ocumbra-sim " + std::string(first.name) + " " + std::string(first.usage) + "\n", 0),
+    EXPECT_EQ(r.out.rfind(
+                  "Usage: ocumbra-sim " + std::string(first.name) + " " + std::string(first.usage) + "\n", 0),
               0u)
         << r.out;
     for (const Command& c : commands().subspan(1)) {
-        EXPECT_NE(r.out.find("\n  or:  ocumbra-sim " + std::string(c.name) + " " + std::string(c.usage) + "\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.out.find("\n  or:  ocumbra-sim " + std::string(c.name) + " " + std::string(c.usage) + "\n"),
+            std::string::npos)
             << c.name;
     }
     EXPECT_NE(r.out.find("\n  or:  ocumbra-sim COMMAND --help\n"), std::string::npos);
@@ -41,7 +43,9 @@ TEST(SimHelp, EveryCommandDescribesItsOptions) {
     for (const Command& c : commands()) {
         const ToolRun r = run_command(std::string(c.name), {"--help"});
         EXPECT_EQ(r.status, 0) << c.name;
-        EXPECT_EQ(r.out.rfind("Usage: ocumbra-sim " + std::string(c.name) + " " + std::string(c.usage) + "\n", 0), 0u)
+        EXPECT_EQ(
+            r.out.rfind("Usage: ocumbra-sim " + std::string(c.name) + " " + std::string(c.usage) + "\n", 0),
+            0u)
             << r.out;
         EXPECT_NE(r.out.find(std::string(c.summary)), std::string::npos) << c.name;
         const std::string usage(c.usage);

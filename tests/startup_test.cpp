@@ -74,7 +74,8 @@ TEST(CommandLine, TheProgramAnswersHelpAndVersionWithoutADisplay) {
     EXPECT_EQ(help_text().rfind("Usage: ocumbra [FILE]\n", 0), 0u);
     // An unknown option stops before any window, with the usage on stderr.
     EXPECT_EQ(run("-platform offscreen --frobnicate"), 2);
-    EXPECT_NE(slurp(io.file("err")).find("ocumbra: unknown option --frobnicate\nUsage: ocumbra"), std::string::npos)
+    EXPECT_NE(slurp(io.file("err")).find("ocumbra: unknown option --frobnicate\nUsage: ocumbra"),
+              std::string::npos)
         << slurp(io.file("err"));
 }
 
@@ -199,7 +200,8 @@ TEST_F(Started, UserGuideOpensTheLocalPageOrSaysWhyNot) {
     if (!OCU_DOCS) {  // built without the user guide
         EXPECT_TRUE(opened.empty());
         ASSERT_EQ(fake_->errors.size(), 1u);
-        EXPECT_EQ(fake_->errors[0].rfind("The user guide " + page + " is missing", 0), 0u) << fake_->errors[0];
+        EXPECT_EQ(fake_->errors[0].rfind("The user guide " + page + " is missing", 0), 0u)
+            << fake_->errors[0];
         return;
     }
     EXPECT_TRUE(fake_->errors.empty());
@@ -212,7 +214,8 @@ TEST_F(Started, UserGuideOpensTheLocalPageOrSaysWhyNot) {
     can_show = false;
     trigger("userguide_menu");
     ASSERT_EQ(fake_->errors.size(), 1u);
-    EXPECT_EQ(fake_->errors[0], "Cannot show the user guide " + page + ": no program to open web pages was found.");
+    EXPECT_EQ(fake_->errors[0],
+              "Cannot show the user guide " + page + ": no program to open web pages was found.");
 }
 
 }  // namespace
