@@ -104,6 +104,7 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
+        add_help_commands(o);
         return o;
     }();
     return ops;

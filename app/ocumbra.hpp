@@ -72,6 +72,7 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
+void add_help_commands(Ops& ops);
 
 // Stores the main window's record with the window `h` belongs to (guidata),
 // as every command does at its end, and brings what depends on it in line:
