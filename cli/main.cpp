@@ -12,17 +12,30 @@ namespace {
 const char* kOptionsHelp =
     "\n"
     "Options (defaults are the window's):\n"
-    "  --width DEG     angular width of the image in degrees (20)\n"
-    "  --acuity DEC    decimal visual acuity (1)\n"
+    "  --width DEG     angular width of the image in degrees (20), or \"photo\":\n"
+    "                  from the photo's EXIF 35 mm focal length\n"
+    "  --acuity A      visual acuity: decimal 0.5, Snellen 20/40 or 6/12, logMAR 0.3 (1)\n"
     "  --contrast F    contrast factor (1)\n"
+    "  --logcs S       Pelli-Robson log contrast sensitivity: factor 10^(1.95 - S)\n"
     "  --glare N       glare factor, 0 to 10 (1)\n"
-    "  --polar FILE    polar plot of the visual field (the built-in default)\n"
+    "  --polar FILE    polar plot of the visual field (the program's polarplotREmd.bmp)\n"
+    "  --field FILE    perimetry measurement (CSV, JSON, DICOM) in place of --polar\n"
+    "  --other-eye FILE  the other eye's measurement: the binocular field\n"
+    "  --eye OD|OS     the eye of a measurement that does not say\n"
+    "  --age N         age in years for the normal hill of vision (the file's, else 50)\n"
+    "  --periphery hull|normal  untested periphery: continued from the border, or normal\n"
+    "  --type T        protan, deutan, tritan or achromat\n"
+    "  --severity S    colour deficiency severity 0 to 1 (1)\n"
+    "  --preset NAME   a built-in scenario (see: ocumbra-sim presets)\n"
     "  --at X,Y        fixation point, 1-based column and row; may repeat (the centre)\n"
     "  --resmap FILE   also write the resolution map\n"
+    "  --              ends the options (for a file whose name starts with --)\n"
     "\n"
-    "OUTPUT by extension: .npy holds the exact result array; .bmp, .tif, .tiff,\n"
-    ".jpg, .jpeg and .png go through the image writer.\n"
-    "Exit status: 0 success, 1 error (nothing written), 2 usage error.\n";
+    "INPUT: an image file, or a .npy result of another command (doubles 0..1),\n"
+    "so commands chain exactly. OUTPUT by extension: .npy holds the exact result\n"
+    "array; .bmp, .tif, .tiff, .jpg, .jpeg and .png go through the image writer.\n"
+    "Exit status: 0 success, 1 error (existing files left as they were), 2 usage\n"
+    "error or an option value out of range.\n";
 
 // Qt's image plug-ins report details of damaged files as console warnings;
 // the tool reports each failure in one line of its own.
