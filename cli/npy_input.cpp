@@ -128,7 +128,12 @@ AnyImage parse_npy(std::string_view bytes, const std::string& name) {
     else if (descr == "'|u1'" || descr == "'<u1'") elem = 1;
     else if (descr == "'<u2'") elem = 2;
     else fail(name, "holds .npy values of type " + descr + "; ocumbra-sim reads '<f8', '|u1' and '<u2'.");
-    const std::size_t numel = checked_numel(rows, cols, planes);
+    std::size_t numel = 0;
+    try {
+        numel = checked_numel(rows, cols, planes);
+    } catch (const Error& e) {
+        fail(name, std::string("holds a .npy array too large: ") + e.what());
+    }
     const std::string_view data = bytes.substr(start + hlen);
     if (data.size() / elem < numel || data.size() != numel * elem) {
         fail(name, "has " + std::to_string(data.size()) + " bytes of .npy data where its shape needs " +

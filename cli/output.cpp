@@ -37,6 +37,13 @@ std::vector<Staged>& staged_outputs() {
     return files;
 }
 
+// Whether a run_guarded is running: outside one, write_output writes straight
+// to its place.
+bool& in_guarded_run() {
+    static bool running = false;
+    return running;
+}
+
 // Removes the staged files of a failed run; what was at the outputs' places
 // stays as it was.
 void discard_staged() {
@@ -191,7 +198,7 @@ bool is_npy_path(const std::string& path) {
 void write_output(const AnyImage& image, const std::string& path) {
     // Written under a hidden name first; run_guarded moves it to `path` when
     // the whole run has succeeded.
-    const std::string staged = staged_name(path);
+    const std::string staged = in_guarded_run() ? staged_name(path) : path;
     try {
         if (is_npy_path(path)) {
             write_npy(image, staged);
@@ -204,13 +211,13 @@ void write_output(const AnyImage& image, const std::string& path) {
             imwrite(image, staged);
         }
     } catch (const Error& e) {
-        ::unlink(staged.c_str());
+        if (staged != path) ::unlink(staged.c_str());
         // The writer's messages name the file it wrote: the user's name instead.
         std::string text = e.what();
         for (std::size_t at; (at = text.find(staged)) != std::string::npos;) text.replace(at, staged.size(), path);
         throw Error(text);
     }
-    staged_outputs().push_back({staged, path});
+    if (in_guarded_run()) staged_outputs().push_back({staged, path});
 }
 
 void write_output(const ArrayD& result, const std::string& path) {
@@ -219,6 +226,12 @@ void write_output(const ArrayD& result, const std::string& path) {
 
 int run_guarded(const std::function<int()>& body) {
     staged_outputs().clear();
+    struct Running {
+        Running() { in_guarded_run() = true; }
+        ~Running() { in_guarded_run() = false; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running;
     try {
         const int status = body();
         if (status != 0) discard_staged();

@@ -34,8 +34,9 @@ AnyImage read_input(const std::string& path);
 // that is one of the `inputs`. ocu::Error naming the file (exit status 1).
 void check_outputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
 
-// Writes a simulation result: ".npy" (any letter case) stores the exact double
-// array, any other extension goes through the image writer (clipped to 0..1,
+// Writes a simulation result (inside run_guarded under a hidden name, moved
+// to `path` when the run has succeeded; outside it straight to `path`):
+// ".npy" (any letter case) stores the exact double array, any other extension goes through the image writer (clipped to 0..1,
 // scaled to 8 bits), as the window's Save command does.
 void write_output(const ArrayD& result, const std::string& path);
 

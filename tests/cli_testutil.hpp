@@ -75,10 +75,12 @@ struct ToolRun {
 };
 
 // Runs the built ocumbra-sim (next to this test program) with the given
-// arguments and collects its exit status and both output streams.
-inline ToolRun run_tool(const std::vector<std::string>& args) {
+// arguments and collects its exit status and both output streams; in the
+// working folder `cwd` when one is given.
+inline ToolRun run_tool(const std::vector<std::string>& args, const std::string& cwd = "") {
     TempDir io;
-    std::string cmd = quoted(program_data_dir() + "ocumbra-sim");
+    std::string cmd = cwd.empty() ? std::string() : "cd " + quoted(cwd) + " && ";
+    cmd += quoted(program_data_dir() + "ocumbra-sim");
     for (const auto& a : args) cmd.append(" ").append(quoted(a));
     cmd.append(" >").append(quoted(io.file("out"))).append(" 2>").append(quoted(io.file("err")));
     const int raw = std::system(cmd.c_str());
