@@ -54,7 +54,7 @@ ArrayD Prepared::render(fixdep::Fixation f) {
 
 void Prepared::render(fixdep::Fixation f, ArrayD& into) {
     if (session_) {
-        fixdep::render(*session_, f, intermediate_, into);
+        fixdep::render(*session_, f, squared_, into);
     } else {
         into = std::get<ArrayD>(intermediate_);
     }
@@ -89,6 +89,7 @@ Prepared prepare(const AnyImage& im, const Params& p) {
     if (p.steps.field) {
         s.intermediate_ = input(Step::Field);
         s.session_ = fixdep::prepare(s.sx_, s.sy_, field_params(p));
+        s.squared_ = fixdep::SquaredImage(s.intermediate_);
     } else {
         s.intermediate_ = AnyImage(std::move(result));
     }

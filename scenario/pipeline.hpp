@@ -92,7 +92,9 @@ public:
     fixdep::Fixation centre() const { return fixdep::centre_fixation(sx_, sy_); }
     bool has_field() const { return session_.has_value(); }
     // The image the field step renders (the input of the field step), or
-    // without a field step the final result.
+    // without a field step the final result. The field step also keeps it
+    // converted to its squared 8-bit scale, once, so that a click costs what
+    // a click after the fixation-dependent simulation alone costs.
     const AnyImage& intermediate() const { return intermediate_; }
     // The resolution map of the field step (empty without one).
     const ArrayD& resmap() const;
@@ -102,6 +104,7 @@ private:
     Prepared() = default;
     std::size_t sx_ = 0, sy_ = 0;
     AnyImage intermediate_;
+    fixdep::SquaredImage squared_;  // the intermediate as the field step renders it
     std::optional<fixdep::Session> session_;
 };
 
