@@ -24,6 +24,7 @@
 #include "cli/output.hpp"
 #include "fixdep/simulation.hpp"
 #include "scenario/pipeline.hpp"
+#include "toolkit/limits.hpp"
 #include "toolkit/paths.hpp"
 
 namespace ocu::cli {
@@ -65,7 +66,7 @@ int fixdep_body(const Args& args) {
 
     AnyImage im = read_input(input);
     if (auto* d = std::get_if<ArrayD>(&im)) im = scenario::step_input(scenario::Step::Field, std::move(*d));
-    params.polim = from_field ? scenario::polar_plot_of(field) : read_input(polar_file);
+    params.polim = from_field ? scenario::polar_plot_of(field) : read_input(polar_file, kMaxPolarPlotSide);
     fixdep::Session session = fixdep::prepare(image_cols(im), image_rows(im), params);
     params.polim = AnyImage();  // the map is made; the plot is not needed any more
     ArrayD restot = session.release_resmap();

@@ -144,7 +144,7 @@ private:
 
 }  // namespace
 
-AnyImage read_input(const std::string& path) {
+AnyImage read_input(const std::string& path, std::int64_t max_side) {
     try {
         if (is_npy_path(path)) {
             std::error_code ec;
@@ -152,7 +152,7 @@ AnyImage read_input(const std::string& path) {
             return read_npy(path);
         }
         QuietStderr quiet;
-        return imread(path);
+        return imread(path, max_side);
     } catch (const Error& e) {
         // Some of the reader's texts name no file ("Unable to determine the
         // file format."): the tool says which one.

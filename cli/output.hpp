@@ -13,6 +13,7 @@
 //    one behind.
 // Subcommands check their output paths (check_outputs) before they compute,
 // compute everything, and write their outputs last.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,7 +27,9 @@ namespace ocu::cli {
 // their own diagnostics of damaged files straight to the console; they are
 // kept out of the tool's one-line error report. A reader's message that names
 // no file gets the file's name in front: "x.bin": Unable to determine ...
-AnyImage read_input(const std::string& path);
+// `max_side` limits the width and height of an image file read (0: only the
+// program-wide pixel limit), e.g. kMaxPolarPlotSide for a polar plot.
+AnyImage read_input(const std::string& path, std::int64_t max_side = 0);
 
 // Refuses, before any work is done, outputs that cannot be written: an
 // extension with no writer, a folder that does not exist or cannot be written

@@ -389,7 +389,7 @@ bool is_polar_plot_file(const std::string& path) {
 }
 
 AnyImage polar_plot_of(const Field& f) {
-    if (is_polar_plot_file(f.file)) return imread(f.file);
+    if (is_polar_plot_file(f.file)) return imread(f.file, kMaxPolarPlotSide);
     const field::PlotOptions opts{.periphery = f.periphery, .age = f.age, .eye = f.eye};
     const field::Measurement m = field::read_measurement(f.file);
     if (f.other_eye.empty()) return AnyImage(field::polar_plot(m, opts).image);
