@@ -1,6 +1,7 @@
 #include "cli/output.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -28,7 +29,9 @@ namespace {
 // An output written under a hidden name next to its place, waiting to be
 // moved there when the whole run has succeeded.
 struct Staged {
-    std::string staged, target;
+    std::string staged;  // the hidden file written
+    std::string target;  // the file it replaces (symbolic links followed)
+    std::string path;    // the output as the user named it
 };
 
 // Outputs written by write_output since the current run_guarded started.
@@ -56,12 +59,29 @@ void commit_staged() {
     std::vector<Staged> files;
     files.swap(staged_outputs());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (::rename(files[i].staged.c_str(), files[i].target.c_str()) != 0) {
+        // An existing file keeps its permission bits, as the writers keep them.
+        struct stat st {};
+        bool ok = true;
+        if (::stat(files[i].target.c_str(), &st) == 0) ok = ::chmod(files[i].staged.c_str(), st.st_mode & 07777) == 0;
+        if (!ok || ::rename(files[i].staged.c_str(), files[i].target.c_str()) != 0) {
             const int err = errno;
             for (std::size_t j = i; j < files.size(); ++j) ::unlink(files[j].staged.c_str());
-            throw Error("Can't write file \"" + files[i].target + "\": " + std::strerror(err) + ".");
+            throw Error("Can't write file \"" + files[i].path + "\": " + std::strerror(err) + ".");
         }
     }
+}
+
+// The file an output replaces: a symbolic link is followed to the file it
+// names (the link stays a link), as the writers do.
+std::string replaced_file(const std::string& path) {
+    std::error_code ec;
+    fs::path p(path);
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+        const fs::path to = fs::read_symlink(p, ec);
+        if (ec) break;
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return p.string();
 }
 
 // The hidden name an output is written under first: in the output's folder,
@@ -198,7 +218,8 @@ bool is_npy_path(const std::string& path) {
 void write_output(const AnyImage& image, const std::string& path) {
     // Written under a hidden name first; run_guarded moves it to `path` when
     // the whole run has succeeded.
-    const std::string staged = in_guarded_run() ? staged_name(path) : path;
+    const std::string target = in_guarded_run() ? replaced_file(path) : path;
+    const std::string staged = in_guarded_run() ? staged_name(target) : path;
     try {
         if (is_npy_path(path)) {
             write_npy(image, staged);
@@ -217,7 +238,7 @@ void write_output(const AnyImage& image, const std::string& path) {
         for (std::size_t at; (at = text.find(staged)) != std::string::npos;) text.replace(at, staged.size(), path);
         throw Error(text);
     }
-    if (in_guarded_run()) staged_outputs().push_back({staged, path});
+    if (in_guarded_run()) staged_outputs().push_back({staged, target, path});
 }
 
 void write_output(const ArrayD& result, const std::string& path) {

@@ -165,6 +165,15 @@ TEST(Outputs, AFailedRunLeavesExistingFilesAsTheyWere) {
     EXPECT_EQ(slurp(dir.file("out.png")), "the user's own file");
     EXPECT_EQ(slurp(dir.file("res.npy")), "another");
     EXPECT_EQ(dir.entries().size(), 2u);  // no hidden leftovers
+
+    // A successful run replaces an output through a link and keeps its mode.
+    fs::permissions(dir.file("out.png"), fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(dir.file("out.png"), dir.file("link.png"));
+    expect_ok(run_command("convert", {in, dir.file("link.png")}));
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.png")));
+    EXPECT_EQ(image_cols(imread(dir.file("out.png"))), 600u);
+    EXPECT_EQ(fs::status(dir.file("out.png")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // ---- Options: one rule for numbers, --, exit 2 for every value out of range ----
