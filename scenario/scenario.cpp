@@ -296,6 +296,7 @@ double Contrast::factor() const {
 }
 
 Scenario parse_scenario(std::string_view json, const std::string& source, const std::string& base_dir) {
+    if (json.starts_with("\xEF\xBB\xBF")) json.remove_prefix(3);  // a byte-order mark, as editors write it
     QJsonParseError err{};
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray(json.data(), static_cast<qsizetype>(json.size())), &err);

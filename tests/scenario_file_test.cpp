@@ -77,6 +77,8 @@ TEST(ScenarioFile, FullExampleReadsToTheValuesByHand) {
     EXPECT_EQ(d.glare, 1.0);
     EXPECT_FALSE(d.fixation);
     EXPECT_TRUE(sc::is_polar_plot_file(d.field->file));
+    // Saved by an editor that writes a byte-order mark and Windows line ends.
+    EXPECT_EQ(sc::parse_scenario("\xEF\xBB\xBF{\"steps\": [\"glare\"],\r\n \"glare\": 4}\r\n", "b.json", "").glare, 4.0);
 }
 
 TEST(ScenarioFile, WrittenBackAndReadAgainIsTheSame) {
