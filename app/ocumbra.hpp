@@ -29,6 +29,9 @@ inline constexpr gui::Tag transform{"transform"};  // the menu of the simulation
 inline constexpr gui::Tag fixindep{"fixindep"};
 inline constexpr gui::Tag fixdep{"fixdep"};
 inline constexpr gui::Tag glare{"glare"};
+// Work in the background (work.hpp): shown in the status line while it runs.
+inline constexpr gui::Tag progressbar{"progressbar"};
+inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
 }  // namespace tag
 
 // Which simulation produced the result `imt` on the current image. The values

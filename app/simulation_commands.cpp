@@ -1,7 +1,8 @@
 // The main window's simulation commands and the fixation click. Each
 // follows the same shape: parameters from its dialog, checked by the
 // simulation's `check` before anything else happens; the busy status line
-// (BusyStatus); the simulation's `run`; the result
+// (BusyStatus); the simulation's `run` on the window's worker thread
+// (compute, work.hpp: the window stays alive, Esc or Cancel stops it); the result
 // shown and stored as `imt`; and `handles` stored with guidata at the end, so
 // that a failed command changes nothing.
 #include "app/simulation_commands.hpp"
@@ -13,6 +14,7 @@
 #include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "app/work.hpp"
 #include "dialogs/dialogs.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -31,12 +33,16 @@ std::optional<ArrayD>& glare_veil() {
 }
 
 GlareComputations& glare_computations() {
-    static GlareComputations c{&glare::run, &glare::reuse_veil};
+    static GlareComputations c{[](const AnyImage& im, const glare::Params& p,
+                                  const Progress* progress) { return glare::run(im, p, progress); },
+                               &glare::reuse_veil};
     return c;
 }
 
 void set_glare_computations(GlareComputations c) {
-    if (!c.full) c.full = &glare::run;
+    if (!c.full) c.full = [](const AnyImage& im, const glare::Params& p, const Progress* progress) {
+        return glare::run(im, p, progress);
+    };
     if (!c.reuse) c.reuse = &glare::reuse_veil;
     glare_computations() = std::move(c);
 }
@@ -92,7 +98,7 @@ void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixindep::check(params);
 
     BusyStatus busy(handles[tag::statustext]);
-    AnyImage imt = fixindep::run(handles.im, params);
+    AnyImage imt = compute<ArrayD>(hObject, [&](const Progress* progress) { return fixindep::run(handles.im, params, progress); });
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixindep, busy);
 }
 
@@ -112,11 +118,21 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixdep::check(sx, sy, params);
 
     BusyStatus busy(handles[tag::statustext]);
-    fixdep::Session session = fixdep::prepare(sx, sy, params);
-    handles.restot = session.release_resmap();
+    struct Prepared {
+        fixdep::Session session;
+        ArrayD imt;
+    };
+    Prepared r = compute<Prepared>(hObject, [&](const Progress* progress) {
+        Progress part;
+        fixdep::Session session = fixdep::prepare(sx, sy, params, part_of(progress, 0.0, 0.9, part));
+        // The engine holds the new masks: the run goes on to its end unstopped.
+        ArrayD first = fixdep::render(session, session.centre(), handles.im);
+        return Prepared{std::move(session), std::move(first)};
+    });
+    handles.restot = r.session.release_resmap();
     handles.prepfixdep = true;
-    AnyImage imt = fixdep::render(session, session.centre(), handles.im);
-    handles.fixdep_session = std::move(session);
+    handles.fixdep_session = std::move(r.session);
+    AnyImage imt = std::move(r.imt);
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixdep, busy);
 }
 
@@ -156,10 +172,14 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
             imt = handles.imt;
             break;
         case GlareWork::ReuseVeil:
-            imt = glare_computations().reuse(handles.im, *dim, params);
+            imt = compute<ArrayD>(hObject, [&](const Progress*) {
+                return glare_computations().reuse(handles.im, *dim, params);
+            });
             break;
         case GlareWork::Full: {
-            glare::Result result = glare_computations().full(handles.im, params);
+            // The veil is kept only once the command has its result.
+            glare::Result result = compute<glare::Result>(
+                hObject, [&](const Progress* progress) { return glare_computations().full(handles.im, params, progress); });
             dim = std::move(result.dim);
             imt = std::move(result.imt);
             break;
@@ -175,7 +195,7 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
 OCU_HEAD(figure1_WindowButtonDownFcn)
 void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
-    if (!handles.fixactive || !handles.fixdep_session) return;
+    if (!handles.fixactive || !handles.fixdep_session || is_working(hObject)) return;
     const Handle statustext = handles[tag::statustext];
     handles = OcumbraState{};  // the wait may be long: do not hold a copy of the images
     std::optional<FixationClick::Chosen> chosen = fixation_click(hObject)->wait(hObject, statustext);
@@ -186,7 +206,7 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     // Render into the storage of the previous result when it fits.
     ArrayD imt;
     if (auto* previous = std::get_if<ArrayD>(&now.imt)) imt = std::move(*previous);
-    fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
+    run_on_worker(hObject, [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
     now.imt = std::move(imt);
     now.imt_for_im = true;
     show_result(now, now.imt);

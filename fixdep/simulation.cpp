@@ -79,17 +79,19 @@ Session prepare(std::size_t sx, std::size_t sy, const Params& p, const Progress*
     // The map costs about as much as the masks.
     report(progress, 0.5);
     prepare_masks(restot, pyramid);
-    report(progress, 1.0);
+    // The engine holds the new masks now: stopping here would leave them
+    // without the Session that stands for them.
+    if (progress) progress->unstoppable().at(1.0);
     return Session(sx, sy, std::move(restot), pyramid);
 }
 
-ArrayD render(Session& s, Fixation f, const AnyImage& im) {
+ArrayD render(const Session& s, Fixation f, const AnyImage& im) {
     ArrayD out;
     render(s, f, im, out);
     return out;
 }
 
-void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into) {
+void render(const Session& s, Fixation f, const AnyImage& im, ArrayD& into) {
     if (s.pyramid() == kMainPyramid) {
         fixdepimage(f.x, f.y, im, into);
         return;
@@ -97,7 +99,7 @@ void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into) {
     render(s, f, SquaredImage(im), into);
 }
 
-void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into) {
+void render(const Session& s, Fixation f, const SquaredImage& im, ArrayD& into) {
     if (s.pyramid() == kMainPyramid) {
         fixdepimage(f.x, f.y, im, into);
         return;
@@ -107,7 +109,7 @@ void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into) {
     planes_to_result(planes, im.planes(), into);
 }
 
-void render_planes(Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes, const Progress* progress) {
+void render_planes(const Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes, const Progress* progress) {
     fixdepimage_planes(f.x, f.y, im, planes, s.pyramid(), progress);
 }
 

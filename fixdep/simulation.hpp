@@ -85,24 +85,25 @@ private:
 // Checks the inputs, computes the resolution map for the polar plot, and
 // builds the blending masks of `pyramid` from it with blind parts (0) handed
 // over as -1. `progress` hears when the map is made and when the masks are;
-// it may stop the preparation between the two (toolkit/progress.hpp).
+// it may stop the preparation before the masks are made (toolkit/progress.hpp),
+// not after.
 Session prepare(std::size_t sx, std::size_t sy, const Params& p, const Progress* progress = nullptr,
                 int pyramid = kMainPyramid);
 
 // The image `im` seen while fixating `f`, with the masks the engine holds
 // (fixdepimage, render.hpp). Values 0..1, the size and plane count of `im`;
 // `im` may have another size than the session was prepared for.
-ArrayD render(Session& s, Fixation f, const AnyImage& im);
+ArrayD render(const Session& s, Fixation f, const AnyImage& im);
 // The same rendering written into `into`, whose storage is re-used when it
 // already has the result's size (fixdepimage's second form).
-void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into);
+void render(const Session& s, Fixation f, const AnyImage& im, ArrayD& into);
 // The same from an image converted once (SquaredImage, render.hpp): exactly
 // the rendering of the image it was made from.
-void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
+void render(const Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
 // The engine's rendered planes only (fixdepimage_planes, render.hpp), with
 // the masks of the session's pyramid; planes_to_result turns them into the
 // result the forms above give.
-void render_planes(Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes,
+void render_planes(const Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes,
                    const Progress* progress = nullptr);
 
 // prepare for the size of `im`, then render fixating its centre.

@@ -99,6 +99,11 @@ public:
     const AnyImage& intermediate() const { return intermediate_; }
     // The resolution map of the field step (empty without one).
     const ArrayD& resmap() const;
+    // The field step's session and its input converted once (null and empty
+    // without a field step): what a caller that renders fixation points
+    // itself (the window's live view) renders from.
+    const fixdep::Session* session() const { return session_ ? &*session_ : nullptr; }
+    const fixdep::SquaredImage& squared() const { return squared_; }
 
 private:
     friend Prepared prepare(const AnyImage& im, const Params& p, const Progress* progress);

@@ -6,20 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/simulation_commands.hpp"
 #include "app/status.hpp"
+#include "app/work.hpp"
 #include "dialogs_testutil.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -41,7 +46,7 @@ const auto* const qt_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment
 struct GlareCounter {
     int full = 0, reuse = 0;
     GlareCounter() {
-        app::set_glare_computations({[this](const AnyImage& im, const glare::Params& p) {
+        app::set_glare_computations({[this](const AnyImage& im, const glare::Params& p, const Progress*) {
                                          ++full;
                                          return glare::run(im, p);
                                      },
@@ -590,4 +595,80 @@ TEST_F(Commands, SaveResolutionMapIsEnabledOnlyInFixationMode) {
     RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
     window()->findChild<QAction*>("original_menu")->trigger();
     EXPECT_FALSE(entry->isEnabled()) << "after the source view";
+}
+
+// ---------------------------------------------------------------------------
+// Long work: on the worker thread, stoppable, the window alive meanwhile
+
+TEST_F(Commands, LongWorkCanBeStoppedAndLeavesTheStoredStateAsItWas) {
+    // A glare computation that reports progress until it is asked to stop
+    // (or fails with a message, for the last case).
+    bool fail = false;
+    std::atomic<int> reports{0};
+    app::set_glare_computations({[&](const AnyImage&, const glare::Params&, const Progress* progress) -> glare::Result {
+                                     EXPECT_NE(progress, nullptr);
+                                     for (int i = 0; i < 2000; ++i) {
+                                         progress->at(0.25);  // throws Stopped once stopped
+                                         ++reports;
+                                         if (fail && i == 3) throw Error("The veil could not be made.");
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     }
+                                     ADD_FAILURE() << "never stopped";
+                                     return {};
+                                 },
+                                 {}});
+    const OcumbraState before = state();
+    const std::optional<ArrayD> veil_before = app::glare_veil();
+    QWidget* w = window();
+    auto* transform_entry = w->findChild<QAction*>("fixindep");
+    auto* open_entry = w->findChild<QAction*>("OpenMenuItem");
+    auto* close_entry = w->findChild<QAction*>("CloseMenuItem");
+    auto* bar = w->findChild<QProgressBar*>("progressbar");
+    auto* cancel = w->findChild<QPushButton*>("pushbutton_cancelwork");
+    ASSERT_TRUE(transform_entry && open_entry && close_entry && bar && cancel);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(cancel->isVisible());
+
+    for (const char* way : {"Cancel", "Escape", "error"}) {
+        fail = std::string(way) == "error";
+        fake_->errors.clear();
+        reports = 0;
+        bool seen = fail;  // a failure comes at once
+        // While it runs: the window answers, other work cannot start, the bar
+        // and the Cancel button show after a moment; then stop it.
+        if (!fail) QTimer::singleShot(app::kProgressDelayMs + 200, [&] {
+            seen = true;
+            EXPECT_TRUE(app::is_working(fig_));
+            EXPECT_FALSE(transform_entry->isEnabled());
+            EXPECT_FALSE(open_entry->isEnabled());
+            EXPECT_TRUE(close_entry->isEnabled());
+            EXPECT_TRUE(bar->isVisible());
+            EXPECT_EQ(bar->value(), 250) << "a quarter done";
+            EXPECT_TRUE(cancel->isVisible());
+            EXPECT_EQ(gui::get_string(state()[app::tag::statustext]), app::kBusyText);
+            if (std::string(way) == "Cancel") {
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            } else if (std::string(way) == "Escape") {
+                QTest::keyClick(w, Qt::Key_Escape);
+            }
+        });
+        RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+        EXPECT_TRUE(seen) << way;
+        if (fail) {
+            ASSERT_EQ(fake_->errors.size(), 1u) << way;
+            EXPECT_EQ(fake_->errors[0], "The veil could not be made.");
+        } else {
+            EXPECT_TRUE(fake_->errors.empty()) << way << ": a stop is no error";
+            EXPECT_GT(reports.load(), 50) << way << ": it ran until stopped";
+        }
+        expect_same_state(state(), before);
+        EXPECT_EQ(app::glare_veil().has_value(), veil_before.has_value());
+        EXPECT_FALSE(app::is_working(fig_));
+        EXPECT_TRUE(transform_entry->isEnabled()) << way;
+        EXPECT_TRUE(open_entry->isEnabled()) << way;
+        EXPECT_FALSE(bar->isVisible()) << way;
+        EXPECT_FALSE(cancel->isVisible()) << way;
+        EXPECT_EQ(gui::get_string(state()[app::tag::statustext]), "STATUS: gereed") << way;
+    }
+    app::set_glare_computations({});
 }

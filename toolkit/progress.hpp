@@ -39,6 +39,14 @@ public:
     }
     bool stop_requested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
 
+    // The same receiver without the stop: for the reports of work past the
+    // point where stopping would leave things half done.
+    Progress unstoppable() const {
+        Progress p = *this;
+        p.stop_ = nullptr;
+        return p;
+    }
+
     // The same receiver and flag for a part of the work: fractions 0..1 of the
     // part are reported as from..to of the whole (a step of a chain).
     Progress part(double from, double to) const {
