@@ -105,6 +105,7 @@ const Ops& ocumbra_ops() {
         add_file_commands(o);
         add_simulation_commands(o);
         add_help_commands(o);
+        add_view_commands(o);
         return o;
     }();
     return ops;

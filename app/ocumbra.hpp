@@ -29,6 +29,10 @@ inline constexpr gui::Tag transform{"transform"};  // the menu of the simulation
 inline constexpr gui::Tag fixindep{"fixindep"};
 inline constexpr gui::Tag fixdep{"fixdep"};
 inline constexpr gui::Tag glare{"glare"};
+// The View menu's display entries (view_commands.cpp): they change only the display.
+inline constexpr gui::Tag ViewMenu{"ViewMenu"};
+inline constexpr gui::Tag actualpixels_menu{"actualpixels_menu"};
+inline constexpr gui::Tag fittowindow_menu{"fittowindow_menu"};
 // Work in the background (work.hpp): shown in the status line while it runs.
 inline constexpr gui::Tag progressbar{"progressbar"};
 inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
@@ -76,6 +80,7 @@ const Ops& ocumbra_ops();
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
 void add_help_commands(Ops& ops);
+void add_view_commands(Ops& ops);
 
 // Stores the main window's record with the window `h` belongs to (guidata),
 // as every command does at its end, and brings what depends on it in line:

@@ -28,8 +28,10 @@ SerialWorker& worker() {
 }
 
 bool stays_enabled_while_working(const std::string& tag) {
-    // Closing the window (which stops the work) and the help.
-    for (const char* t : {"CloseMenuItem", "userguide_menu", "about_menu"}) {
+    // Closing the window (which stops the work), the help, and what changes only the display.
+    for (const std::string_view t : {std::string_view("CloseMenuItem"), std::string_view("userguide_menu"),
+                                     std::string_view("about_menu"), tag::actualpixels_menu.name,
+                                     tag::fittowindow_menu.name}) {
         if (tag == t) return true;
     }
     return false;
