@@ -33,6 +33,7 @@ inline constexpr gui::Tag glare{"glare"};
 inline constexpr gui::Tag ViewMenu{"ViewMenu"};
 inline constexpr gui::Tag actualpixels_menu{"actualpixels_menu"};
 inline constexpr gui::Tag fittowindow_menu{"fittowindow_menu"};
+inline constexpr gui::Tag followpointer_menu{"followpointer_menu"};  // checkable; live_view.hpp
 // Work in the background (work.hpp): shown in the status line while it runs.
 inline constexpr gui::Tag progressbar{"progressbar"};
 inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};

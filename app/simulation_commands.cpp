@@ -14,6 +14,7 @@
 #include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "app/view.hpp"
 #include "app/work.hpp"
 #include "dialogs/dialogs.hpp"
 #include "fixdep/render.hpp"
@@ -196,6 +197,8 @@ OCU_HEAD(figure1_WindowButtonDownFcn)
 void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
     if (!handles.fixactive || !handles.fixdep_session || is_working(hObject)) return;
+    // While the view follows the pointer, a press renders at once (live_view.hpp).
+    if (follow_pointer_on(handles)) return;
     const Handle statustext = handles[tag::statustext];
     handles = OcumbraState{};  // the wait may be long: do not hold a copy of the images
     std::optional<FixationClick::Chosen> chosen = fixation_click(hObject)->wait(hObject, statustext);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -21,6 +22,7 @@
 #include <tuple>
 
 #include "app/fixation_click.hpp"
+#include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "app/simulation_commands.hpp"
 #include "app/status.hpp"
@@ -671,4 +673,76 @@ TEST_F(Commands, LongWorkCanBeStoppedAndLeavesTheStoredStateAsItWas) {
         EXPECT_EQ(gui::get_string(state()[app::tag::statustext]), "STATUS: gereed") << way;
     }
     app::set_glare_computations({});
+}
+
+// ---------------------------------------------------------------------------
+// Following the pointer
+
+namespace {
+
+// A pointer move (no button) or press over the image area at widget point p.
+void pointer_event(QWidget* area, QEvent::Type type, QPointF p) {
+    const Qt::MouseButton b = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, p, area->mapToGlobal(p), b, type == QEvent::MouseMove ? Qt::NoButton : b, Qt::NoModifier);
+    QApplication::sendEvent(area, &e);
+}
+
+}  // namespace
+
+TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickResultAtRest) {
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    ASSERT_NE(follow, nullptr);
+    EXPECT_FALSE(follow->isEnabled()) << "only in fixation mode";
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_TRUE(follow->isEnabled());
+    EXPECT_EQ(follow->shortcut(), QKeySequence("Ctrl+F"));
+    follow->trigger();
+    ASSERT_TRUE(follow->isChecked());
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
+    const int presses_before = fake_->pointer_inputs;
+
+    // A burst of 100 moves without a pause: the first starts a rendering, the
+    // others replace each other while it runs; the last is rendered next.
+    QPointF last;
+    for (int i = 0; i < 100; ++i) {
+        last = QPointF(40 + 3 * i, 30 + 2 * i);
+        pointer_event(area, QEvent::MouseMove, last);
+    }
+    const QPointF d = area->widget_to_data(last);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->idle(); }, 10000));
+    EXPECT_EQ(live->frames_shown(), 2) << "the first position and the last";
+    // At rest the result for the last frame's point: no third engine rendering.
+    EXPECT_EQ(live->renderings_started(), 3);
+    EXPECT_EQ(live->results_shown(), 1);
+    ASSERT_TRUE(live->last_shown().has_value());
+    EXPECT_EQ(*live->last_shown(), d);
+
+    // Exactly the fixation click's result at that point, stored and shown.
+    const OcumbraState s = state();
+    ArrayD expected = fixdep::render(*s.fixdep_session, {d.x(), d.y()}, s.im);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    EXPECT_EQ(fake_->pointer_inputs, presses_before) << "no click wait while following";
+
+    // A press renders and stores at once, without waiting for a click.
+    const QPointF p(200, 150);
+    pointer_event(area, QEvent::MouseButtonPress, p);
+    pointer_event(area, QEvent::MouseButtonRelease, p);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == 2 && live->idle(); }, 10000));
+    const QPointF dp = area->widget_to_data(p);
+    expected = fixdep::render(*s.fixdep_session, {dp.x(), dp.y()}, s.im);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_EQ(fake_->pointer_inputs, presses_before);
+
+    // A move after another command stored the record renders nothing: fixation mode is over.
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    EXPECT_FALSE(follow->isEnabled());
+    const int started = live->renderings_started();
+    pointer_event(area, QEvent::MouseMove, QPointF(100, 100));
+    QTest::qWait(app::kRestMs + 50);
+    EXPECT_EQ(live->renderings_started(), started);
+    follow->setEnabled(true);
+    follow->trigger();  // off again
+    EXPECT_FALSE(follow->isChecked());
 }
