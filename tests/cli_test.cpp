@@ -269,14 +269,14 @@ TEST(ConvertCommand, UsageErrorsExitTwo) {
 TEST(CommandTable, FeedsTheUsageTextAndTheDispatcher) {
     EXPECT_EQ(std::string(usage_text()),
               "usage:\n"
-              "  ocumbra-sim fixindep [--width DEG] [--acuity A] [--contrast F | --logcs S] INPUT OUTPUT\n"
+              "  ocumbra-sim fixindep [--width DEG] [--acuity A] [--contrast F | --logcs S] [--side-by-side] INPUT OUTPUT\n"
               "  ocumbra-sim fixdep   [--width DEG] [--acuity A] [--polar FILE | --field FILE [--other-eye FILE]] "
-              "[--at X,Y]... [--resmap FILE] INPUT OUTPUT\n"
-              "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
-              "  ocumbra-sim colour   --type protan|deutan|tritan|achromat [--severity S] INPUT OUTPUT\n"
+              "[--at X,Y]... [--resmap FILE] [--side-by-side] INPUT OUTPUT\n"
+              "  ocumbra-sim glare    [--width DEG] [--glare N] [--side-by-side] INPUT OUTPUT\n"
+              "  ocumbra-sim colour   --type protan|deutan|tritan|achromat [--severity S] [--side-by-side] INPUT OUTPUT\n"
               "  ocumbra-sim field    [--eye OD|OS] [--age N] [--periphery hull|normal] [--other-eye FILE] "
               "INPUT OUTPUT.bmp\n"
-              "  ocumbra-sim scenario (FILE.json | --preset NAME) [--width DEG] [--at X,Y]... INPUT OUTPUT\n"
+              "  ocumbra-sim scenario (FILE.json | --preset NAME) [--width DEG] [--at X,Y]... [--side-by-side] INPUT OUTPUT\n"
               "  ocumbra-sim presets\n"
               "  ocumbra-sim convert  INPUT OUTPUT\n");
     ASSERT_EQ(commands().size(), 8u);
