@@ -1,7 +1,10 @@
 // The main window's file commands: open, save result, save resolution map,
 // print, close, and the source and transformed views.
+#include <QAction>
+
 #include "app/ocumbra.hpp"
 #include "app/startup.hpp"
+#include "app/view.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 #include "toolkit/imageio.hpp"
@@ -90,6 +93,8 @@ void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) 
     handles.fixactive = false;
     const Handle axes = handles[tag::axes1];
     const AnyImage im = handles.im;
+    // The source alone, also after side by side.
+    if (auto* a = qobject_cast<QAction*>(handles[tag::sidebyside_menu].data())) a->setChecked(false);
     store_state(hObject, std::move(handles));
     gui::imshow(axes, im);
 }
@@ -99,9 +104,8 @@ OCU_HEAD(transformed_menu_Callback)
 void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
     const AnyImage imt = current_result(handles);
     handles.fixactive = false;
-    const Handle axes = handles[tag::axes1];
+    show_result(handles, imt);
     store_state(hObject, std::move(handles));
-    gui::imshow(axes, imt);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QMouseEvent>
 
+#include "app/view.hpp"
 #include "app/work.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -170,12 +171,14 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
                 OcumbraState now = *s;
                 now.imt = std::exchange(scene->imt, ArrayD());
                 now.imt_for_im = true;
-                area->set_image(std::make_shared<const AnyImage>(now.imt), std::move(scene->picture), scene->step);
+                now.fixpoint = fixdep::Fixation{w.d.x(), w.d.y()};
+                show_result(now, now.imt, std::move(scene->picture), scene->step);
                 store_state(gui::Handle(fig_.data()), std::move(now));
                 scene->revision = gui::guidata_revision(gui::Handle(fig_.data()));  // the same image and masks
                 ++results_shown_;
             } else {
-                area->show_frame(0, std::move(scene->picture));
+                area->show_frame(result_half(*s), std::move(scene->picture));
+                show_marker(*s, w.d);
                 ++frames_shown_;
             }
             area->trace_next_paint(w.result ? "result" : "frame", w.stamp);

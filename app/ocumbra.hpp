@@ -34,6 +34,9 @@ inline constexpr gui::Tag ViewMenu{"ViewMenu"};
 inline constexpr gui::Tag actualpixels_menu{"actualpixels_menu"};
 inline constexpr gui::Tag fittowindow_menu{"fittowindow_menu"};
 inline constexpr gui::Tag followpointer_menu{"followpointer_menu"};  // checkable; live_view.hpp
+inline constexpr gui::Tag sidebyside_menu{"sidebyside_menu"};        // checkable
+inline constexpr gui::Tag showfixation_menu{"showfixation_menu"};    // checkable
+inline constexpr gui::Tag Save_sidebyside{"Save_sidebyside"};
 // Work in the background (work.hpp): shown in the status line while it runs.
 inline constexpr gui::Tag progressbar{"progressbar"};
 inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
@@ -66,6 +69,7 @@ struct OcumbraState : gui::StateBase {
     std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
+    std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
 };
 
 using Ops = gui::LocalOps<OcumbraState>;

@@ -55,18 +55,13 @@ void require_image(const OcumbraState& handles) {
     if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
 }
 
-// Shows a result in the main window's image area.
-void show_result(const OcumbraState& handles, const AnyImage& image) {
-    gui::imshow(handles[tag::axes1], image);
-}
-
 // The common end of the three simulation commands: show the result, keep it
 // as `imt` with the simulation that made it, store the record, idle status.
 void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, Transform prevtrans,
                     BusyStatus& busy) {
+    handles.imt_for_im = true;
     show_result(handles, imt);
     handles.imt = std::move(imt);
-    handles.imt_for_im = true;
     handles.prevtrans = prevtrans;
     // Moved, not copied: the record holds the image, the result and the map.
     store_state(hObject, std::move(handles));
@@ -133,6 +128,7 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     handles.restot = r.session.release_resmap();
     handles.prepfixdep = true;
     handles.fixdep_session = std::move(r.session);
+    handles.fixpoint = handles.fixdep_session->centre();
     AnyImage imt = std::move(r.imt);
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixdep, busy);
 }
@@ -212,6 +208,7 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     run_on_worker(hObject, [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
     now.imt = std::move(imt);
     now.imt_for_im = true;
+    now.fixpoint = chosen->point;
     show_result(now, now.imt);
     store_state(hObject, std::move(now));
     busy.done();

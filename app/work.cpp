@@ -31,7 +31,8 @@ bool stays_enabled_while_working(const std::string& tag) {
     // Closing the window (which stops the work), the help, and what changes only the display.
     for (const std::string_view t : {std::string_view("CloseMenuItem"), std::string_view("userguide_menu"),
                                      std::string_view("about_menu"), tag::actualpixels_menu.name,
-                                     tag::fittowindow_menu.name}) {
+                                     tag::fittowindow_menu.name, tag::sidebyside_menu.name,
+                                     tag::showfixation_menu.name}) {
         if (tag == t) return true;
     }
     return false;

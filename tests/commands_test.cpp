@@ -701,6 +701,7 @@ TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickRes
     const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
     gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
     const int presses_before = fake_->pointer_inputs;
+    const int frames0 = live->frames_shown(), started0 = live->renderings_started(), results0 = live->results_shown();
 
     // A burst of 100 moves without a pause: the first starts a rendering, the
     // others replace each other while it runs; the last is rendered next.
@@ -711,10 +712,10 @@ TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickRes
     }
     const QPointF d = area->widget_to_data(last);
     ASSERT_TRUE(QTest::qWaitFor([&] { return live->idle(); }, 10000));
-    EXPECT_EQ(live->frames_shown(), 2) << "the first position and the last";
+    EXPECT_EQ(live->frames_shown() - frames0, 2) << "the first position and the last";
     // At rest the result for the last frame's point: no third engine rendering.
-    EXPECT_EQ(live->renderings_started(), 3);
-    EXPECT_EQ(live->results_shown(), 1);
+    EXPECT_EQ(live->renderings_started() - started0, 3);
+    EXPECT_EQ(live->results_shown() - results0, 1);
     ASSERT_TRUE(live->last_shown().has_value());
     EXPECT_EQ(*live->last_shown(), d);
 
@@ -729,7 +730,7 @@ TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickRes
     const QPointF p(200, 150);
     pointer_event(area, QEvent::MouseButtonPress, p);
     pointer_event(area, QEvent::MouseButtonRelease, p);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == 2 && live->idle(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() - results0 == 2 && live->idle(); }, 10000));
     const QPointF dp = area->widget_to_data(p);
     expected = fixdep::render(*s.fixdep_session, {dp.x(), dp.y()}, s.im);
     EXPECT_TRUE(imt() == expected);
@@ -745,4 +746,65 @@ TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickRes
     follow->setEnabled(true);
     follow->trigger();  // off again
     EXPECT_FALSE(follow->isChecked());
+}
+
+TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    auto* sbs = window()->findChild<QAction*>("sidebyside_menu");
+    auto* cross = window()->findChild<QAction*>("showfixation_menu");
+    ASSERT_TRUE(sbs && cross);
+    EXPECT_FALSE(cross->isChecked());
+    sbs->trigger();
+    EXPECT_TRUE(cross->isChecked()) << "on with side by side";
+    gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
+    ASSERT_TRUE(area->is_pair());
+    const OcumbraState s = state();
+    EXPECT_EQ(area->picture(0), gui::to_qimage(s.im));
+    EXPECT_EQ(area->picture(1), gui::to_qimage(s.imt));
+    ASSERT_TRUE(area->marker().has_value());
+    EXPECT_EQ(*area->marker(), QPointF(300, 200)) << "the centre of 600 x 400";
+
+    // Following the pointer over the right half: a press at the widget
+    // position of pixel (150, 100) of the result fixates that pixel.
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    follow->trigger();
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    const int results_before = live->results_shown();
+    const QPointF at = area->data_to_widget(QPointF(150, 100), 1);
+    EXPECT_EQ(area->half_at(at), 1);
+    pointer_event(area, QEvent::MouseButtonPress, at);
+    pointer_event(area, QEvent::MouseButtonRelease, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == results_before + 1 && live->idle(); }, 10000));
+    ASSERT_TRUE(state().fixpoint.has_value());
+    EXPECT_NEAR(state().fixpoint->x, 150, 1e-9);
+    EXPECT_NEAR(state().fixpoint->y, 100, 1e-9);
+    EXPECT_TRUE(imt() == fixdep::render(*s.fixdep_session, {state().fixpoint->x, state().fixpoint->y}, s.im));
+    EXPECT_TRUE(area->is_pair());
+    EXPECT_EQ(area->picture(1), gui::to_qimage(state().imt));
+    EXPECT_EQ(*area->marker(), QPointF(state().fixpoint->x, state().fixpoint->y));
+    follow->trigger();
+    cross->trigger();
+    EXPECT_FALSE(area->marker().has_value()) << "Show fixation off";
+
+    // File -> Save side by side: both in one file twice as wide, the source on the left as read.
+    QTemporaryDir dir;
+    fake_->file_replies = {{"both.png", dir.path().toStdString() + "/", false}};
+    window()->findChild<QAction*>("Save_sidebyside")->trigger();
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    EXPECT_EQ(fake_->choosers.back().arg, "SNatIm13.jpg");
+    const AnyImage both = imread(dir.path().toStdString() + "/both.png");
+    ASSERT_EQ(image_cols(both), 1200u);
+    ASSERT_EQ(image_rows(both), 400u);
+    const auto& b = std::get<ArrayU8>(both);
+    const auto& im = std::get<ArrayU8>(s.im);
+    bool left_is_source = true;
+    for (std::size_t p = 0; p < 3; ++p)
+        for (std::size_t c = 0; c < 600; c += 7)
+            for (std::size_t r = 0; r < 400; r += 5) left_is_source = left_is_source && b(r, c, p) == im(r, c, p);
+    EXPECT_TRUE(left_is_source);
+
+    // The source view shows the source alone.
+    window()->findChild<QAction*>("original_menu")->trigger();
+    EXPECT_FALSE(sbs->isChecked());
+    EXPECT_FALSE(area->is_pair());
 }
