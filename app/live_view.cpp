@@ -1,7 +1,9 @@
 #include "app/live_view.hpp"
 
+#include <algorithm>
 #include <any>
 #include <array>
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -10,6 +12,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QMouseEvent>
+#include <QScreen>
 
 #include "app/view.hpp"
 #include "app/work.hpp"
@@ -24,16 +27,21 @@ namespace ocu::app {
 // value of each rendered sample. The rest belongs to the job in flight (at
 // most one): the worker writes it, the window reads it once the job is done.
 struct LiveView::Scene {
-    std::uint64_t revision = 0;  // of the record it was made from
+    std::uint64_t revision = 0;              // of the record it was made from
     std::optional<fixdep::Session> session;  // a copy of the record's
     fixdep::SquaredImage image;
     std::size_t image_planes = 0;
     std::array<std::uint8_t, 256> table{};
+    // The reduced photo of a large one (FixationPreview), converted once.
+    std::optional<fixdep::Session> preview_session;
+    fixdep::SquaredImage preview_image;
+    std::size_t k = 1;
     // The job's.
-    ArrayU8 planes;                     // the engine's rendered planes
-    std::optional<QPointF> planes_at;   // ...for this point
-    ArrayD imt;                         // a result
-    QImage picture;                     // the picture of what was rendered last
+    ArrayU8 planes;                    // the engine's rendered planes
+    ArrayU8 preview_planes;            // ...of the preview
+    std::optional<QPointF> planes_at;  // ...for this point
+    ArrayD imt;                        // a result
+    QImage picture;                    // the picture of what was rendered last
     int step = 1;
 };
 
@@ -48,8 +56,8 @@ const OcumbraState* record_of(QWidget* fig) {
 }
 
 bool following(QWidget* fig) {
-    const auto* a = fig->findChild<QAction*>(QString::fromUtf8(tag::followpointer_menu.name.data(),
-                                                               static_cast<qsizetype>(tag::followpointer_menu.name.size())));
+    const auto* a = fig->findChild<QAction*>(QString::fromUtf8(
+        tag::followpointer_menu.name.data(), static_cast<qsizetype>(tag::followpointer_menu.name.size())));
     return a && a->isChecked();
 }
 
@@ -71,7 +79,8 @@ LiveView::LiveView(QWidget* fig) : fig_(fig) {
 LiveView::~LiveView() = default;
 
 bool LiveView::eventFilter(QObject* o, QEvent* e) {
-    if (!fig_ || (e->type() != QEvent::MouseMove && e->type() != QEvent::MouseButtonPress) || !following(fig_))
+    if (!fig_ || (e->type() != QEvent::MouseMove && e->type() != QEvent::MouseButtonPress) ||
+        !following(fig_))
         return false;
     auto* area = dynamic_cast<gui::ImageArea*>(o);
     if (!area) return false;
@@ -129,29 +138,49 @@ void LiveView::pump() {
         scene->image = fixdep::SquaredImage(s->im);
         scene->image_planes = planes;
         scene->table = gui::screen_values(fixdep::shown_value_table(), planes == 1, gui::gray_levels());
+        if (s->fixdep_preview) {
+            scene->preview_session = s->fixdep_preview->session;
+            scene->preview_image = fixdep::SquaredImage(s->fixdep_preview->image);
+            scene->k = s->fixdep_preview->k;
+        }
         scene_ = std::move(scene);
     }
     const Want w = *std::exchange(waiting_, std::nullopt);
     const int step = area->picture_step();
+    // Shown at or below the preview's scale: a frame from the preview.
+    const bool from_preview =
+        !w.result && scene_->preview_session && static_cast<std::size_t>(step) >= scene_->k;
     in_flight_ = true;
     ++started_;
+    if (from_preview) ++preview_frames_;
     const std::weak_ptr<LiveView> self = live_view(fig);
-    worker().post([self, scene = scene_, w, step, revision] {
+    worker().post([self, scene = scene_, w, step, revision, from_preview] {
         bool ok = true;
         try {
-            if (!w.result || scene->planes_at != w.d) {
-                scene->planes_at.reset();
-                fixdep::render_planes(*scene->session, {w.d.x(), w.d.y()}, scene->image, scene->planes);
-                scene->planes_at = w.d;
+            if (from_preview) {
+                // The same point in the preview's pixel coordinates.
+                const double k = static_cast<double>(scene->k);
+                fixdep::render_planes(*scene->preview_session,
+                                      {(w.d.x() - 0.5) / k + 0.5, (w.d.y() - 0.5) / k + 0.5},
+                                      scene->preview_image, scene->preview_planes);
+                scene->step = std::max(1, step / static_cast<int>(scene->k));
+                scene->picture = gui::display_picture(scene->preview_planes, scene->table, scene->step);
+            } else {
+                if (!w.result || scene->planes_at != w.d) {
+                    scene->planes_at.reset();
+                    fixdep::render_planes(*scene->session, {w.d.x(), w.d.y()}, scene->image, scene->planes);
+                    scene->planes_at = w.d;
+                }
+                if (w.result) fixdep::planes_to_result(scene->planes, scene->image_planes, scene->imt);
+                scene->picture = gui::display_picture(scene->planes, scene->table, step);
+                scene->step = step;
             }
-            if (w.result) fixdep::planes_to_result(scene->planes, scene->image_planes, scene->imt);
-            scene->picture = gui::display_picture(scene->planes, scene->table, step);
-            scene->step = step;
         } catch (...) {
             ok = false;  // a frame that cannot be rendered is not shown; the click reports such errors
         }
         QMetaObject::invokeMethod(
-            qApp, [self, w, revision, ok] {
+            qApp,
+            [self, w, revision, ok] {
                 if (const std::shared_ptr<LiveView> v = self.lock()) v->done(w, revision, ok);
             },
             Qt::QueuedConnection);
@@ -162,7 +191,8 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
     in_flight_ = false;
     const std::shared_ptr<Scene> scene = scene_;
     // Only for the record it was rendered from, and while following.
-    if (ok && fig_ && scene && following(fig_) && gui::guidata_revision(gui::Handle(fig_.data())) == revision) {
+    if (ok && fig_ && scene && following(fig_) &&
+        gui::guidata_revision(gui::Handle(fig_.data())) == revision) {
         const OcumbraState* s = record_of(fig_);
         gui::ImageArea* area = s ? gui::image_area((*s)[tag::axes1]) : nullptr;
         if (area && s->fixactive) {
@@ -174,7 +204,8 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
                 now.fixpoint = fixdep::Fixation{w.d.x(), w.d.y()};
                 show_result(now, now.imt, std::move(scene->picture), scene->step);
                 store_state(gui::Handle(fig_.data()), std::move(now));
-                scene->revision = gui::guidata_revision(gui::Handle(fig_.data()));  // the same image and masks
+                scene->revision =
+                    gui::guidata_revision(gui::Handle(fig_.data()));  // the same image and masks
                 ++results_shown_;
             } else {
                 area->show_frame(result_half(*s), std::move(scene->picture));
@@ -186,6 +217,20 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
         }
     }
     pump();
+}
+
+std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen) {
+    if (screen.width() <= 0 || screen.height() <= 0) return 1;
+    const double over =
+        std::max(static_cast<double>(cols) / screen.width(), static_cast<double>(rows) / screen.height());
+    const auto k = static_cast<std::size_t>(std::floor(over));
+    return k >= 2 ? k : 1;
+}
+
+QSize screen_pixels() {
+    const QScreen* s = QGuiApplication::primaryScreen();
+    if (!s) return {};
+    return (QSizeF(s->size()) * s->devicePixelRatio()).toSize();
 }
 
 std::shared_ptr<LiveView> live_view(const gui::Handle& fig) {

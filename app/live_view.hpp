@@ -23,6 +23,7 @@
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
+#include <QSize>
 #include <QTimer>
 
 #include "app/ocumbra.hpp"
@@ -30,6 +31,14 @@
 namespace ocu::app {
 
 inline constexpr int kRestMs = 150;
+
+// The reduction k of the preview of a photo of cols x rows on a screen of
+// `screen` device pixels: the largest whole k with the photo reduced k times
+// still at least as large as the photo fitted to the screen; 1 (no preview)
+// for a photo that is less than twice as large as the screen allows.
+std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen);
+// The primary screen's size in device pixels.
+QSize screen_pixels();
 
 class LiveView : public QObject {
 public:
@@ -50,6 +59,8 @@ public:
     int renderings_started() const { return started_; }
     int frames_shown() const { return frames_shown_; }
     int results_shown() const { return results_shown_; }
+    // Frames rendered from the preview of a large photo.
+    int preview_frames() const { return preview_frames_; }
     // The position of the last frame or result shown.
     std::optional<QPointF> last_shown() const { return last_shown_; }
 
@@ -74,7 +85,7 @@ private:
     quint64 last_stamp_ = 0;
     bool in_flight_ = false;
     QTimer rest_;
-    int started_ = 0, frames_shown_ = 0, results_shown_ = 0;
+    int started_ = 0, frames_shown_ = 0, results_shown_ = 0, preview_frames_ = 0;
     std::optional<QPointF> last_shown_;
 };
 

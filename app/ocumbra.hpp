@@ -42,6 +42,16 @@ inline constexpr gui::Tag progressbar{"progressbar"};
 inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
 }  // namespace tag
 
+// For a photo larger than the screen, what the view that follows the pointer
+// renders its quick frames from (live_view.hpp): the photo reduced k times
+// (block_mean) with a resolution map and masks of its own in engine pyramid 2,
+// prepared by the fixation-dependent command with the full-size ones.
+struct FixationPreview {
+    fixdep::Session session;
+    AnyImage image;
+    std::size_t k = 1;
+};
+
 // Which simulation produced the result `imt` on the current image. The values
 // are the numbers the window's state has always used for them.
 enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3 };
@@ -70,6 +80,7 @@ struct OcumbraState : gui::StateBase {
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
     std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
+    std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen
 };
 
 using Ops = gui::LocalOps<OcumbraState>;

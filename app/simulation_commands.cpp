@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/fixation_click.hpp"
+#include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
 #include "app/view.hpp"
@@ -20,6 +21,7 @@
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
 #include "fixindep/fixindep.hpp"
+#include "toolkit/arrayops.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 
@@ -34,16 +36,18 @@ std::optional<ArrayD>& glare_veil() {
 }
 
 GlareComputations& glare_computations() {
-    static GlareComputations c{[](const AnyImage& im, const glare::Params& p,
-                                  const Progress* progress) { return glare::run(im, p, progress); },
+    static GlareComputations c{[](const AnyImage& im, const glare::Params& p, const Progress* progress) {
+                                   return glare::run(im, p, progress);
+                               },
                                &glare::reuse_veil};
     return c;
 }
 
 void set_glare_computations(GlareComputations c) {
-    if (!c.full) c.full = [](const AnyImage& im, const glare::Params& p, const Progress* progress) {
-        return glare::run(im, p, progress);
-    };
+    if (!c.full)
+        c.full = [](const AnyImage& im, const glare::Params& p, const Progress* progress) {
+            return glare::run(im, p, progress);
+        };
     if (!c.reuse) c.reuse = &glare::reuse_veil;
     glare_computations() = std::move(c);
 }
@@ -94,7 +98,8 @@ void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixindep::check(params);
 
     BusyStatus busy(handles[tag::statustext]);
-    AnyImage imt = compute<ArrayD>(hObject, [&](const Progress* progress) { return fixindep::run(handles.im, params, progress); });
+    AnyImage imt = compute<ArrayD>(
+        hObject, [&](const Progress* progress) { return fixindep::run(handles.im, params, progress); });
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixindep, busy);
 }
 
@@ -114,20 +119,33 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixdep::check(sx, sy, params);
 
     BusyStatus busy(handles[tag::statustext]);
+    // A photo larger than the screen also gets a reduced copy for the quick
+    // frames of the view that follows the pointer (live_view.hpp).
+    const std::size_t k = preview_reduction(sx, sy, screen_pixels());
     struct Prepared {
         fixdep::Session session;
         ArrayD imt;
+        std::optional<FixationPreview> preview;
     };
     Prepared r = compute<Prepared>(hObject, [&](const Progress* progress) {
         Progress part;
-        fixdep::Session session = fixdep::prepare(sx, sy, params, part_of(progress, 0.0, 0.9, part));
+        fixdep::Session session = fixdep::prepare(sx, sy, params, part_of(progress, 0.0, 0.8, part));
         // The engine holds the new masks: the run goes on to its end unstopped.
         ArrayD first = fixdep::render(session, session.centre(), handles.im);
-        return Prepared{std::move(session), std::move(first)};
+        std::optional<FixationPreview> preview;
+        if (k > 1) {
+            AnyImage small = block_mean(handles.im, k);
+            fixdep::Session ps = fixdep::prepare(image_cols(small), image_rows(small), params, nullptr,
+                                                 fixdep::kPreviewPyramid);
+            (void)ps.release_resmap();  // the engine holds what frames need
+            preview = FixationPreview{std::move(ps), std::move(small), k};
+        }
+        return Prepared{std::move(session), std::move(first), std::move(preview)};
     });
     handles.restot = r.session.release_resmap();
     handles.prepfixdep = true;
     handles.fixdep_session = std::move(r.session);
+    handles.fixdep_preview = std::move(r.preview);
     handles.fixpoint = handles.fixdep_session->centre();
     AnyImage imt = std::move(r.imt);
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixdep, busy);
@@ -175,8 +193,9 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
             break;
         case GlareWork::Full: {
             // The veil is kept only once the command has its result.
-            glare::Result result = compute<glare::Result>(
-                hObject, [&](const Progress* progress) { return glare_computations().full(handles.im, params, progress); });
+            glare::Result result = compute<glare::Result>(hObject, [&](const Progress* progress) {
+                return glare_computations().full(handles.im, params, progress);
+            });
             dim = std::move(result.dim);
             imt = std::move(result.imt);
             break;
@@ -205,7 +224,8 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     // Render into the storage of the previous result when it fits.
     ArrayD imt;
     if (auto* previous = std::get_if<ArrayD>(&now.imt)) imt = std::move(*previous);
-    run_on_worker(hObject, [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
+    run_on_worker(hObject,
+                  [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
     now.imt = std::move(imt);
     now.imt_for_im = true;
     now.fixpoint = chosen->point;

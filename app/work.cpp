@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -29,10 +29,10 @@ SerialWorker& worker() {
 
 bool stays_enabled_while_working(const std::string& tag) {
     // Closing the window (which stops the work), the help, and what changes only the display.
-    for (const std::string_view t : {std::string_view("CloseMenuItem"), std::string_view("userguide_menu"),
-                                     std::string_view("about_menu"), tag::actualpixels_menu.name,
-                                     tag::fittowindow_menu.name, tag::sidebyside_menu.name,
-                                     tag::showfixation_menu.name}) {
+    for (const std::string_view t :
+         {std::string_view("CloseMenuItem"), std::string_view("userguide_menu"),
+          std::string_view("about_menu"), tag::actualpixels_menu.name, tag::fittowindow_menu.name,
+          tag::sidebyside_menu.name, tag::showfixation_menu.name}) {
         if (tag == t) return true;
     }
     return false;
@@ -47,8 +47,8 @@ struct JobState {
     std::atomic<bool> stop{false};
     std::atomic<double> fraction{-1.0};  // < 0: nothing reported yet
     std::atomic<bool> done{false};
-    std::exception_ptr error;            // written before `done`
-    QEventLoop* loop = nullptr;          // user-interface thread only
+    std::exception_ptr error;    // written before `done`
+    QEventLoop* loop = nullptr;  // user-interface thread only
 };
 
 // Escape in the window stops the work.
@@ -77,14 +77,15 @@ public:
     WorkingWindow(QWidget* fig, const std::function<void()>& stop) : fig_(fig), escape_(fig, stop) {
         gui::setappdata(gui::Handle(fig), kWorkingName, true);
         for (QAction* a : fig->findChildren<QAction*>()) {
-            if (a->menu() || !a->isEnabled() || stays_enabled_while_working(a->objectName().toStdString())) continue;
+            if (a->menu() || !a->isEnabled() || stays_enabled_while_working(a->objectName().toStdString()))
+                continue;
             a->setEnabled(false);
             disabled_.emplace_back(a);
         }
-        bar_ = fig->findChild<QProgressBar*>(QString::fromUtf8(tag::progressbar.name.data(),
-                                                               static_cast<qsizetype>(tag::progressbar.name.size())));
-        cancel_ = fig->findChild<QPushButton*>(QString::fromUtf8(tag::cancelwork.name.data(),
-                                                                 static_cast<qsizetype>(tag::cancelwork.name.size())));
+        bar_ = fig->findChild<QProgressBar*>(QString::fromUtf8(
+            tag::progressbar.name.data(), static_cast<qsizetype>(tag::progressbar.name.size())));
+        cancel_ = fig->findChild<QPushButton*>(QString::fromUtf8(
+            tag::cancelwork.name.data(), static_cast<qsizetype>(tag::cancelwork.name.size())));
         if (cancel_) QObject::connect(cancel_, &QPushButton::clicked, &escape_, stop);
         qApp->installEventFilter(&escape_);
     }
@@ -97,7 +98,8 @@ public:
         if (bar_) bar_->hide();
         for (const QPointer<QAction>& a : disabled_)
             if (a) a->setEnabled(true);
-        if (fig_ && gui::is_valid(gui::Handle(fig_.data()))) gui::rmappdata(gui::Handle(fig_.data()), kWorkingName);
+        if (fig_ && gui::is_valid(gui::Handle(fig_.data())))
+            gui::rmappdata(gui::Handle(fig_.data()), kWorkingName);
     }
     WorkingWindow(const WorkingWindow&) = delete;
     WorkingWindow& operator=(const WorkingWindow&) = delete;
@@ -126,9 +128,7 @@ private:
 
 }  // namespace
 
-bool is_working(const gui::Handle& fig) {
-    return gui::is_valid(fig) && gui::isappdata(fig, kWorkingName);
-}
+bool is_working(const gui::Handle& fig) { return gui::is_valid(fig) && gui::isappdata(fig, kWorkingName); }
 
 void run_on_worker(const gui::Handle& fig_h, const std::function<void(const Progress*)>& job) {
     QWidget* fig = gui::figure_of(fig_h);
@@ -152,7 +152,8 @@ void run_on_worker(const gui::Handle& fig_h, const std::function<void(const Prog
             }
             st->done.store(true);
             QMetaObject::invokeMethod(
-                qApp, [st] {
+                qApp,
+                [st] {
                     if (st->loop) st->loop->quit();
                 },
                 Qt::QueuedConnection);

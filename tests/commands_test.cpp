@@ -808,3 +808,51 @@ TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
     EXPECT_FALSE(sbs->isChecked());
     EXPECT_FALSE(area->is_pair());
 }
+
+TEST(Preview, ReductionKeepsThePreviewAtLeastAsLargeAsTheFittedPhoto) {
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1920, 1080)), 2u);  // 3000 / 1080 = 2.8
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1280, 720)), 4u);   // 4.2
+    EXPECT_EQ(app::preview_reduction(1920, 1080, QSize(1920, 1080)), 1u);
+    EXPECT_EQ(app::preview_reduction(3839, 100, QSize(1920, 1080)), 1u);  // 1.9995: no preview
+    EXPECT_EQ(app::preview_reduction(100, 100, QSize()), 1u);
+}
+
+TEST_F(Commands, ALargePhotoFollowsWithPreviewFramesAndStoresTheFullResolutionResultAtRest) {
+    // A photo 2.2 times the screen in each direction: a preview reduced twice.
+    const QSize screen = app::screen_pixels();
+    ASSERT_FALSE(screen.isEmpty());
+    const std::size_t cols = static_cast<std::size_t>(screen.width() * 2.2),
+                      rows = static_cast<std::size_t>(screen.height() * 2.2);
+    ArrayU8 photo(rows, cols, 3);
+    for (std::size_t i = 0; i < photo.numel(); ++i) photo[i] = static_cast<std::uint8_t>((i * 7 + i / 977) % 256);
+    QTemporaryDir dir;
+    imwrite(AnyImage(photo), dir.path().toStdString() + "/large.png");
+    fake_->file_replies = {{"large.png", dir.path().toStdString() + "/", false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const OcumbraState s = state();
+    ASSERT_TRUE(s.fixdep_preview.has_value());
+    EXPECT_EQ(s.fixdep_preview->k, 2u);
+    EXPECT_EQ(image_cols(s.fixdep_preview->image), (cols + 1) / 2);
+    EXPECT_EQ(s.fixdep_preview->session.pyramid(), fixdep::kPreviewPyramid);
+
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    follow->trigger();
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    gui::ImageArea* area = gui::image_area(s[app::tag::axes1]);
+    ASSERT_GE(area->picture_step(), 2) << "shown at or below the preview's scale";
+    const int previews = live->preview_frames(), results = live->results_shown();
+    const QPointF at = area->data_to_widget(QPointF(301, 222));
+    pointer_event(area, QEvent::MouseMove, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == results + 1 && live->idle(); }, 20000));
+    EXPECT_EQ(live->preview_frames(), previews + 1);
+    // The result at rest: full resolution, exactly the click's.
+    const QPointF d = area->widget_to_data(at);
+    EXPECT_TRUE(imt() == fixdep::render(*s.fixdep_session, {d.x(), d.y()}, s.im));
+    EXPECT_EQ(image_cols(state().imt), cols);
+    follow->trigger();
+    // Back to the default image for the tests after this one.
+    fake_->file_replies = {{"NatIm13.jpg", program_data_dir(), false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
+}

@@ -12,10 +12,14 @@ namespace {
 // Element i of `a` as a displayed value 0..1.
 template <class T>
 double shown_value(const Array<T>& a, std::size_t i) {
-    if constexpr (std::is_same_v<T, std::uint8_t>) return a[i] / 255.0;
-    else if constexpr (std::is_same_v<T, std::uint16_t>) return a[i] / 65535.0;
-    else if constexpr (std::is_same_v<T, Logical>) return a[i] == Logical::True ? 1.0 : 0.0;
-    else return a[i];
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return a[i] / 255.0;
+    else if constexpr (std::is_same_v<T, std::uint16_t>)
+        return a[i] / 65535.0;
+    else if constexpr (std::is_same_v<T, Logical>)
+        return a[i] == Logical::True ? 1.0 : 0.0;
+    else
+        return a[i];
 }
 
 // Writes `im` into columns c0.. of `out`, repeating a single plane.
@@ -45,7 +49,8 @@ ArrayD side_by_side(const AnyImage& original, const AnyImage& result) {
     const std::size_t po = image_planes(original), pr = image_planes(result);
     for (std::size_t p : {po, pr}) {
         if (p != 1 && p != 3) {
-            throw Error("An image with " + std::to_string(p) + " planes cannot be put side by side; it needs 1 or 3.");
+            throw Error("An image with " + std::to_string(p) +
+                        " planes cannot be put side by side; it needs 1 or 3.");
         }
     }
     ArrayD out(rows, 2 * cols, po == 3 || pr == 3 ? 3 : 1);
