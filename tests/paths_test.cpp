@@ -39,3 +39,15 @@ TEST(DataFiles, FoundInTheWorkingFolderThenNextToTheProgram) {
     EXPECT_EQ(find_data_file("/no/such/absolute.bmp"), "/no/such/absolute.bmp");
     fs::current_path(before);
 }
+
+TEST(DataFiles, AHostNamesItsOwnDataFolder) {
+    const std::string exe_dir = program_data_dir();
+    TempDir data;
+    std::ofstream(data.file("only_here.bmp")) << "x";
+    set_program_data_dir(data.path());  // no trailing '/': one is added
+    EXPECT_EQ(program_data_dir(), data.path() + "/");
+    EXPECT_EQ(find_data_file("only_here.bmp"), data.file("only_here.bmp"));
+    EXPECT_EQ(find_data_file("NatIm13.jpg"), "NatIm13.jpg");  // not in the named folder
+    set_program_data_dir("");
+    EXPECT_EQ(program_data_dir(), exe_dir);
+}

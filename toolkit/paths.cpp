@@ -21,6 +21,11 @@ std::string executable_path() {
     }
 }
 
+std::string& data_dir_override() {
+    static std::string dir;
+    return dir;
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -35,9 +40,14 @@ std::string executable_dir() {
 }
 
 std::string program_data_dir() {
+    if (!data_dir_override().empty()) return data_dir_override();
     const std::string exe = executable_path();
     const auto slash = exe.find_last_of('/');
     return slash == std::string::npos ? "./" : exe.substr(0, slash + 1);
+}
+
+void set_program_data_dir(const std::string& dir) {
+    data_dir_override() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
 }
 
 std::string find_data_file(const std::string& name) {

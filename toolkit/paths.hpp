@@ -13,9 +13,16 @@ namespace ocu {
 // it cannot be told.
 std::string executable_dir();
 
-// The program's own data folder with a trailing '/': the executable's folder,
-// or "./" when that cannot be told.
+// The program's own data folder with a trailing '/': the folder set by
+// set_program_data_dir, else the executable's folder, or "./" when that
+// cannot be told.
 std::string program_data_dir();
+
+// Names the data folder for a host that is not one of the program's own
+// executables (the Python module, loaded into the Python interpreter, finds
+// it relative to its own file); "" goes back to the executable's folder. A
+// trailing '/' is added when missing. Set it before other threads look files up.
+void set_program_data_dir(const std::string& dir);
 
 // `name` itself if it is empty, absolute or exists (relative to the working
 // folder); else program_data_dir() + name if that exists; else `name`
