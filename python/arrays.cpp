@@ -1,0 +1,145 @@
+#include "python/arrays.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "toolkit/parallel.hpp"
+
+namespace ocu::python {
+
+namespace {
+
+// Rows per block of the layout conversion: the writes (or reads) of one
+// column of a block fill about two cache lines of doubles.
+constexpr std::size_t kRowBlock = 16;
+// Blocks per thread at least: small images are converted on one thread.
+constexpr std::size_t kBlocksPerThread = 64;
+
+struct Extents {
+    std::size_t rows = 0, cols = 0, planes = 1;
+    std::ptrdiff_t row_stride = 0, col_stride = 0, plane_stride = 0;  // bytes (NumPy side)
+};
+
+std::string shape_text(const py::array& a) {
+    std::string s = "(";
+    for (py::ssize_t d = 0; d < a.ndim(); ++d) {
+        if (d > 0) s += ", ";
+        s += std::to_string(a.shape(d));
+    }
+    return s + (a.ndim() == 1 ? ",)" : ")");
+}
+
+// NumPy (any strides) -> column-major, plane after plane.
+template <class T>
+Array<T> from_strided(const char* src, const Extents& e) {
+    Array<T> out(e.rows, e.cols, e.planes);
+    T* dst = out.data();
+    const std::size_t nblocks = (e.rows + kRowBlock - 1) / kRowBlock;
+    parallel_for(
+        nblocks,
+        [&](std::size_t b0, std::size_t b1) {
+            for (std::size_t b = b0; b < b1; ++b) {
+                const std::size_t r0 = b * kRowBlock, r1 = std::min(e.rows, r0 + kRowBlock);
+                for (std::size_t c = 0; c < e.cols; ++c)
+                    for (std::size_t p = 0; p < e.planes; ++p) {
+                        T* d = dst + (p * e.cols + c) * e.rows;
+                        const char* s = src + static_cast<std::ptrdiff_t>(c) * e.col_stride +
+                                        static_cast<std::ptrdiff_t>(p) * e.plane_stride;
+                        for (std::size_t r = r0; r < r1; ++r) {
+                            T v;  // NumPy arrays need not be aligned
+                            std::memcpy(&v, s + static_cast<std::ptrdiff_t>(r) * e.row_stride, sizeof v);
+                            d[r] = v;
+                        }
+                    }
+            }
+        },
+        kBlocksPerThread);
+    return out;
+}
+
+// Column-major -> C order (rows, cols, planes).
+template <class T>
+void to_c_order(const Array<T>& a, T* dst) {
+    const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
+    const T* src = a.data();
+    const std::size_t nblocks = (rows + kRowBlock - 1) / kRowBlock;
+    parallel_for(
+        nblocks,
+        [&](std::size_t b0, std::size_t b1) {
+            for (std::size_t b = b0; b < b1; ++b) {
+                const std::size_t r0 = b * kRowBlock, r1 = std::min(rows, r0 + kRowBlock);
+                for (std::size_t c = 0; c < cols; ++c)
+                    for (std::size_t p = 0; p < planes; ++p) {
+                        const T* s = src + (p * cols + c) * rows;
+                        for (std::size_t r = r0; r < r1; ++r) dst[(r * cols + c) * planes + p] = s[r];
+                    }
+            }
+        },
+        kBlocksPerThread);
+}
+
+template <class T>
+py::array numpy_of(const Array<T>& a) {
+    using Elem = std::conditional_t<std::is_same_v<T, Logical>, bool, T>;
+    static_assert(sizeof(Elem) == sizeof(T));
+    std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(a.rows()), static_cast<py::ssize_t>(a.cols())};
+    if (a.planes() > 1) shape.push_back(static_cast<py::ssize_t>(a.planes()));
+    py::array_t<Elem> out(shape);
+    auto* dst = reinterpret_cast<T*>(out.mutable_data());
+    {
+        py::gil_scoped_release unlocked;
+        to_c_order(a, dst);
+    }
+    return out;
+}
+
+}  // namespace
+
+AnyImage image_from_numpy(const py::array& a, const char* name) {
+    const std::string n = name;
+    const char* kind = nullptr;
+    if (py::isinstance<py::array_t<std::uint8_t>>(a)) kind = "u8";
+    else if (py::isinstance<py::array_t<std::uint16_t>>(a)) kind = "u16";
+    else if (py::isinstance<py::array_t<double>>(a)) kind = "f8";
+    if (kind == nullptr) {
+        throw ArgumentError(n + " must hold uint8, uint16 or float64 samples, not " +
+                            py::str(a.dtype()).cast<std::string>() + ".");
+    }
+    if (a.ndim() != 2 && !(a.ndim() == 3 && a.shape(2) == 3)) {
+        throw ArgumentError(n + " must be rows x cols (gray) or rows x cols x 3 (colour), not shape " +
+                            shape_text(a) + ".");
+    }
+    if (a.shape(0) == 0 || a.shape(1) == 0) throw ArgumentError(n + " is empty: shape " + shape_text(a) + ".");
+
+    Extents e;
+    e.rows = static_cast<std::size_t>(a.shape(0));
+    e.cols = static_cast<std::size_t>(a.shape(1));
+    e.planes = a.ndim() == 3 ? 3 : 1;
+    e.row_stride = a.strides(0);
+    e.col_stride = a.strides(1);
+    e.plane_stride = a.ndim() == 3 ? a.strides(2) : 0;
+    checked_numel(e.rows, e.cols, e.planes);  // refuses what the program's arrays cannot hold
+    const char* src = static_cast<const char*>(a.data());
+
+    py::gil_scoped_release unlocked;
+    if (kind[0] == 'f') {
+        ArrayD d = from_strided<double>(src, e);
+        const auto s = d.span();
+        if (!std::all_of(s.begin(), s.end(), [](double v) { return std::isfinite(v); })) {
+            throw ArgumentError(n + " holds NaN or infinite values.");
+        }
+        return d;
+    }
+    if (kind[1] == '8') return from_strided<std::uint8_t>(src, e);
+    return from_strided<std::uint16_t>(src, e);
+}
+
+py::array numpy_from_image(const AnyImage& im) {
+    return std::visit([](const auto& a) { return numpy_of(a); }, im);
+}
+
+}  // namespace ocu::python
