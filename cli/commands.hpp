@@ -40,5 +40,6 @@ int run_fixindep(const Args& args);
 int run_fixdep(const Args& args);
 int run_glare(const Args& args);
 int run_convert(const Args& args);
+int run_batch(const Args& args);
 
 }  // namespace ocu::cli

@@ -260,8 +260,10 @@ TEST(CommandTable, FeedsTheUsageTextAndTheDispatcher) {
               "  ocumbra-sim fixdep   [--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... "
               "[--resmap FILE] INPUT OUTPUT\n"
               "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
-              "  ocumbra-sim convert  INPUT OUTPUT\n");
-    ASSERT_EQ(commands().size(), 4u);
+              "  ocumbra-sim convert  INPUT OUTPUT\n"
+              "  ocumbra-sim batch    [--jobs N] [--skip-existing] [--shard I/N] [--pattern '{stem}_{sim}.png'] "
+              "--out DIR SIMULATION [ITS OPTIONS] INPUT...\n");
+    ASSERT_EQ(commands().size(), 5u);
     for (const Command& c : commands()) EXPECT_EQ(find_command(c.name), &c) << c.name;
     EXPECT_EQ(find_command("glare")->run, &run_glare);
     EXPECT_EQ(find_command("nosuch"), nullptr);
