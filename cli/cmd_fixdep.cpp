@@ -14,6 +14,7 @@
 #include "cli/options.hpp"
 #include "cli/output.hpp"
 #include "fixdep/simulation.hpp"
+#include "toolkit/limits.hpp"
 #include "toolkit/paths.hpp"
 
 namespace ocu::cli {
@@ -36,7 +37,7 @@ int fixdep_body(const Args& args) {
         p.has("--polar") ? p.last("--polar", "") : find_data_file(fixdep::kDefaultPolarPlot);
 
     const AnyImage im = read_input(p.positional[0]);
-    params.polim = read_input(polar_file);
+    params.polim = read_input(polar_file, kMaxPolarPlotSide);
     fixdep::Session session = fixdep::prepare(image_cols(im), image_rows(im), params);
     params.polim = AnyImage();  // the map is made; the plot is not needed any more
     ArrayD restot = session.release_resmap();

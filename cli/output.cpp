@@ -76,9 +76,9 @@ private:
 
 }  // namespace
 
-AnyImage read_input(const std::string& path) {
+AnyImage read_input(const std::string& path, std::int64_t max_side) {
     QuietStderr quiet;
-    return imread(path);
+    return imread(path, max_side);
 }
 
 bool is_npy_path(const std::string& path) {

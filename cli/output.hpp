@@ -11,6 +11,7 @@
 //    removed again, so a failed run leaves no output behind. Files are written
 //    through a temporary and renamed, so a failing write leaves nothing either.
 // Subcommands therefore compute everything first and write their outputs last.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -21,7 +22,9 @@ namespace ocu::cli {
 // Reads an input image exactly as the window does (imread). The codec
 // libraries print their own diagnostics of damaged files straight to the
 // console; they are kept out of the tool's one-line error report.
-AnyImage read_input(const std::string& path);
+// `max_side` limits the width and height read (0: only the program-wide
+// pixel limit), e.g. kMaxPolarPlotSide for a polar plot.
+AnyImage read_input(const std::string& path, std::int64_t max_side = 0);
 
 // Writes a simulation result: ".npy" (any letter case) stores the exact double
 // array, any other extension goes through the image writer (clipped to 0..1,

@@ -7,6 +7,7 @@
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/limits.hpp"
 #include "toolkit/paths.hpp"
 
 namespace ocu::dlg {
@@ -31,7 +32,7 @@ void fixdepparms_OpeningFcn(Handle hObject, const Value&, S handles, const Args&
     handles.mar = viewing::kDefaultAcuity;
     handles.polarfln = fixdep::kDefaultPolarPlot;
     // The default plot: working folder first, then the program's data folder.
-    handles.polarim = imread(find_data_file(handles.polarfln));
+    handles.polarim = imread(find_data_file(handles.polarfln), kMaxPolarPlotSide);
     if (!varargin.empty()) {
         if (varargin.size() < 2) detail::too_few_values("fixdepparms", "width and mar", varargin.size());
         handles.width = gui::number(varargin[0]);
@@ -66,7 +67,7 @@ void OpenMenuItem_Callback(Handle hObject, const Value&, S handles) {
     const gui::FileChoice choice = gui::platform().get_file("polar*.bmp", "polarplot files (*.bmp)");
     if (choice.cancelled) return;
     const std::string full = choice.pathname + choice.filename;
-    AnyImage image = imread(full);
+    AnyImage image = imread(full, kMaxPolarPlotSide);
     handles.polarim = image;
     handles.polarfln = choice.filename;
     handles.pathname = choice.pathname;

@@ -60,6 +60,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/limits.hpp"
+
 namespace kal {
 
 // The engine's one failure type; its text is the message the host reports.
@@ -88,9 +90,10 @@ inline constexpr const char* kOutOfMemory = "Out of memory";
 
 inline constexpr std::int32_t kMaxPyramids = 16;
 // Limits of createpyramid: beyond 32 levels every level of any extent is
-// empty; 2^27 pixels is a 16384 x 8192 image.
+// empty; the pixel limit is the program's one image size limit (2^27 pixels,
+// a 16384 x 8192 image).
 inline constexpr std::int64_t kMaxLevels = 32;
-inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 27;
+inline constexpr std::int64_t kMaxPixels = ocu::kMaxImagePixels;
 
 // A byte image, column-major: byte (r, c) at data[c * rows + r].
 struct Image8 {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <variant>
 #include <vector>
@@ -17,9 +18,22 @@ namespace ocu::fixdep {
 namespace {
 
 constexpr double kPyramid = 1.0;         // the only engine pyramid the program uses
-constexpr int kMaskLevels = 6;           // level count the masks are built for
+constexpr int kMaskLevels = 6;           // level count of masks where that suffices
 constexpr std::uint8_t kCoarseGrey = 64;  // uniform coarsest level, squared scale
 constexpr std::size_t kGrain = 1 << 18;   // pixels worth a thread of their own
+
+// Level count of the masks the engine holds (set by prepblendmasks). Like the
+// engine's masks, it lives as long as the process.
+int g_mask_levels = kMaskLevels;
+
+// The engine's level thresholds t_k (the map value 2 t_k gives mask k full
+// weight), computed in the engine's own order of operations.
+double level_threshold(int k) {
+    const double sigma1 = 0.124 * std::sqrt(2.0);
+    double sigma = 2.0 * sigma1;
+    for (int i = 1; i <= k; ++i) sigma = i == 1 ? sigma1 : sigma * 0.5;
+    return std::sqrt(-std::log(0.25)) * sigma;
+}
 
 // 255 * (v / 255)^2 as 8 bits.
 std::uint8_t squared(double v) {
@@ -108,7 +122,7 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
     if (nplanes == 3 && np < 3) {
         throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
     }
-    const int nolevs = fixdep_level_count(sx, sy);
+    const int nolevs = std::min(g_mask_levels, fixdep_max_levels(sx, sy));
     if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != np) {
         imt2 = ArrayD();  // release the old storage before taking the new
         imt2 = zeroed_array(sy, sx, np, Pages::Huge);
@@ -122,7 +136,7 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
 
 }  // namespace
 
-int fixdep_level_count(std::size_t sx, std::size_t sy) {
+int fixdep_max_levels(std::size_t sx, std::size_t sy) {
     if (sx < 2 || sy < 2) {
         throw Error("The fixation-dependent simulation needs an image of at least 2 x 2 pixels; "
                     "this one has " + std::to_string(sy) + " rows and " + std::to_string(sx) +
@@ -131,20 +145,39 @@ int fixdep_level_count(std::size_t sx, std::size_t sy) {
     const double ln2 = std::log(2.0);
     const double lx = std::log(static_cast<double>(sx)) / ln2;
     const double ly = std::log(static_cast<double>(sy)) / ln2;
-    const double mxlevs = round_half_away(std::min(lx, ly) - 0.5);
-    return static_cast<int>(std::min(6.0, mxlevs));
+    return static_cast<int>(round_half_away(std::min(lx, ly) - 0.5));
 }
 
-void prepblendmasks(const ArrayD& m) {
+int fixdep_level_count(std::size_t sx, std::size_t sy) { return std::min(kMaskLevels, fixdep_max_levels(sx, sy)); }
+
+int mask_level_count(const ArrayD& m, std::size_t sx, std::size_t sy) {
+    const int cap = std::max(kMaskLevels, fixdep_max_levels(sx, sy));
+    double vmin = std::numeric_limits<double>::infinity();
+    for (double v : m.span())
+        if (v > 0.0 && v < vmin) vmin = v;
+    if (vmin == std::numeric_limits<double>::infinity()) return kMaskLevels;
+    // Mask k takes level k whole where u >= t_k (engine rule: u = v / 2 + 2^-52).
+    const double u = vmin * 0.5 + 2.220446049250313e-16;
+    int k = 0;
+    while (k + 2 < cap && u < level_threshold(k)) ++k;
+    return std::max(kMaskLevels, std::min(k + 2, cap));
+}
+
+int blendmask_levels() { return g_mask_levels; }
+
+void prepblendmasks(const ArrayD& m) { prepblendmasks(m, kMaskLevels); }
+
+void prepblendmasks(const ArrayD& m, int nolevs) {
     // Half the map's rows go in the columns argument and half its columns in
     // the rows argument; the white base is shaped to match, so the calls fit
     // every map shape. Only the level count of this pyramid affects the masks.
     const std::size_t w = m.rows() / 2, h = m.cols() / 2;
     const ArrayU8 im(h, w, 1, std::uint8_t{255});
-    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), kMaskLevels);
+    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), nolevs);
     kal::kalsetbase(kPyramid, im);
     kal::kalreduce(kPyramid);
     kal::kalsetresmap(kPyramid, m);
+    g_mask_levels = nolevs;
 }
 
 void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs) {

@@ -24,16 +24,35 @@
 
 namespace ocu::fixdep {
 
-// Number of pyramid levels for an image of sx columns and sy rows: the
-// smaller of 6 and round(min(log2 sx, log2 sy) - 0.5), i.e. the largest k with
-// 2^k <= min(sx, sy). Throws for an image smaller than 2 x 2.
+// The most pyramid levels an image of sx columns and sy rows allows:
+// round(min(log2 sx, log2 sy) - 0.5), the largest k with 2^k <= min(sx, sy).
+// Throws for an image smaller than 2 x 2.
+int fixdep_max_levels(std::size_t sx, std::size_t sy);
+
+// The smaller of 6 and fixdep_max_levels: the level count of a rendering
+// with masks built for 6 levels.
 int fixdep_level_count(std::size_t sx, std::size_t sy);
 
+// Level count for the masks of the map `m` of an image of sx columns and sy
+// rows. The coarsest level is the uniform blind grey, so every place with a
+// positive map value must take the next finer level whole: mask L-2 at full
+// weight. That is 6 levels unless the map holds values below 2 t_4 = 0.0516
+// (the periphery of a photo with fine pixels, a partly seeing edge of a
+// defect); then the smallest count that gives the smallest positive value
+// full weight in its last mask, capped by fixdep_max_levels. Never below 6,
+// so that every map that 6 levels serve keeps exactly the masks it had.
+int mask_level_count(const ArrayD& m, std::size_t sx, std::size_t sy);
+
 // Builds the engine's blending masks from the map `m` (2 * image rows x
-// 2 * image columns, blind parts as -1 or 0). The 6-level pyramid it shapes
-// for this is the transpose of the image for a non-square image; only its
-// level count matters to the masks.
+// 2 * image columns, blind parts as -1 or 0) for a pyramid of `nolevs` levels
+// (nolevs - 1 masks; 6 when not given). The pyramid it shapes for this is the
+// transpose of the image for a non-square image; only its level count matters
+// to the masks. Renderings then use min(nolevs, fixdep_max_levels) levels.
 void prepblendmasks(const ArrayD& m);
+void prepblendmasks(const ArrayD& m, int nolevs);
+
+// The level count of the masks the last prepblendmasks built (6 before any).
+int blendmask_levels();
 
 // Loads the plane `im` (h rows x w columns) into pyramid 1 with `nolevs`
 // levels and builds the reduced levels.

@@ -1,8 +1,10 @@
 #include "fixdep/simulation.hpp"
 
+#include <string>
 #include <utility>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/limits.hpp"
 
 namespace ocu::fixdep {
 
@@ -16,10 +18,11 @@ void prepare_masks(ArrayD& restot) {
     // Swapping 0 for -1 and back is lossless only if the map holds no -1 of
     // its own; resolution maps are never negative, but a caller's map might
     // be, and then it gets a copy.
+    const int nolevs = mask_level_count(restot, restot.cols() / 2, restot.rows() / 2);
     bool negative = false;
     for (double v : restot.span()) negative = negative || v < 0.0;
     if (negative) {
-        prepblendmasks(blind_as_minus_one(restot));
+        prepblendmasks(blind_as_minus_one(restot), nolevs);
         return;
     }
     const std::span<double> m = restot.span();
@@ -30,7 +33,7 @@ void prepare_masks(ArrayD& restot) {
             if (v == -1.0) v = 0.0;
     };
     try {
-        prepblendmasks(restot);
+        prepblendmasks(restot, nolevs);
     } catch (...) {
         restore();
         throw;
@@ -46,6 +49,10 @@ void check(std::size_t sx, std::size_t sy, const Params& p) {
     viewing::check_width(p.width);
     viewing::check_acuity(p.mar);
     fixdep_level_count(sx, sy);  // refuses images below 2 x 2
+    if (static_cast<double>(sx) * static_cast<double>(sy) > static_cast<double>(kMaxImagePixels)) {
+        throw Error("The image is too large for the fixation-dependent simulation: " + std::to_string(sx) +
+                    " x " + std::to_string(sy) + " pixels, more than " + std::to_string(kMaxImagePixels) + ".");
+    }
     check_polar_plot(p.polim);
 }
 

@@ -91,7 +91,8 @@ ArrayD run(const AnyImage& im, const Params& p);
 // ---- Pieces of the preparation, open to tests ----
 
 // Builds the blending masks from a resolution map: the map with every 0
-// replaced by -1 goes to prepblendmasks. `restot` is used as scratch space
+// replaced by -1 goes to prepblendmasks, with the level count
+// mask_level_count chooses for the map and the image size (restot's halves). `restot` is used as scratch space
 // (no map-sized copy is made) and holds its original values again on return,
 // also when the engine fails.
 void prepare_masks(ArrayD& restot);

@@ -52,7 +52,11 @@ public:
             const std::size_t n = a_.rows() * a_.cols();
             const T* p1 = a_.data();
             const T* p2 = p1 + n;
-            for (std::size_t i = 0; i < n && !colour_; ++i) colour_ = table_[p1[i]] != table_[p2[i]];
+            const T* p3 = p2 + n;
+            for (std::size_t i = 0; i < n && !colour_; ++i) {
+                const double l1 = table_[p1[i]];
+                colour_ = l1 != table_[p2[i]] || l1 != table_[p3[i]];
+            }
         }
     }
     std::size_t rows() const override { return a_.rows(); }

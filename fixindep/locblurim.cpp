@@ -220,8 +220,9 @@ bool is_colour(const ArrayD& lum) {
     const std::size_t n = lum.rows() * lum.cols();
     const double* p1 = lum.data();
     const double* p2 = p1 + n;
+    const double* p3 = p2 + n;
     for (std::size_t i = 0; i < n; ++i)
-        if (p1[i] != p2[i]) return true;
+        if (p1[i] != p2[i] || p1[i] != p3[i]) return true;
     return false;
 }
 

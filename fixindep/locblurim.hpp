@@ -32,8 +32,10 @@ enum class Filtering { Separable, Direct2D };
 std::array<double, 4> band_levels(std::optional<double> ct10 = std::nullopt,
                                   std::optional<double> ct3 = std::nullopt);
 
-// True when `lum` has three planes and planes 1 and 2 differ somewhere (only
-// these two are compared): the image is then blurred in colour.
+// True when `lum` has three planes that are not all equal (plane 1 differs
+// from plane 2 or from plane 3 somewhere): the image is then blurred in
+// colour. Only a gray image stored as three equal planes is blurred in gray
+// mode, from plane 1, with a one-plane result.
 bool is_colour(const ArrayD& lum);
 
 // Local root-mean-square contrast of a gray plane: with the Gaussian kernel of

@@ -18,7 +18,7 @@ public:
     virtual std::size_t rows() const = 0;
     virtual std::size_t cols() const = 0;
     virtual std::size_t planes() const = 0;  // 1 or 3
-    // Planes 1 and 2 of the luminance differ somewhere.
+    // The three planes of the luminance are not all equal (colour mode).
     virtual bool colour() const = 0;
     // Rows r0..r1-1 of column c of luminance plane p into col[0..r1-r0).
     virtual void load_plane(std::size_t p, std::size_t c, std::size_t r0, std::size_t r1,

@@ -78,6 +78,10 @@ inline double max_skip_nan(double a, double b) {
     return b > a ? b : a;
 }
 
+// Cosine of 1e-3 radians: above it the angle between two directions is taken
+// from their cross product.
+constexpr double kSmallAngleCos = 0.9999995;
+
 // Elements handled per step of the inner loops.
 constexpr std::size_t kStep = 512;
 
@@ -210,13 +214,23 @@ ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob) {
     ArrayD ws(syn, sxn, np);
     if (n == 0) return ws;
 
+    // The eye in the image plane (ff 0): the axis has no length and no source
+    // any weight.
+    if (ff == 0.0) return ws;
+    // Below kMinFf the veil no longer changes within double precision (the
+    // light of sources in line with the eye's foot dominates and has reached
+    // its limit, the rest falls with ff^2), while squared angles and weights
+    // would underflow to 0/0; so smaller ff are computed as kMinFf.
+    constexpr double kMinFf = 1e-60;
+    const double ffe = std::max(ff, kMinFf);
+
     // Coarse pixel (column x, row y), 1-based, lies at (x, y, 0); the eye is in
     // front of the image centre at the distance ff * sxn; the axis vector uses
     // the row count, and lene is the eye's distance from the origin.
     const double ex = (static_cast<double>(sxn) + 1.0) / 2.0;
     const double ey = (static_cast<double>(syn) + 1.0) / 2.0;
-    const double ez = -ff * static_cast<double>(sxn);
-    const double vez = ff * static_cast<double>(syn);
+    const double ez = -ffe * static_cast<double>(sxn);
+    const double vez = ffe * static_cast<double>(syn);
     const double lene = std::sqrt(ex * ex + ey * ey + ez * ez);
     const double nob2 = static_cast<double>(nob) * static_cast<double>(nob);
 
@@ -249,9 +263,23 @@ ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob) {
                         continue;
                     }
                     double cs = (vx[s] * fx + vy[s] * fy + vz[s] * fz) / lenf / len[s];
-                    // Rounding can push the cosine of a tiny angle just past 1.
-                    cs = std::clamp(cs, -1.0, 1.0);
-                    const double theta = std::acos(cs) / std::numbers::pi * 180.0;
+                    double theta;
+                    if (cs < kSmallAngleCos) {
+                        // Rounding can push the cosine of an angle near 180 degrees past -1.
+                        cs = std::clamp(cs, -1.0, 1.0);
+                        theta = std::acos(cs) / std::numbers::pi * 180.0;
+                    } else {
+                        // Below 1e-3 radians the cosine keeps too few digits of
+                        // the angle (it rounds to 1 for angles under 1e-8, with
+                        // the eye far away or in the image plane): the angle
+                        // from the cross product and the dot product instead.
+                        // Every vector from the eye has the same z = vz.
+                        const double z = vz[s];
+                        const double cx = z * (vy[s] - fy), cy = z * (fx - vx[s]);
+                        const double cz = vx[s] * fy - vy[s] * fx;
+                        const double d = vx[s] * fx + vy[s] * fy + z * fz;
+                        theta = std::atan2(std::sqrt(cx * cx + cy * cy + cz * cz), d) / std::numbers::pi * 180.0;
+                    }
                     theta2[s] = theta * theta;
                 }
                 for (std::size_t p = 0; p < np; ++p) {

@@ -64,6 +64,10 @@ ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, d
 // The coarse veil itself: for every pixel of `lum` (syn x sxn x planes, linear
 // light on the coarse grid) the sum of the light scattered onto it from every
 // other pixel, with the eye geometry above. Exposed for tests and tools.
+// Finite for every ff of a width in (0, 180) degrees: angles below 1e-3
+// radians are taken from the cross product (the arccosine loses them), ff
+// below 1e-60 is computed as 1e-60 (the veil's limit, reached long before),
+// and ff 0 (the eye in the image plane) gives an all-zero veil.
 ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob);
 
 // ---- The simulation's entry, shared by the window and ocumbra-sim ----

@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fixdep/simulation.hpp"
+#include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
 
 using namespace ocu;
 using namespace ocu::fixdep;
@@ -96,6 +99,81 @@ TEST(FixdepLevels, CountFollowsTheSmallerSideCappedAtSix) {
         while ((std::size_t{2} << k) <= s) ++k;
         ASSERT_EQ(fixdep_level_count(s, 5000), std::min(k, 6)) << s;
         ASSERT_EQ(fixdep_level_count(5000, s), std::min(k, 6)) << s;
+    }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OCU_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define OCU_SANITIZED 1
+#endif
+
+TEST(FixdepLevels, MaskLevelsFollowTheSmallestPositiveMapValue) {
+    // Mask k takes level k whole where v / 2 >= t_k = 0.41294708713 / 2^k
+    // (map value 2 t_k: 0.0516 for k = 4, 0.0258 for k = 5, 0.0129 for k = 6).
+    // The smallest positive value must reach that in mask L - 2.
+    auto levels_for = [](double smallest, std::size_t sx, std::size_t sy) {
+        ArrayD m(2 * sy, 2 * sx, 1, 1.0);
+        m(0, 0) = smallest;
+        m(1, 0) = 0.0;  // blind parts do not count
+        m(2, 0) = -1.0;
+        return mask_level_count(m, sx, sy);
+    };
+    EXPECT_EQ(levels_for(1.0, 640, 480), 6);
+    EXPECT_EQ(levels_for(0.06, 640, 480), 6);   // t_4 reached: 6 levels as before
+    EXPECT_EQ(levels_for(0.0517, 640, 480), 6);
+    EXPECT_EQ(levels_for(0.0515, 640, 480), 7);  // just below 2 t_4
+    EXPECT_EQ(levels_for(0.03, 640, 480), 7);
+    EXPECT_EQ(levels_for(0.02, 640, 480), 8);
+    EXPECT_EQ(levels_for(0.001, 640, 480), 8);  // capped: 2^8 <= 480 < 2^9
+    EXPECT_EQ(levels_for(0.001, 4000, 3000), 11);  // 2^11 <= 3000; t_10 = 0.000403 <= 0.0005
+    EXPECT_EQ(levels_for(0.001, 50, 50), 6);    // never below 6 (the image allows 5)
+    ArrayD blind(20, 20, 1, 0.0);
+    EXPECT_EQ(mask_level_count(blind, 10, 10), 6);
+
+    // prepare_masks builds the masks with the count it chose and keeps it.
+    ArrayD m(960, 1280, 1, 1.0);
+    m(0, 0) = 0.001;
+    prepare_masks(m);
+    EXPECT_EQ(blendmask_levels(), 8);
+    uniform_masks(640, 480, 1.0);
+    EXPECT_EQ(blendmask_levels(), 6);
+}
+
+TEST(FixdepLevels, LargePhotosKeepTheirSeeingPeriphery) {
+    // The normal field (only the blind spot) over an image 40 degrees wide, at
+    // 600, 2400 and 8000 pixels wide: a finer pixel grid for the same angles
+    // must not turn the seeing periphery into the blind grey. At every size
+    // the grey share stays within the map's blind share over the image (the
+    // blind spot), and no place the map gives a resolution of 0.01 or more
+    // (the periphery at 8000 pixels has 0.019) is shown as the blind grey.
+    const AnyImage plot = imread(find_data_file("polarplotREnormal.bmp"));
+    std::vector<std::pair<std::size_t, std::size_t>> sizes = {{600, 150}, {2400, 256}};
+#ifndef OCU_SANITIZED
+    sizes.push_back({8000, 256});  // too slow under the sanitizers
+#endif
+    for (const auto& [sx, sy] : sizes) {
+        Session session = prepare(sx, sy, {40.0, 1.0, plot});
+        const ArrayD& restot = session.resmap();
+        const Fixation f = session.centre();
+        const ArrayD out = fixdepimage(f.x, f.y, AnyImage(ArrayU8(sy, sx, 1, 200)));
+        // Map row sy (0-based) lies on the fixated row f.y - 1, column likewise.
+        const std::size_t r0 = sy - static_cast<std::size_t>(f.y - 1), c0 = sx - static_cast<std::size_t>(f.x - 1);
+        std::size_t grey = 0, blind = 0, grey_seeing = 0;
+        for (std::size_t c = 0; c < sx; ++c)
+            for (std::size_t r = 0; r < sy; ++r) {
+                const bool is_grey = std::abs(out(r, c) - kGrey) < 0.01;
+                const double v = restot(r0 + r, c0 + c);
+                grey += is_grey ? 1 : 0;
+                blind += v == 0.0 ? 1 : 0;
+                grey_seeing += is_grey && v >= 0.01 ? 1 : 0;
+            }
+        const double n = static_cast<double>(sx * sy);
+        EXPECT_LE(grey / n, blind / n + 0.005) << sx << " x " << sy;
+        EXPECT_LT(grey_seeing / n, 0.001) << sx << " x " << sy;
     }
 }
 

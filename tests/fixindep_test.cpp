@@ -98,7 +98,7 @@ ArrayD ref_locblurim(const ArrayD& lum, double ac, std::optional<double> ct10 = 
     auto plane = [&](std::size_t p) { return std::vector<double>(lum.data() + p * n, lum.data() + (p + 1) * n); };
     bool colour = false;
     if (lum.planes() == 3)
-        for (std::size_t i = 0; i < n; ++i) colour = colour || lum[i] != lum[n + i];
+        for (std::size_t i = 0; i < n; ++i) colour = colour || lum[i] != lum[n + i] || lum[i] != lum[2 * n + i];
     std::vector<double> bw = plane(0);
     if (colour) {
         for (std::size_t i = 0; i < n; ++i) {
@@ -306,17 +306,28 @@ TEST(LocBlurIm, OverlappingBandsAddUpAndAreClipped) {
     EXPECT_GT(both, 20u);
 }
 
-TEST(LocBlurIm, EqualFirstPlanesMeanGrayModeFromPlaneOne) {
+TEST(LocBlurIm, OnlyThreeEqualPlanesMeanGrayModeFromPlaneOne) {
     ArrayD lum = random_image(15, 22, 3, 6);
     const std::size_t n = 15 * 22;
-    for (std::size_t i = 0; i < n; ++i) {
-        lum[n + i] = lum[i];
-        lum[2 * n + i] = 1.0 - lum[i];  // a different third plane is ignored
-    }
+    for (std::size_t i = 0; i < n; ++i) lum[n + i] = lum[2 * n + i] = lum[i];
     EXPECT_FALSE(is_colour(lum));
     const ArrayD got = locblurim(lum, 0.9);
     ASSERT_EQ(got.planes(), 1u);
     EXPECT_TRUE(got == locblurim(to_array(lum.plane(0)), 0.9));
+
+    // Equal first two planes with a different third (a blue ramp, yellow on
+    // black) are colour: the third plane is blurred as it is.
+    for (std::size_t i = 0; i < n; ++i) lum[2 * n + i] = 1.0 - lum[i];
+    EXPECT_TRUE(is_colour(lum));
+    const ArrayD colour = locblurim(lum, 0.9);
+    ASSERT_EQ(colour.planes(), 3u);
+    EXPECT_LT(max_abs_diff(colour, ref_locblurim(lum, 0.9)), 1e-12);
+    // Equal first and third planes, a different second: colour as well.
+    for (std::size_t i = 0; i < n; ++i) {
+        lum[2 * n + i] = lum[i];
+        lum[n + i] = 0.5 * lum[i];
+    }
+    EXPECT_TRUE(is_colour(lum));
 }
 
 TEST(LocBlurIm, ColourPlanesShareTheBandOfTheGrayVersion) {
@@ -447,12 +458,43 @@ TEST(FixIndepImage, StoredGrayAsRgbGivesOnePlane) {
     const std::size_t n = 19 * 23;
     ArrayU8 gray(19, 23);
     for (std::size_t i = 0; i < n; ++i) {
-        im[n + i] = im[i];
+        im[n + i] = im[2 * n + i] = im[i];
         gray[i] = im[i];
     }
     const ArrayD got = fixindep::run(AnyImage(im), {8.0, 0.7, 1.2});
     ASSERT_EQ(got.planes(), 1u);
     EXPECT_TRUE(got == fixindep::run(AnyImage(gray), {8.0, 0.7, 1.2}));
+}
+
+TEST(FixIndepImage, BlueAndYellowImagesKeepTheirColours) {
+    // Red and green equal, blue not: a blue ramp on black and a yellow square
+    // on black. Blue must stay blue (not turn black) and yellow yellow (not white).
+    const std::size_t rows = 24, cols = 30;
+    ArrayU8 blue(rows, cols, 3), yellow(rows, cols, 3);
+    for (std::size_t c = 0; c < cols; ++c)
+        for (std::size_t r = 0; r < rows; ++r) {
+            blue(r, c, 2) = static_cast<std::uint8_t>(8 * c + 7);
+            const bool inside = r >= 6 && r < 18 && c >= 8 && c < 22;
+            yellow(r, c, 0) = yellow(r, c, 1) = inside ? 255 : 0;
+        }
+    for (const ArrayU8* im : {&blue, &yellow}) {
+        const ArrayD got = run(AnyImage(*im), {20.0, 1.0, 1.0});
+        ASSERT_EQ(got.planes(), 3u);
+        ArrayD lum(rows, cols, 3);
+        for (std::size_t i = 0; i < lum.numel(); ++i) lum[i] = ((*im)[i] / 255.0) * ((*im)[i] / 255.0);
+        const double ac = (1 / 1.0) / 60 / 180 * 3.14159265358979323846 * (15.0 / std::tan(10.0 * 3.14159265358979323846 / 180.0));
+        ArrayD want = ref_locblurim(lum, ac, 0.05);
+        for (double& v : want.span()) v = std::sqrt(std::max(std::min(v, 1.0), 0.0));
+        EXPECT_LT(max_abs_diff(got, want), 1e-12);
+    }
+    // In the middle of the ramp and of the square, far from any edge: the
+    // blue stays its own value and the yellow has no blue.
+    const ArrayD b = run(AnyImage(blue), {20.0, 1.0, 1.0});
+    EXPECT_NEAR(b(12, 15, 2), (8 * 15 + 7) / 255.0, 0.02);
+    EXPECT_EQ(b(12, 15, 0), 0.0);
+    const ArrayD y = run(AnyImage(yellow), {20.0, 1.0, 1.0});
+    EXPECT_NEAR(y(12, 15, 0), 1.0, 1e-6);
+    EXPECT_EQ(y(12, 15, 2), 0.0);
 }
 
 TEST(FixIndepImage, SixteenBitSamples) {

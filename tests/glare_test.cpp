@@ -516,6 +516,88 @@ TEST(GlareMended, CosinePastMinusOneByRoundingGivesNoNaN) {
     for (std::size_t i = 0; i < im.numel(); ++i) EXPECT_DOUBLE_EQ(g.imt[i], im[i] / mx);
 }
 
+namespace {
+// The coarse veil of the glare law for a one-plane coarse image, in long
+// double, with the angle from the arccosine as the formula states it. Exact
+// enough where the angles between neighbours stay above 1e-5 radians.
+ArrayD veil_long_double(const ArrayD& lum, long double ff, int nob) {
+    const std::size_t syn = lum.rows(), sxn = lum.cols();
+    const long double ex = (sxn + 1) / 2.0L, ey = (syn + 1) / 2.0L, ez = -ff * sxn, vez = ff * syn;
+    const long double lene = std::sqrt(ex * ex + ey * ey + ez * ez);
+    ArrayD ws(syn, sxn);
+    for (std::size_t j = 1; j <= sxn; ++j)
+        for (std::size_t k = 1; k <= syn; ++k) {
+            long double ls = 0;
+            const long double fx = j - ex, fy = k - ey, fz = -ez;
+            const long double lenf = std::sqrt(fx * fx + fy * fy + fz * fz);
+            for (std::size_t l = 1; l <= sxn; ++l)
+                for (std::size_t m = 1; m <= syn; ++m) {
+                    if (l == j && m == k) continue;
+                    const long double lx = l - ex, ly = m - ey, lz = -ez;
+                    const long double lenl = std::sqrt(lx * lx + ly * ly + lz * lz);
+                    const long double cs = (lx * fx + ly * fy + lz * fz) / lenf / lenl;
+                    const long double theta = std::acos(std::min(1.0L, std::max(-1.0L, cs))) / std::numbers::pi_v<long double> * 180;
+                    const long double da = std::abs(lz * vez / lene / lenl / lenl / lenl) * nob * nob;
+                    ls += lum(m - 1, l - 1) * da * 10 / (theta * theta);
+                }
+            ws(k - 1, j - 1) = static_cast<double>(ls);
+        }
+    return ws;
+}
+
+double rel_diff(const ArrayD& a, const ArrayD& b) {
+    double scale = 0, diff = 0;
+    for (std::size_t i = 0; i < a.numel(); ++i) {
+        scale = std::max(scale, std::abs(b[i]));
+        diff = std::max(diff, std::abs(a[i] - b[i]));
+    }
+    return diff / scale;
+}
+}  // namespace
+
+TEST(GlareMended, SmallAnglesAreExactWithTheEyeNearTheImageOrFarAway) {
+    // A 3 x 4 coarse image with dark sources. With the eye close to the image
+    // plane (ff 1e-4) or far from it (ff 1e4) most angles between sources are
+    // below 1e-3 radians; the veil must match the long double reference.
+    ArrayD lum(3, 4);
+    const double v[12] = {0, 3, 1, 0, 2, 0, 5, 1, 0, 4, 0, 2};
+    for (std::size_t i = 0; i < 12; ++i) lum[i] = v[i];
+    for (double ff : {1e-4, 1e4}) {
+        const ArrayD got = ocu::glare::glare_veil_coarse(lum, ff, 3);
+        EXPECT_LT(rel_diff(got, veil_long_double(lum, ff, 3)), 1e-9) << ff;
+    }
+    // Nearer still, down to no distance the double range can tell from 0, the
+    // veil stays finite and settles to its limit (the ff^2 terms vanish).
+    const ArrayD limit = ocu::glare::glare_veil_coarse(lum, 1e-30, 3);
+    ASSERT_TRUE(all_finite(limit));
+    for (double ff : {1e-8, 1e-100, 1e-300, 5e-324}) {
+        const ArrayD got = ocu::glare::glare_veil_coarse(lum, ff, 3);
+        ASSERT_TRUE(all_finite(got)) << ff;
+        EXPECT_LT(rel_diff(got, limit), 1e-9) << ff;
+    }
+    // Far away, to the largest ff a width below 180 degrees gives.
+    const ArrayD far = ocu::glare::glare_veil_coarse(lum, 1e8, 3);
+    for (double ff : {1e12, 2.0 * std::tan(std::nextafter(180.0, 0.0) * std::numbers::pi / 360)}) {
+        const ArrayD got = ocu::glare::glare_veil_coarse(lum, ff, 3);
+        ASSERT_TRUE(all_finite(got)) << ff;
+        EXPECT_LT(rel_diff(got, far), 1e-6) << ff;
+    }
+}
+
+TEST(GlareMended, NoNaNOverTheWholeWidthRange) {
+    // Widths just above 0 and just below 180 degrees once gave NaN everywhere.
+    ArrayU8 im = random_u8(60, 80, 3, 31);
+    for (std::size_t c = 0; c < 20; ++c)
+        for (std::size_t r = 0; r < 60; ++r)
+            for (std::size_t p = 0; p < 3; ++p) im(r, c, p) = 0;  // a black band: dark sources
+    for (double width : {5e-324, 1e-300, 1e-6, 0.5, 179.99995, std::nextafter(180.0, 0.0)}) {
+        const auto g = ocu::glare::run(ocu::AnyImage(im), {width, 5, 2, 2});
+        ASSERT_TRUE(all_finite(g.dim)) << width;
+        ASSERT_TRUE(all_finite(g.imt)) << width;
+        EXPECT_EQ(*std::max_element(g.imt.span().begin(), g.imt.span().end()), 1.0) << width;
+    }
+}
+
 TEST(GlareThreads, ResultDoesNotDependOnThreadCount) {
     const ocu::AnyImage im(random_u8(120, 160, 3, 14));
     auto run = [&](unsigned threads) {

@@ -9,3 +9,6 @@ target_compile_definitions(imageio_test PRIVATE OCU_TEST_DATA="${CMAKE_CURRENT_S
 ocumbra_add_test(NAME cli_test SOURCES cli_test.cpp LIBS cli toolkit)
 target_compile_definitions(cli_test PRIVATE OCU_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 add_dependencies(cli_test ocumbra-sim)
+
+# Writing files safely: size limits, signals and replacing files, in child processes.
+ocumbra_add_test(NAME atomic_file_test SOURCES atomic_file_test.cpp LIBS toolkit)

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace ocu::detail {
 
@@ -167,24 +168,129 @@ std::string tiff_problem(std::span<const unsigned char> b) {
     return {};
 }
 
-bool tiff_gray(std::span<const unsigned char> b) {
-    if (b.size() < 8) return false;
-    const bool little = b[0] == 'I';
-    auto u16 = [&](std::size_t at) -> std::uint32_t {
-        return little ? le16(b, at) : (static_cast<std::uint32_t>(b[at]) << 8 | b[at + 1]);
-    };
-    auto u32 = [&](std::size_t at) -> std::uint32_t {
-        return little ? (u16(at) | u16(at + 2) << 16) : (u16(at) << 16 | u16(at + 2));
-    };
-    if (u16(2) != 42) return false;
-    const std::uint64_t ifd = u32(4);
-    if (ifd + 2 > b.size()) return false;
-    const std::uint64_t n = u16(static_cast<std::size_t>(ifd));
-    for (std::uint64_t i = 0; i < n && ifd + 2 + 12 * (i + 1) <= b.size(); ++i) {
-        const std::size_t e = static_cast<std::size_t>(ifd + 2 + 12 * i);
-        if (u16(e) == 262 && u16(e + 2) == 3) return u16(e + 8) <= 1;  // photometric, SHORT
+namespace {
+
+// The entries of a classic TIFF's first directory, with where their values lie.
+struct TiffEntry {
+    std::uint32_t tag = 0, type = 0, count = 0;
+    std::size_t at = 0;  // offset of the first value in the file
+};
+
+struct TiffDir {
+    bool little = true;
+    std::vector<TiffEntry> entries;
+    const TiffEntry* find(std::uint32_t tag) const {
+        for (const TiffEntry& e : entries)
+            if (e.tag == tag) return &e;
+        return nullptr;
     }
-    return false;
+};
+
+std::uint32_t tiff_u16(std::span<const unsigned char> b, bool little, std::size_t at) {
+    return little ? le16(b, at) : (static_cast<std::uint32_t>(b[at]) << 8 | b[at + 1]);
+}
+std::uint32_t tiff_u32(std::span<const unsigned char> b, bool little, std::size_t at) {
+    return little ? (tiff_u16(b, true, at) | tiff_u16(b, true, at + 2) << 16)
+                  : (tiff_u16(b, false, at) << 16 | tiff_u16(b, false, at + 2));
+}
+
+// Entries of type BYTE, SHORT or LONG whose values lie within the file.
+TiffDir first_directory(std::span<const unsigned char> b) {
+    TiffDir d;
+    if (b.size() < 8 || (b[0] != 'I' && b[0] != 'M')) return d;
+    d.little = b[0] == 'I';
+    if (tiff_u16(b, d.little, 2) != 42) return d;
+    const std::uint64_t ifd = tiff_u32(b, d.little, 4);
+    if (ifd + 2 > b.size()) return d;
+    const std::uint64_t n = tiff_u16(b, d.little, static_cast<std::size_t>(ifd));
+    for (std::uint64_t i = 0; i < n && ifd + 2 + 12 * (i + 1) <= b.size(); ++i) {
+        const auto e = static_cast<std::size_t>(ifd + 2 + 12 * i);
+        TiffEntry t{tiff_u16(b, d.little, e), tiff_u16(b, d.little, e + 2), tiff_u32(b, d.little, e + 4), 0};
+        const std::uint64_t unit = t.type == 1 ? 1 : t.type == 3 ? 2 : t.type == 4 ? 4 : 0;
+        if (unit == 0 || t.count == 0) continue;
+        const std::uint64_t bytes = unit * t.count;
+        const std::uint64_t at = bytes <= 4 ? e + 8 : tiff_u32(b, d.little, e + 8);
+        if (at + bytes > b.size()) continue;
+        t.at = static_cast<std::size_t>(at);
+        d.entries.push_back(t);
+    }
+    return d;
+}
+
+std::uint32_t tiff_value(std::span<const unsigned char> b, const TiffDir& d, const TiffEntry& e,
+                         std::uint32_t k) {
+    if (e.type == 1) return b[e.at + k];
+    if (e.type == 3) return tiff_u16(b, d.little, e.at + 2 * std::size_t{k});
+    return tiff_u32(b, d.little, e.at + 4 * std::size_t{k});
+}
+
+// The first value of `tag`, or `fallback` when the tag is absent.
+std::uint32_t tiff_field(std::span<const unsigned char> b, const TiffDir& d, std::uint32_t tag,
+                         std::uint32_t fallback) {
+    const TiffEntry* e = d.find(tag);
+    return e ? tiff_value(b, d, *e, 0) : fallback;
+}
+
+constexpr std::uint32_t kPhotometric = 262, kBitsPerSample = 258, kSampleFormat = 339,
+                        kExtraSamples = 338;
+
+}  // namespace
+
+bool tiff_gray(std::span<const unsigned char> b) {
+    const TiffDir d = first_directory(b);
+    const TiffEntry* e = d.find(kPhotometric);
+    return e != nullptr && e->type == 3 && tiff_value(b, d, *e, 0) <= 1;
+}
+
+std::string tiff_unsupported(std::span<const unsigned char> b) {
+    const TiffDir d = first_directory(b);
+    if (d.entries.empty()) return {};
+    const std::uint32_t photometric = tiff_field(b, d, kPhotometric, 1);
+    const std::uint32_t format = tiff_field(b, d, kSampleFormat, 1);
+    std::uint32_t bits = 1;
+    if (const TiffEntry* e = d.find(kBitsPerSample)) {
+        bits = tiff_value(b, d, *e, 0);
+        for (std::uint32_t k = 1; k < e->count; ++k) {
+            if (tiff_value(b, d, *e, k) != bits) return "samples of different sizes";
+        }
+    }
+    const std::string size = std::to_string(bits) + "-bit ";
+    const bool gray = photometric <= 1;
+    switch (format) {
+        case 1:  // unsigned integers
+        case 4:  // "undefined": read as unsigned
+            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
+                return size + "unsigned integer samples";
+            }
+            if (photometric == 5 && bits != 8) return size + "CMYK samples";
+            return {};
+        case 2:
+            return size + "signed integer samples";
+        case 3:
+            if (gray) return size + "floating-point gray samples";
+            if (photometric == 5) return size + "floating-point CMYK samples";
+            if (bits != 16 && bits != 32) return size + "floating-point samples";
+            return {};
+        case 5:
+        case 6:
+            return "complex-valued samples";
+        default:
+            return "samples of sample format " + std::to_string(format);
+    }
+}
+
+void tiff_unmark_alpha(std::span<unsigned char> b) {
+    const TiffDir d = first_directory(b);
+    if (tiff_field(b, d, kPhotometric, 1) != 2) return;  // RGB only: gray + alpha is read as stored
+    const TiffEntry* e = d.find(kExtraSamples);
+    if (e == nullptr || e->type != 3) return;
+    for (std::uint32_t k = 0; k < e->count; ++k) {
+        const std::uint32_t v = tiff_value(b, d, *e, k);
+        if (v == 1 || v == 2) {  // associated or unassociated alpha
+            b[e->at + 2 * std::size_t{k}] = 0;
+            b[e->at + 2 * std::size_t{k} + 1] = 0;
+        }
+    }
 }
 
 std::string png_problem(std::span<const unsigned char> b) {
@@ -229,6 +335,34 @@ std::string jpeg_problem(std::span<const unsigned char> b) {
     }
     if (!have_sos || !have_eoi || last_eoi < last_sos) return kCutShort;
     return {};
+}
+
+std::size_t jpeg_scan_count(std::span<const unsigned char> b) {
+    if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return 0;
+    std::size_t scans = 0;
+    std::size_t pos = 2;
+    while (pos + 1 < b.size()) {
+        if (b[pos] != 0xFF) {  // entropy-coded data, or stray bytes the decoder skips
+            ++pos;
+            continue;
+        }
+        const unsigned m = b[pos + 1];
+        if (m == 0xFF) {  // fill byte before a marker
+            ++pos;
+            continue;
+        }
+        // A stuffed 0xFF, a restart marker, TEM or another start of image:
+        // no length follows.
+        if (m == 0x00 || (m >= 0xD0 && m <= 0xD8) || m == 0x01) {
+            pos += 2;
+            continue;
+        }
+        if (m == 0xD9) break;  // end of image
+        if (pos + 3 >= b.size()) break;
+        if (m == 0xDA) ++scans;
+        pos += 2 + (static_cast<std::size_t>(b[pos + 2]) << 8 | b[pos + 3]);
+    }
+    return scans;
 }
 
 }  // namespace ocu::detail

@@ -34,6 +34,19 @@ std::string tiff_problem(std::span<const unsigned char> file);
 // interpretation min-is-white or min-is-black), with or without alpha.
 bool tiff_gray(std::span<const unsigned char> file);
 
+// TIFF: a description of the first image's samples when they are of a kind
+// the decoder cannot read or would misread ("32-bit floating-point gray
+// samples", "16-bit CMYK samples", "16-bit signed integer samples"), empty
+// when they are readable: unsigned integers of 1, 2, 4, 8 or 16 bits, 8-bit
+// CMYK, and 16- or 32-bit floating-point colour.
+std::string tiff_unsupported(std::span<const unsigned char> file);
+
+// TIFF: marks the first image's alpha samples of an RGB image as unspecified
+// extra samples, in place. The decoder multiplies the colours by an alpha it
+// knows of (losing them where alpha is 0, and precision elsewhere); an
+// unspecified extra sample it ignores, returning the colours as stored.
+void tiff_unmark_alpha(std::span<unsigned char> file);
+
 // PNG: every chunk up to the end chunk must lie within the file (libpng
 // allocates a chunk's declared length before reading it).
 std::string png_problem(std::span<const unsigned char> file);
@@ -44,5 +57,16 @@ bool jpeg_maybe_arithmetic(std::span<const unsigned char> file);
 
 // JPEG: a scan must be present and followed by the end-of-image marker.
 std::string jpeg_problem(std::span<const unsigned char> file);
+
+// JPEG: the number of scans (start-of-scan markers) of the first image, found
+// by walking the markers as the decoder does: segments skipped by their
+// length, entropy-coded data up to the next marker, to the end-of-image marker.
+// Each scan costs the decoder a pass over the whole image, so a file of tens of
+// thousands of tiny scans takes minutes; imread refuses more than kMaxJpegScans.
+std::size_t jpeg_scan_count(std::span<const unsigned char> file);
+
+// Progressive encoders use about 10 scans (14 for CMYK); libtiff refuses JPEG
+// data with more than 100 scans, and so do we.
+inline constexpr std::size_t kMaxJpegScans = 100;
 
 }  // namespace ocu::detail

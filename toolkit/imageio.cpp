@@ -6,7 +6,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -25,7 +25,10 @@
 #include <type_traits>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/atomic_file.hpp"
+#include "toolkit/file_kind.hpp"
 #include "toolkit/imagefile_checks.hpp"
+#include "toolkit/limits.hpp"
 
 namespace ocu {
 
@@ -35,8 +38,6 @@ namespace {
 // Limits against corrupt or hostile files. A header may declare any size; we
 // refuse sizes no photograph has before the decoder allocates anything.
 
-// Largest image read: 2^28 pixels (16384 x 16384).
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
 // Largest number of pixels per byte of file. Even a blank 1-bit image
 // compressed with Deflate stays below this; a larger claim is a corrupt header.
 constexpr std::int64_t kMaxPixelsPerByte = std::int64_t{1} << 15;
@@ -61,8 +62,9 @@ void ensure_qt_setup() {
     static std::once_flag once;
     std::call_once(once, [] {
         // In megabytes; our own pixel check comes first, this is the backstop
-        // for handlers that allocate before reporting a size.
-        QImageReader::setAllocationLimit(2048);
+        // for handlers that allocate before reporting a size: the largest
+        // image at 8 bytes per pixel (16-bit RGBA).
+        QImageReader::setAllocationLimit(static_cast<int>((kMaxImagePixels * 8) >> 20));
     });
 }
 
@@ -81,45 +83,44 @@ std::string extension_of(const std::string& filename) {
 // ---------------------------------------------------------------------------
 // Reading
 
-// Opens and reads the whole file. Throws the two open-failure texts.
+// Opens and reads the whole file. Throws the two open-failure texts, and
+// refuses anything but a regular file before opening it (a FIFO would wait
+// for a writer, a device never end).
 QByteArray read_file_bytes(const std::string& filename) {
-    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    const bool exists = ::stat(filename.c_str(), &st) == 0;
-    const bool is_dir = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    if (fd < 0 || is_dir) {
-        if (fd >= 0) ::close(fd);
-        if (exists) {
-            throw Error("Can't open file \"" + filename +
-                        "\" for reading;\nyou may not have read permission.");
-        }
-        throw Error("File \"" + filename + "\" does not exist.");
+    if (::stat(filename.c_str(), &st) != 0) throw Error("File \"" + filename + "\" does not exist.");
+    auto not_a_file = [&filename](mode_t mode) {
+        return Error("Can't read \"" + filename + "\": it is " + detail::file_kind(mode) +
+                     ", not an image file.");
+    };
+    if (!S_ISREG(st.st_mode)) throw not_a_file(st.st_mode);
+    // Non-blocking, in case a FIFO took the file's place since the check.
+    const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        throw Error("Can't open file \"" + filename +
+                    "\" for reading;\nyou may not have read permission.");
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw not_a_file(st.st_mode);
+    }
+    if (st.st_size > kMaxFileBytes) {
+        ::close(fd);
+        throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
     }
     QByteArray bytes;
-    if (S_ISREG(st.st_mode)) {
-        if (st.st_size > kMaxFileBytes) {
-            ::close(fd);
-            throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
-        }
-        bytes.reserve(static_cast<qsizetype>(st.st_size));
-    }
+    bytes.reserve(static_cast<qsizetype>(st.st_size));
     char buf[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno == EAGAIN) {  // a pipe without data yet
-                ::usleep(1000);
-                continue;
-            }
             const int err = errno;
             ::close(fd);
             throw Error("Error reading file \"" + filename + "\": " + std::strerror(err) + ".");
         }
-        // Pipes and devices get a smaller cap: /dev/zero must not fill the memory.
-        const std::int64_t cap = S_ISREG(st.st_mode) ? kMaxFileBytes : kMaxFileBytes / 16;
-        if (bytes.size() + n > cap) {
+        if (bytes.size() + n > kMaxFileBytes) {  // the file grew while being read
             ::close(fd);
             throw Error("The file \"" + filename + "\" is too large to be an image this program reads.");
         }
@@ -257,9 +258,21 @@ void widen_narrow_channels(AnyImage& samples, const std::array<int, 3>& bits) {
     }
 }
 
-std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h) {
+std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h,
+                           const std::string& limit) {
     return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
-           std::to_string(h) + " pixels).";
+           std::to_string(h) + " pixels; " + limit + ").";
+}
+
+// The program's pixel limit, and the caller's limit per side (0: none).
+void check_size(const std::string& filename, std::int64_t w, std::int64_t h, std::int64_t max_side) {
+    if (w > kMaxImagePixels / h) {
+        throw Error(too_large_text(filename, w, h,
+                                   "this program reads at most " + std::to_string(kMaxImagePixels) + " pixels"));
+    }
+    if (max_side > 0 && (w > max_side || h > max_side)) {
+        throw Error(too_large_text(filename, w, h, "at most " + std::to_string(max_side) + " per side here"));
+    }
 }
 
 std::string damaged_text(const std::string& filename, const QString& reason) {
@@ -272,79 +285,50 @@ std::string damaged_text(const std::string& filename, const QString& reason) {
 // ---------------------------------------------------------------------------
 // Writing
 
-// The process's file-creation mask, without changing it.
-mode_t current_umask() {
-    mode_t mask = 022;
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) {
-            unsigned m = 0;
-            if (std::sscanf(line, "Umask: %o", &m) == 1) {
-                mask = static_cast<mode_t>(m);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return mask;
-}
-
-// A temporary file next to `filename`; removed on destruction unless committed.
-class TempFile {
+// The writers' output device: writes straight to the temporary file's
+// descriptor, keeps the first error the system reported (a writer may ignore a
+// failed write, or report it without the reason), and counts how far the file
+// reaches, so that the bytes on disk can be checked against it.
+class FdDevice : public QIODevice {
 public:
-    explicit TempFile(const std::string& filename) : target_(filename) {
-        const auto slash = filename.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? std::string() : filename.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? filename : filename.substr(slash + 1);
-        std::string templ = dir + "." + base + ".XXXXXX";
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        fd_ = ::mkstemp(buf.data());
-        if (fd_ < 0) {
-            const int err = errno;
-            throw Error("Can't write file \"" + filename + "\": " + std::strerror(err) + ".");
+    explicit FdDevice(int fd) : fd_(fd) { QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return static_cast<qint64>(end_); }
+    int error() const { return err_; }
+    std::uint64_t end() const { return end_; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, data, static_cast<std::size_t>(max), static_cast<off_t>(pos()));
+            if (n >= 0) return n;
+            if (errno != EINTR) return -1;
         }
-        path_ = buf.data();
-        ::fchmod(fd_, static_cast<mode_t>(0666 & ~current_umask()));
     }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(path_.c_str());
-    }
-    int fd() const { return fd_; }
-    // Flushes and closes the file and moves it to its final name.
-    void commit() {
-        const bool synced = ::fsync(fd_) == 0;
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        if (!synced || !closed) fail(errno);
-        if (::rename(path_.c_str(), target_.c_str()) != 0) fail(errno);
-        committed_ = true;
-    }
-    [[noreturn]] void fail(int err) const {
-        throw Error("Can't write file \"" + target_ + "\": " + std::strerror(err) + ".");
+    qint64 writeData(const char* data, qint64 len) override {
+        if (err_ != 0) return -1;
+        const auto at = static_cast<std::uint64_t>(pos());
+        std::uint64_t done = 0;
+        const auto n = static_cast<std::uint64_t>(len);
+        while (done < n) {
+            const ssize_t w = ::pwrite(fd_, data + done, static_cast<std::size_t>(n - done),
+                                       static_cast<off_t>(at + done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                err_ = w < 0 ? errno : EIO;
+                return -1;
+            }
+            done += static_cast<std::uint64_t>(w);
+        }
+        end_ = std::max(end_, at + n);
+        return len;
     }
 
 private:
-    std::string target_, path_;
-    int fd_ = -1;
-    bool committed_ = false;
+    int fd_;
+    int err_ = 0;
+    std::uint64_t end_ = 0;
 };
-
-void write_all(int fd, const void* data, std::size_t n, const TempFile& tmp) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            tmp.fail(errno);
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
 
 std::uint8_t u16_to_u8(std::uint16_t v) {
     return static_cast<std::uint8_t>((static_cast<unsigned>(v) + 128u) / 257u);
@@ -424,7 +408,9 @@ QImage to_qimage_u16(const ArrayU16& a) {
 
 }  // namespace
 
-AnyImage imread(const std::string& filename) {
+AnyImage imread(const std::string& filename) { return imread(filename, 0); }
+
+AnyImage imread(const std::string& filename, std::int64_t max_side) {
     ensure_qt_setup();
     QByteArray bytes = read_file_bytes(filename);
     QBuffer buffer(&bytes);
@@ -444,6 +430,23 @@ AnyImage imread(const std::string& filename) {
     else if (format == "jpeg" || format == "jpg") problem = detail::jpeg_problem(raw);
     else if (format == "png") problem = detail::png_problem(raw);
     if (!problem.empty()) throw Error(damaged_text(filename, QString::fromStdString(problem)));
+    if (format == "tiff" || format == "tif") {
+        const std::string what = detail::tiff_unsupported(raw);
+        if (!what.empty()) {
+            throw Error("The image file \"" + filename + "\" has an unsupported TIFF sample format: " + what + ".");
+        }
+        // Colours as stored, alpha dropped (as for PNG): see tiff_unmark_alpha.
+        detail::tiff_unmark_alpha(std::span<unsigned char>(reinterpret_cast<unsigned char*>(bytes.data()),
+                                                           static_cast<std::size_t>(bytes.size())));
+    }
+    if (format == "jpeg" || format == "jpg") {
+        const std::size_t scans = detail::jpeg_scan_count(raw);
+        if (scans > detail::kMaxJpegScans) {
+            throw Error("The JPEG file \"" + filename + "\" has " + std::to_string(scans) +
+                        " scans; this program decodes at most " + std::to_string(detail::kMaxJpegScans) +
+                        " (photographs have fewer than 20).");
+        }
+    }
 
     QImageReader reader(&buffer, format);
     reader.setAutoTransform(true);
@@ -451,20 +454,22 @@ AnyImage imread(const std::string& filename) {
     if (declared.isValid()) {
         const std::int64_t w = declared.width(), h = declared.height();
         if (w <= 0 || h <= 0) throw Error(damaged_text(filename, QString()));
+        check_size(filename, w, h, max_side);
+        // More pixels than the file's bytes can describe: a corrupt header.
         const bool huffman_jpeg =
             (format == "jpeg" || format == "jpg") && !detail::jpeg_maybe_arithmetic(raw);
         const std::int64_t per_byte = huffman_jpeg ? kMaxJpegPixelsPerByte : kMaxPixelsPerByte;
-        const std::int64_t limit = std::min(kMaxPixels, std::max<std::int64_t>(bytes.size(), 1) * per_byte);
-        if (w > limit / h) throw Error(too_large_text(filename, w, h));
+        if (w > std::max<std::int64_t>(bytes.size(), 1) * per_byte / h) {
+            throw Error(too_large_text(filename, w, h, "more than the file's " + std::to_string(bytes.size()) +
+                                                           " bytes can hold"));
+        }
     }
 
     QImage img;
     if (!reader.read(&img) || img.isNull()) {
         throw Error(damaged_text(filename, reader.errorString()));
     }
-    if (static_cast<std::int64_t>(img.width()) * img.height() > kMaxPixels) {
-        throw Error(too_large_text(filename, img.width(), img.height()));
-    }
+    check_size(filename, img.width(), img.height(), max_side);
     const int png_type = format == "png" ? png_color_type(bytes) : -1;
     const bool gray_hint = png_type == 0 || png_type == 4 ||
                            ((format == "tiff" || format == "tif") && detail::tiff_gray(raw));
@@ -504,21 +509,16 @@ void imwrite(const AnyImage& image, const std::string& filename) {
         img = to_qimage_u8(samples_u8(image), format == "bmp");
     }
 
-    TempFile tmp(filename);
-    {
-        QFile file;
-        if (!file.open(tmp.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
-        }
-        QImageWriter writer(&file, format);
-        if (!writer.write(img)) {
-            throw Error("Can't write file \"" + filename + "\": " + writer.errorString().toStdString() + ".");
-        }
-        if (!file.flush()) {
-            throw Error("Can't write file \"" + filename + "\": " + file.errorString().toStdString() + ".");
-        }
+    AtomicFile out(filename);
+    FdDevice device(out.fd());
+    QImageWriter writer(&device, format);
+    const bool written = writer.write(img);
+    if (device.error() != 0) out.fail(device.error());
+    if (!written) {
+        const std::string why = writer.errorString().toStdString();
+        out.fail(why.empty() || why == "Unknown error" ? "the image could not be encoded" : why);
     }
-    tmp.commit();
+    out.commit(device.end());
 }
 
 void write_npy(const AnyImage& array, const std::string& filename) {
@@ -554,8 +554,8 @@ void write_npy(const AnyImage& array, const std::string& filename) {
     std::vector<char> head(magic, magic + 10);
     head.insert(head.end(), header.begin(), header.end());
 
-    TempFile tmp(filename);
-    write_all(tmp.fd(), head.data(), head.size(), tmp);
+    AtomicFile out(filename);
+    out.write(head.data(), head.size());
     // Our arrays are column-major; C order puts the last index fastest, so the
     // elements go out row by row, and within a pixel plane after plane.
     std::visit(
@@ -565,11 +565,12 @@ void write_npy(const AnyImage& array, const std::string& filename) {
             for (std::size_t r = 0; r < rows; ++r) {
                 for (std::size_t c = 0; c < cols; ++c)
                     for (std::size_t p = 0; p < planes; ++p) row[c * planes + p] = a(r, c, p);
-                write_all(tmp.fd(), row.data(), row.size() * sizeof(T), tmp);
+                out.write(row.data(), row.size() * sizeof(T));
             }
         },
         array);
-    tmp.commit();
+    const std::size_t element = std::visit([](const auto& a) { return sizeof(a[0]); }, array);
+    out.commit(head.size() + rows * cols * planes * element);
 }
 
 }  // namespace ocu
