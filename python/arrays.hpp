@@ -12,7 +12,9 @@
 //
 // Refused (ArgumentError with a text naming the argument): another dtype
 // (also big-endian samples), another number of dimensions, a third dimension
-// other than 3, an empty image, and float64 images holding NaN or infinities.
+// other than 3, an empty image, more pixels than the program takes
+// (kMaxImagePixels, toolkit/limits.hpp), and float64 images holding NaN or
+// infinities.
 #include <pybind11/numpy.h>
 
 #include <stdexcept>

@@ -21,6 +21,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -38,6 +39,7 @@
 #include "python/host.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
+#include "toolkit/limits.hpp"
 #include "toolkit/numtext.hpp"
 #include "toolkit/paths.hpp"
 
@@ -104,9 +106,9 @@ double glare_arg(const py::handle& h) {
     return v;
 }
 
-AnyImage read_file(const std::string& path) {
+AnyImage read_file(const std::string& path, std::int64_t max_side = 0) {
     try {
-        return imread(path);
+        return imread(path, max_side);
     } catch (const Error& e) {
         throw FileError(e.what());
     }
@@ -224,12 +226,15 @@ py::object run_fixdep(const py::array& img, double width, const py::handle& acui
     const AnyImage im = python::image_from_numpy(img, "img");
     if (py::isinstance<py::array>(polar)) {
         p.polim = python::image_from_numpy(py::reinterpret_borrow<py::array>(polar), "polar");
+        if (std::max(image_rows(p.polim), image_cols(p.polim)) > static_cast<std::size_t>(kMaxPolarPlotSide)) {
+            throw ArgumentError("polar is too large (at most " + std::to_string(kMaxPolarPlotSide) + " per side).");
+        }
     } else if (!field.is_none()) {
         p.polim = field_plot(field);
     } else {
         const std::string file = polar.is_none() ? find_data_file(fixdep::kDefaultPolarPlot) : path_arg(polar, "polar");
         py::gil_scoped_release unlocked;
-        p.polim = read_file(file);
+        p.polim = read_file(file, kMaxPolarPlotSide);
     }
 
     std::vector<ArrayD> images;
