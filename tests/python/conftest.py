@@ -11,7 +11,11 @@ BIN = os.environ.get("OCUMBRA_BIN", os.path.join(os.path.dirname(__file__), ".."
 
 def run_tool(*args):
     """Runs build/bin/ocumbra-sim; fails the test with its stderr when it fails."""
-    r = subprocess.run([os.path.join(BIN, "ocumbra-sim"), *map(str, args)], capture_output=True, text=True)
+    # Under the sanitizers the interpreter runs with their runtime preloaded;
+    # the tool has its own linked in.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    r = subprocess.run([os.path.join(BIN, "ocumbra-sim"), *map(str, args)], capture_output=True, text=True,
+                       env=env)
     assert r.returncode == 0, r.stderr
     return r
 
