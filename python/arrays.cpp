@@ -15,11 +15,12 @@ namespace ocu::python {
 
 namespace {
 
-// Rows per block of the layout conversion: the writes (or reads) of one
-// column of a block fill about two cache lines of doubles.
-constexpr std::size_t kRowBlock = 16;
-// Blocks per thread at least: small images are converted on one thread.
-constexpr std::size_t kBlocksPerThread = 64;
+// The layout conversion goes tile by tile, kTile rows by kTile columns (all
+// planes), so that what one tile reads and writes stays in the first-level
+// cache whichever side is strided. Tile rows are spread over the threads.
+constexpr std::size_t kTile = 64;
+// Tile rows per thread at least: the threads' start costs less than this.
+constexpr std::size_t kTileRowsPerThread = 2;
 
 struct Extents {
     std::size_t rows = 0, cols = 0, planes = 1;
@@ -35,31 +36,38 @@ std::string shape_text(const py::array& a) {
     return s + (a.ndim() == 1 ? ",)" : ")");
 }
 
+// Calls f(r0, r1, c0, c1) for every tile of a rows x cols image.
+template <class F>
+void for_each_tile(std::size_t rows, std::size_t cols, F&& f) {
+    parallel_for(
+        (rows + kTile - 1) / kTile,
+        [&](std::size_t t0, std::size_t t1) {
+            for (std::size_t t = t0; t < t1; ++t) {
+                const std::size_t r0 = t * kTile, r1 = std::min(rows, r0 + kTile);
+                for (std::size_t c0 = 0; c0 < cols; c0 += kTile) f(r0, r1, c0, std::min(cols, c0 + kTile));
+            }
+        },
+        kTileRowsPerThread);
+}
+
 // NumPy (any strides) -> column-major, plane after plane.
 template <class T>
 Array<T> from_strided(const char* src, const Extents& e) {
     Array<T> out(e.rows, e.cols, e.planes);
     T* dst = out.data();
-    const std::size_t nblocks = (e.rows + kRowBlock - 1) / kRowBlock;
-    parallel_for(
-        nblocks,
-        [&](std::size_t b0, std::size_t b1) {
-            for (std::size_t b = b0; b < b1; ++b) {
-                const std::size_t r0 = b * kRowBlock, r1 = std::min(e.rows, r0 + kRowBlock);
-                for (std::size_t c = 0; c < e.cols; ++c)
-                    for (std::size_t p = 0; p < e.planes; ++p) {
-                        T* d = dst + (p * e.cols + c) * e.rows;
-                        const char* s = src + static_cast<std::ptrdiff_t>(c) * e.col_stride +
-                                        static_cast<std::ptrdiff_t>(p) * e.plane_stride;
-                        for (std::size_t r = r0; r < r1; ++r) {
-                            T v;  // NumPy arrays need not be aligned
-                            std::memcpy(&v, s + static_cast<std::ptrdiff_t>(r) * e.row_stride, sizeof v);
-                            d[r] = v;
-                        }
-                    }
+    for_each_tile(e.rows, e.cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        for (std::size_t c = c0; c < c1; ++c)
+            for (std::size_t p = 0; p < e.planes; ++p) {
+                T* d = dst + (p * e.cols + c) * e.rows;
+                const char* s = src + static_cast<std::ptrdiff_t>(c) * e.col_stride +
+                                static_cast<std::ptrdiff_t>(p) * e.plane_stride;
+                for (std::size_t r = r0; r < r1; ++r) {
+                    T v;  // NumPy arrays need not be aligned
+                    std::memcpy(&v, s + static_cast<std::ptrdiff_t>(r) * e.row_stride, sizeof v);
+                    d[r] = v;
+                }
             }
-        },
-        kBlocksPerThread);
+    });
     return out;
 }
 
@@ -68,20 +76,13 @@ template <class T>
 void to_c_order(const Array<T>& a, T* dst) {
     const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
     const T* src = a.data();
-    const std::size_t nblocks = (rows + kRowBlock - 1) / kRowBlock;
-    parallel_for(
-        nblocks,
-        [&](std::size_t b0, std::size_t b1) {
-            for (std::size_t b = b0; b < b1; ++b) {
-                const std::size_t r0 = b * kRowBlock, r1 = std::min(rows, r0 + kRowBlock);
-                for (std::size_t c = 0; c < cols; ++c)
-                    for (std::size_t p = 0; p < planes; ++p) {
-                        const T* s = src + (p * cols + c) * rows;
-                        for (std::size_t r = r0; r < r1; ++r) dst[(r * cols + c) * planes + p] = s[r];
-                    }
-            }
-        },
-        kBlocksPerThread);
+    for_each_tile(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        for (std::size_t r = r0; r < r1; ++r) {
+            T* d = dst + r * cols * planes;
+            for (std::size_t c = c0; c < c1; ++c)
+                for (std::size_t p = 0; p < planes; ++p) d[c * planes + p] = src[(p * cols + c) * rows + r];
+        }
+    });
 }
 
 template <class T>

@@ -7,8 +7,8 @@
 // Fortran order), so the caller never has to copy first.
 // Program side: the column-major arrays of toolkit/array.hpp, element
 // (r, c, p) at p*rows*cols + c*rows + r. The conversion in both directions
-// goes through blocks of rows, so both the reads and the writes stay within a
-// few cache lines; it costs about as much as copying the image once.
+// goes tile by tile, so that the strided side stays in the cache; it costs
+// about twice a plain copy of the image.
 //
 // Refused (ArgumentError with a text naming the argument): another dtype
 // (also big-endian samples), another number of dimensions, a third dimension
