@@ -1,6 +1,8 @@
 """The Python module against the batch tool: the same float64 results bit for
 bit, the array layout, threads, and refused arguments."""
 import os
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -140,3 +142,22 @@ def test_help_names_units_and_defaults():
     assert doc.startswith("fixdep(img, width=20, acuity=1, polar=None, field=None, at=None, resmap=False)")
     for words in ("degrees", "1-based column and row", "polarplotREmd.bmp", "logMAR"):
         assert words in doc
+
+
+def test_other_threads_run_while_a_simulation_computes(photo):
+    img = ocumbra.read_image(photo)
+    span, ticks = [], []
+
+    def work():
+        t0 = time.perf_counter()
+        ocumbra.fixindep(img, acuity=0.1)
+        span.extend([t0, time.perf_counter()])
+
+    t = threading.Thread(target=work)
+    t.start()
+    while t.is_alive():
+        ticks.append(time.perf_counter())
+    t0, t1 = span
+    # With the GIL held, this thread could only run just before and after the call.
+    middle = [x for x in ticks if t0 + 0.25 * (t1 - t0) < x < t1 - 0.25 * (t1 - t0)]
+    assert middle, f"no tick during the middle half of a {1e3 * (t1 - t0):.0f} ms call"
