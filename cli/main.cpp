@@ -5,6 +5,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/output.hpp"
+#include "toolkit/build_info.hpp"
 
 namespace {
 
@@ -22,7 +23,10 @@ const char* kOptionsHelp =
     "\n"
     "OUTPUT by extension: .npy holds the exact result array; .bmp, .tif, .tiff,\n"
     ".jpg, .jpeg and .png go through the image writer.\n"
-    "Exit status: 0 success, 1 error (nothing written), 2 usage error.\n";
+    "Exit status: 0 success, 1 error (nothing written), 2 usage error.\n"
+    "\n"
+    "ocumbra-sim COMMAND --help shows one command's options; ocumbra-sim --version\n"
+    "shows the version.\n";
 
 // Qt's image plug-ins report details of damaged files as console warnings;
 // the tool reports each failure in one line of its own.
@@ -39,15 +43,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string cmd = argv[1];
+    if (cmd == "--version") {
+        std::printf("ocumbra-sim %s\n", ocu::build_info::kVersion);
+        return 0;
+    }
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        std::fputs(ocu::cli::usage_text(), stdout);
+        std::fputs(ocu::cli::help_usage_text().c_str(), stdout);
         std::fputs("\nSimulates visual impairment on a photograph, as the ocumbra window does.\n\n", stdout);
+        std::fputs("Commands:\n", stdout);
         std::fputs(ocu::cli::summaries_text().c_str(), stdout);
         std::fputs(kOptionsHelp, stdout);
         return 0;
     }
     if (const ocu::cli::Command* c = ocu::cli::find_command(cmd)) {
-        return c->run(ocu::cli::Args(argv + 2, argv + argc));
+        const ocu::cli::Args args(argv + 2, argv + argc);
+        // `ocumbra-sim <command> ... --help`: that command's usage and options.
+        for (const std::string& a : args) {
+            if (a == "--help" || a == "-h") {
+                std::fputs(ocu::cli::command_help(*c, kOptionsHelp).c_str(), stdout);
+                return 0;
+            }
+        }
+        return c->run(args);
     }
     std::fprintf(stderr, "ocumbra-sim: unknown command \"%s\"\n%s", cmd.c_str(), ocu::cli::usage_text());
     return 2;

@@ -12,6 +12,7 @@
 #include "toolkit/arrayops.hpp"
 #include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu::fixdep {
 
@@ -138,9 +139,8 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
 
 int fixdep_max_levels(std::size_t sx, std::size_t sy) {
     if (sx < 2 || sy < 2) {
-        throw Error("The fixation-dependent simulation needs an image of at least 2 x 2 pixels; "
-                    "this one has " + std::to_string(sy) + " rows and " + std::to_string(sx) +
-                    " columns.");
+        throw Error("The fixation-dependent simulation needs an image of at least " + size_text(2, 2) +
+                    " pixels; this one has " + size_text(sx, sy) + ".");
     }
     const double ln2 = std::log(2.0);
     const double lx = std::log(static_cast<double>(sx)) / ln2;

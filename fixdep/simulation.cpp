@@ -1,10 +1,12 @@
 #include "fixdep/simulation.hpp"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/limits.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu::fixdep {
 
@@ -50,9 +52,15 @@ void check(std::size_t sx, std::size_t sy, const Params& p) {
     viewing::check_acuity(p.mar);
     fixdep_level_count(sx, sy);  // refuses images below 2 x 2
     if (static_cast<double>(sx) * static_cast<double>(sy) > static_cast<double>(kMaxImagePixels)) {
-        throw Error("The image is too large for the fixation-dependent simulation: " + std::to_string(sx) +
-                    " x " + std::to_string(sy) + " pixels, more than " + std::to_string(kMaxImagePixels) + ".");
+        throw Error("The image is too large for the fixation-dependent simulation: " +
+                    size_text(static_cast<std::int64_t>(sx), static_cast<std::int64_t>(sy)) + " pixels, more than " + std::to_string(kMaxImagePixels) + ".");
     }
+    check_polar_plot(p.polim);
+}
+
+void check(const Params& p) {
+    viewing::check_width(p.width);
+    viewing::check_acuity(p.mar);
     check_polar_plot(p.polim);
 }
 

@@ -3,8 +3,6 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <vector>
-
 #include "engine_client/kalentry.hpp"
 #include "python/arrays.hpp"
 #include "toolkit/error.hpp"
@@ -19,19 +17,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// The folders to look in, first match wins: the build tree's bin/, then the
-// installed layout (both relative to the module's folder, set by CMake).
-std::vector<std::string> candidates(const char* installed) {
-    const std::string here = module_dir();
-    return {here + "/" OCU_PY_BUILD_BIN, here + "/" + installed};
-}
-
-std::string first_holding(const char* installed, const std::string& file) {
-    for (const std::string& dir : candidates(installed))
-        if (exists(dir + "/" + file)) return dir;
-    return {};
-}
-
 }  // namespace
 
 std::string module_dir() {
@@ -42,9 +27,11 @@ std::string module_dir() {
     return slash == std::string::npos ? "." : file.substr(0, slash);
 }
 
-void locate_data_files() {
-    const std::string dir = first_holding(OCU_PY_INSTALL_DATA, "polarplotREmd.bmp");
-    if (!dir.empty()) set_program_data_dir(dir);
+void locate_program_files() {
+    // The build tree when build/bin/ holds the plug-in, else the installed tree.
+    const std::string here = module_dir();
+    const std::string build = here + "/" OCU_PY_BUILD_BIN;
+    set_program_dirs(program_dirs_for(exists(build + "/libkalentry.so") ? build : here + "/" OCU_PY_INSTALLED_BIN));
 }
 
 void ensure_engine() {
@@ -57,7 +44,7 @@ void ensure_engine() {
         ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
     }
     try {
-        kal::bind_entry(kal::load_plugin("kalentry", first_holding(OCU_PY_INSTALL_PLUGIN, "libkalentry.so")).entry);
+        kal::bind_entry(kal::load_plugin("kalentry", plugin_dir()).entry);
     } catch (const Error& e) {
         throw FileError(e.what());
     }

@@ -5,14 +5,15 @@
 // libkalentry.so and the data files next to themselves and export the host
 // array interface the plug-in resolves. The module is a library loaded into
 // python3, so it does these three things itself:
-//  - data files: the folder is found relative to the module's own file (the
-//    build tree's bin/, or the installed data folder) and handed to
-//    toolkit/paths (set_program_data_dir) when the module is imported;
+//  - the program's folders: found as toolkit/paths finds them for an
+//    executable in build/bin/ (the build tree) or <prefix>/bin/ (an installed
+//    tree), both relative to the module's own file, and named to
+//    toolkit/paths (set_program_dirs) when the module is imported;
 //  - the host array interface: Python loads extension modules privately
 //    (RTLD_LOCAL); before the plug-in is loaded, the module makes its own
 //    symbols global, so the plug-in resolves the interface from it;
-//  - the plug-in: loaded from the build tree's bin/ or the installed plug-in
-//    folder on the first fixation-dependent call, and bound to the entry stub.
+//  - the plug-in: loaded from the program's plug-in folder (plugin_dir) on
+//    the first fixation-dependent call, and bound to the entry stub.
 //
 // The engine holds one set of blending masks for the whole process, so every
 // prepare-and-render sequence runs under engine_mutex(); see module.cpp for
@@ -25,8 +26,8 @@ namespace ocu::python {
 // The folder this module's file lies in, without a trailing '/'.
 std::string module_dir();
 
-// Finds the data folder and names it to toolkit/paths. Called on import.
-void locate_data_files();
+// Finds the program's folders and names them to toolkit/paths. Called on import.
+void locate_program_files();
 
 // Loads and binds the plug-in unless done; call with engine_mutex() held.
 // Throws FileError (the loader's text) when it cannot be loaded.

@@ -411,7 +411,7 @@ PYBIND11_MODULE(ocumbra, m) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = kModuleDoc;
-    python::locate_data_files();
+    python::locate_program_files();
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);

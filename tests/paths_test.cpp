@@ -40,14 +40,17 @@ TEST(DataFiles, FoundInTheWorkingFolderThenNextToTheProgram) {
     fs::current_path(before);
 }
 
-TEST(DataFiles, AHostNamesItsOwnDataFolder) {
-    const std::string exe_dir = program_data_dir();
+TEST(DataFiles, AHostNamesItsOwnFolders) {
+    const ProgramDirs exe_dirs = program_dirs();
     TempDir data;
     std::ofstream(data.file("only_here.bmp")) << "x";
-    set_program_data_dir(data.path());  // no trailing '/': one is added
+    set_program_dirs({data.path() + "/", "/plugin/folder", "/doc/folder/"});
     EXPECT_EQ(program_data_dir(), data.path() + "/");
+    EXPECT_EQ(plugin_dir(), "/plugin/folder");
+    EXPECT_EQ(program_doc_dir(), "/doc/folder/");
     EXPECT_EQ(find_data_file("only_here.bmp"), data.file("only_here.bmp"));
     EXPECT_EQ(find_data_file("NatIm13.jpg"), "NatIm13.jpg");  // not in the named folder
-    set_program_data_dir("");
-    EXPECT_EQ(program_data_dir(), exe_dir);
+    set_program_dirs({});  // back to the executable's
+    EXPECT_EQ(program_data_dir(), exe_dirs.data);
+    EXPECT_EQ(plugin_dir(), exe_dirs.plugin);
 }
