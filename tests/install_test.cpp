@@ -315,6 +315,11 @@ TEST(DebianPackage, ControlFieldsAndContents) {
     for (const char* lib : {"libc6 (>= ", "libstdc++6 (>= ", "libqt6core6 (>= ", "libqt6widgets6 (>= ",
                             "libqt6uitools6 (>= ", "qt6-image-formats-plugins"})
         EXPECT_NE(depends.find(lib), std::string::npos) << lib << " in " << depends;
+#ifdef OCU_PYTHON_MODULE
+    // The Python module: the interpreter it was built for, and NumPy.
+    for (const char* dep : {"python3 (>= 3.", "python3 (<< 3.", "python3-numpy"})
+        EXPECT_NE(depends.find(dep), std::string::npos) << dep << " in " << depends;
+#endif
     // A one-line summary and a long description of several lines.
     const std::string description = field(deb, "Description");
     EXPECT_LT(first_line(description).size(), 80u);
