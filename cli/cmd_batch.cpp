@@ -541,7 +541,9 @@ public:
         if (status != 0) {
             ++failed_;
             clear_bar();
-            std::fprintf(stderr, "ocumbra-sim: %s: %s\n", t.input.c_str(), message.c_str());
+            // The readers' messages name the file; others get its name in front.
+            if (message.find(t.input) != std::string::npos) std::fprintf(stderr, "ocumbra-sim: %s\n", message.c_str());
+            else std::fprintf(stderr, "ocumbra-sim: %s: %s\n", t.input.c_str(), message.c_str());
         } else if (!tty_) {
             std::printf("[%zu/%zu] %s -> %s\n", done_, total_, t.input.c_str(), t.output.c_str());
             std::fflush(stdout);

@@ -10,12 +10,21 @@ namespace ocu::cli {
 namespace {
 
 constexpr Command kCommands[] = {
-    {"fixindep", "[--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT",
+    {"fixindep", "[--width DEG] [--acuity A] [--contrast F | --logcs S] INPUT OUTPUT",
      "reduced acuity and contrast sensitivity over the whole image", &run_fixindep},
-    {"fixdep", "[--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... [--resmap FILE] INPUT OUTPUT",
+    {"fixdep",
+     "[--width DEG] [--acuity A] [--polar FILE | --field FILE [--other-eye FILE]] [--at X,Y]... "
+     "[--resmap FILE] INPUT OUTPUT",
      "a visual-field defect from a polar plot, rendered around fixation points", &run_fixdep},
     {"glare", "[--width DEG] [--glare N] INPUT OUTPUT", "light scattered inside the eye, added as a veil",
      &run_glare},
+    {"colour", "--type protan|deutan|tritan|achromat [--severity S] INPUT OUTPUT",
+     "colour vision deficiency at a severity 0..1, or achromatopsia", &run_colour},
+    {"field", "[--eye OD|OS] [--age N] [--periphery hull|normal] [--other-eye FILE] INPUT OUTPUT.bmp",
+     "the polar plot of a perimetry measurement (CSV, JSON, DICOM)", &run_field},
+    {"scenario", "(FILE.json | --preset NAME) [--width DEG] [--at X,Y]... INPUT OUTPUT",
+     "the combined simulation of a scenario file or a built-in preset", &run_scenario},
+    {"presets", "", "list the built-in scenarios", &run_presets},
     {"convert", "INPUT OUTPUT", "read INPUT as the program reads any image and write it to OUTPUT",
      &run_convert},
     {"batch",
@@ -50,7 +59,7 @@ const char* usage_text() {
     static const std::string text = [] {
         std::string s = "usage:\n";
         for (const Command& c : kCommands)
-            s += "  ocumbra-sim " + padded(c.name) + " " + std::string(c.usage) + "\n";
+            s += "  ocumbra-sim " + (c.usage.empty() ? std::string(c.name) : padded(c.name) + " " + std::string(c.usage)) + "\n";
         return s;
     }();
     return text.c_str();

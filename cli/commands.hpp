@@ -51,6 +51,10 @@ int run_fixindep(const Args& args);
 int run_fixdep(const Args& args);
 int run_glare(const Args& args);
 int run_convert(const Args& args);
+int run_colour(const Args& args);
+int run_field(const Args& args);
+int run_scenario(const Args& args);
+int run_presets(const Args& args);
 int run_batch(const Args& args);
 
 }  // namespace ocu::cli

@@ -17,7 +17,8 @@ either can resume the other's work with --skip-existing.
 The simulation's options are those of `ocumbra-sim SIMULATION` as keyword
 arguments of the module's function: --width, --acuity, --contrast (fixindep),
 --polar, --at X,Y (fixdep; repeated, the last point is written, as the batch
-tool does), --glare, --type and --severity (colour). Every worker must be able
+tool does), --glare, --type and --severity (colour); `scenario FILE.json` or
+`scenario --preset NAME` runs a combined simulation. Every worker must be able
 to import `ocumbra` (PYTHONPATH or an installed package) and to read the
 inputs and write DIR under the same paths (a shared file system).
 """
@@ -28,7 +29,7 @@ import sys
 import time
 
 IMAGE_EXTENSIONS = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
-SIMULATIONS = ("fixindep", "fixdep", "glare", "colour")
+SIMULATIONS = ("fixindep", "fixdep", "glare", "colour", "scenario")
 
 
 def list_inputs(inputs):
@@ -51,6 +52,13 @@ def list_inputs(inputs):
         for f in found:
             files.setdefault(os.path.realpath(f), f)
     return sorted(files.values())
+
+
+def sim_tag(sim, kwargs):
+    """{sim} in output names: the simulation, or a scenario's preset or file stem (as the batch tool)."""
+    if sim != "scenario":
+        return sim
+    return kwargs.get("preset") or os.path.splitext(os.path.basename(kwargs["file"]))[0]
 
 
 def output_name(pattern, sim, path):
@@ -93,7 +101,7 @@ def parse_simulation(argv):
             if name == "at":
                 x, _, y = value.partition(",")
                 kwargs.setdefault("at", []).append((float(x), float(y)))
-            elif name in ("type", "polar", "acuity"):
+            elif name in ("type", "polar", "acuity", "preset"):
                 kwargs[name] = value  # acuity may be "20/40" or "logMAR 0.3"
             elif name in ("width", "contrast", "glare", "severity"):
                 kwargs[name] = float(value)
@@ -102,6 +110,10 @@ def parse_simulation(argv):
         else:
             inputs.append(a)
         i += 1
+    if sim == "scenario" and "preset" not in kwargs:
+        if not inputs:
+            raise SystemExit("scenario needs FILE.json or --preset NAME")
+        kwargs["file"] = os.path.abspath(inputs.pop(0))
     if not inputs:
         raise SystemExit("no INPUT given")
     return sim, kwargs, inputs
@@ -113,7 +125,7 @@ def run(client, sim, kwargs, inputs, out_dir, pattern="{stem}_{sim}.png", skip_e
     os.makedirs(out_dir, exist_ok=True)
     jobs = []
     for path in list_inputs(inputs):
-        out = os.path.join(out_dir, output_name(pattern, sim, path))
+        out = os.path.join(out_dir, output_name(pattern, sim_tag(sim, kwargs), path))
         if not (skip_existing and os.path.exists(out)):
             jobs.append((path, out))
     outs = [o for _, o in jobs]

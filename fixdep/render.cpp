@@ -36,10 +36,18 @@ double level_threshold(int k) {
     return std::sqrt(-std::log(0.25)) * sigma;
 }
 
-// 255 * (v / 255)^2 as 8 bits.
+// 255 * (v / 255)^2 as 8 bits, rounded halves away from zero and saturated
+// exactly as to_uint8 does, in a form the compiler vectorises (no call to
+// round): below 0.5 (also NaN) it is 0, from 254.5 on 255, and in between
+// x + 0.5 is computed without a rounding that could cross an integer, so
+// truncating it rounds x half away from zero. Double images (the previous
+// step of a combined run) are converted with it on every rendering.
 std::uint8_t squared(double v) {
     const double q = v / 255.0;
-    return to_uint8(255.0 * (q * q));
+    const double x = 255.0 * (q * q);
+    if (!(x >= 0.5)) return 0;
+    if (x >= 254.5) return 255;
+    return static_cast<std::uint8_t>(static_cast<int>(x + 0.5));
 }
 
 // Plane p of `a` on the squared 8-bit scale.
@@ -63,7 +71,14 @@ ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
             },
             kGrain);
     } else {
-        for (std::size_t i = 0; i < out.numel(); ++i) out[i] = squared(static_cast<double>(in[i]));
+        // Element by element, so the result does not depend on the threads.
+        std::uint8_t* dst = out.data();
+        parallel_for(
+            out.numel(),
+            [in, dst](std::size_t b, std::size_t e) {
+                for (std::size_t i = b; i < e; ++i) dst[i] = squared(static_cast<double>(in[i]));
+            },
+            kGrain);
     }
     return out;
 }
@@ -111,12 +126,14 @@ void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
         kGrain);
 }
 
-// Renders planes 0..nplanes-1 of `im0` (nplanes 1: a one-plane image; 3: the
-// first three planes of an image with at least three) into `imt2`, whose
-// storage is kept when it has the result's size. Planes beyond the rendered
-// ones are 0.
-void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
-    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+// Renders planes 0..nplanes-1 of an image of sx columns, sy rows and np
+// planes, whose squared planes `squared_of(p)` gives (nplanes 1: a one-plane
+// image; 3: the first three planes of an image with at least three), into
+// `imt2`, whose storage is kept when it has the result's size. Planes beyond
+// the rendered ones are 0.
+template <class SquaredOf>
+void render_planes(double x1, double y1, std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes,
+                   SquaredOf&& squared_of, ArrayD& imt2) {
     if (nplanes == 1 && np != 1) {
         throw Error("fixdepimage1 renders one plane; this image has " + std::to_string(np) + ".");
     }
@@ -131,8 +148,13 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
         std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
     }
     for (std::size_t p = 0; p < nplanes; ++p) {
-        to_display(render_plane(squared_plane(im0, p), sx, sy, nolevs, x1, y1), imt2, p);
+        to_display(render_plane(squared_of(p), sx, sy, nolevs, x1, y1), imt2, p);
     }
+}
+
+void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
+    render_planes(x1, y1, image_cols(im0), image_rows(im0), image_planes(im0), nplanes,
+                  [&im0](std::size_t p) { return squared_plane(im0, p); }, imt2);
 }
 
 }  // namespace
@@ -198,6 +220,20 @@ void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2) {
     } else {
         render_planes(x1, y1, im0, 1, imt2);
     }
+}
+
+SquaredImage::SquaredImage(const AnyImage& im)
+    : rows_(image_rows(im)), cols_(image_cols(im)), nplanes_(image_planes(im)) {
+    const std::size_t n = nplanes_ > 1 ? 3 : 1;
+    if (nplanes_ > 1 && nplanes_ < 3) {
+        throw Error("A colour image needs three planes; this one has " + std::to_string(nplanes_) + ".");
+    }
+    for (std::size_t p = 0; p < n; ++p) planes_.push_back(squared_plane(im, p));
+}
+
+void fixdepimage(double x1, double y1, const SquaredImage& im0, ArrayD& imt2) {
+    render_planes(x1, y1, im0.cols(), im0.rows(), im0.planes(), im0.planes() > 1 ? 3 : 1,
+                  [&im0](std::size_t p) -> const ArrayU8& { return im0.plane(p); }, imt2);
 }
 
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0) {

@@ -82,6 +82,8 @@ ArrayD render(Session&, Fixation f, const AnyImage& im) { return fixdepimage(f.x
 
 void render(Session&, Fixation f, const AnyImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
 
+void render(Session&, Fixation f, const SquaredImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
+
 ArrayD run(const AnyImage& im, const Params& p) {
     Session s = prepare(image_cols(im), image_rows(im), p);
     s.release_resmap();  // the engine holds the masks; the map is not needed

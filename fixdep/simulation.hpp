@@ -87,6 +87,9 @@ ArrayD render(Session& s, Fixation f, const AnyImage& im);
 // The same rendering written into `into`, whose storage is re-used when it
 // already has the result's size (fixdepimage's second form).
 void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into);
+// The same from an image converted once (SquaredImage, render.hpp): exactly
+// the rendering of the image it was made from.
+void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
 
 // prepare for the size of `im`, then render fixating its centre.
 ArrayD run(const AnyImage& im, const Params& p);

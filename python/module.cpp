@@ -8,7 +8,7 @@
 //  - read_image, write_image, fixindep, glare and colour are pure: calls from
 //    several threads run at the same time (each one also spreads its own work
 //    over the cores);
-//  - fixdep (and every scenario with a visual-field step) prepares blending
+//  - fixdep (and scenario with a visual-field step) prepares blending
 //    masks in the pyramid engine, which holds one set for the whole process:
 //    its prepare-and-render sequences take one lock (engine_mutex), so such
 //    calls run one after another, each with the same result as alone.
@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,6 +39,7 @@
 #include "glare/glare.hpp"
 #include "python/arrays.hpp"
 #include "python/host.hpp"
+#include "scenario/scenario.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
 #include "toolkit/limits.hpp"
@@ -106,6 +109,15 @@ double glare_arg(const py::handle& h) {
     return v;
 }
 
+// An error reading the text file `path` (a measurement, a scenario): OSError
+// when the file cannot be read at all, ValueError when its content is wrong
+// (as Python's own readers do: open() vs json.load()).
+[[noreturn]] void file_content_error(const std::string& path, const Error& e) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec) && std::ifstream(path).good()) throw ArgumentError(e.what());
+    throw FileError(e.what());
+}
+
 AnyImage read_file(const std::string& path, std::int64_t max_side = 0) {
     try {
         return imread(path, max_side);
@@ -144,11 +156,13 @@ AnyImage field_plot(const py::handle& h) {
     }
     py::gil_scoped_release unlocked;
     field::Measurement m, o;
-    try {
-        m = field::read_measurement(file);
-        if (!other.empty()) o = field::read_measurement(other);
-    } catch (const Error& e) {
-        throw FileError(e.what());
+    for (const std::string* f : {&file, &other}) {
+        if (f->empty()) continue;
+        try {
+            (f == &file ? m : o) = field::read_measurement(*f);
+        } catch (const Error& e) {
+            file_content_error(*f, e);
+        }
     }
     return other.empty() ? field::polar_plot(m, opts).image : field::binocular_polar_plot(m, o, opts).image;
 }
@@ -290,6 +304,55 @@ py::array run_colour(const py::array& img, const std::string& type, double sever
     return result(std::move(out));
 }
 
+py::object run_scenario(const py::array& img, const py::handle& file, const py::handle& preset, const py::handle& at) {
+    if (file.is_none() == preset.is_none()) throw ArgumentError("give a scenario file or a preset, one of them.");
+    const bool centre = at.is_none();  // the scenario's fixation, else the image centre: one image
+    std::vector<fixdep::Fixation> points = centre ? std::vector<fixdep::Fixation>() : points_arg(at);
+    scenario::Scenario s;
+    if (!preset.is_none()) {
+        if (!py::isinstance<py::str>(preset)) throw ArgumentError("preset must be a name (see presets()).");
+        s = scenario::preset(preset.cast<std::string>());
+    } else {
+        const std::string path = path_arg(file, "file");
+        py::gil_scoped_release unlocked;
+        try {
+            s = scenario::read_scenario(path);
+        } catch (const Error& e) {
+            file_content_error(path, e);
+        }
+    }
+    if (s.width_photo) {
+        throw ArgumentError("The scenario's width is \"photo\", which needs the photo's file (its EXIF focal "
+                            "length); use ocumbra-sim scenario with the file, or give the width in degrees.");
+    }
+    const AnyImage im = python::image_from_numpy(img, "img");
+    std::vector<ArrayD> images;
+    {
+        py::gil_scoped_release unlocked;
+        const scenario::Params p = scenario::resolve(s, std::string());
+        scenario::check(image_cols(im), image_rows(im), p);
+        // The field step uses the engine's one set of masks.
+        std::unique_lock<std::mutex> lock(python::engine_mutex(), std::defer_lock);
+        if (p.steps.field) {
+            lock.lock();
+            python::ensure_engine();
+        }
+        scenario::Prepared prepared = scenario::prepare(im, p);
+        if (centre) points.push_back(s.fixation.value_or(prepared.centre()));
+        for (const fixdep::Fixation& f : points) images.push_back(prepared.render(f));
+    }
+    if (centre) return result(std::move(images.front()));
+    py::list l;
+    for (ArrayD& a : images) l.append(result(std::move(a)));
+    return l;
+}
+
+py::dict presets() {
+    py::dict d;
+    for (const scenario::Scenario& s : scenario::presets()) d[py::str(s.name)] = s.description;
+    return d;
+}
+
 // ---- Documentation ------------------------------------------------------
 
 constexpr const char* kModuleDoc = R"(Simulations of impaired vision on NumPy images, as the ocumbra program runs them.
@@ -308,12 +371,16 @@ Shared parameters (defaults are the ocumbra window's):
   contrast contrast factor (default 1; 2 = twice the contrast needed), or a
            Pelli-Robson score {"logcs": 1.65}: factor 10^(1.95 - logcs).
 
-The GIL is released while a function computes. fixdep calls (which use the
-plug-in's one set of blending masks) run one at a time; all other functions
-run in parallel from several threads.
+Functions: read_image, write_image, fixindep, fixdep, glare, colour,
+scenario (the combined simulation of a scenario file or preset), presets.
 
-Errors: ValueError for bad arguments, OSError for files that cannot be read or
-written, with the program's own messages.)";
+The GIL is released while a function computes. fixdep calls and scenarios
+with a visual-field step (they use the plug-in's one set of blending masks)
+run one at a time; all other calls run in parallel from several threads.
+
+Errors: ValueError for bad arguments (and perimetry or scenario files whose
+content is wrong), OSError for files that cannot be read or written, with the
+program's own messages.)";
 
 constexpr const char* kReadDoc = R"(read_image(path) -> numpy.ndarray
 
@@ -403,6 +470,34 @@ Colour vision deficiency (Machado, Oliveira & Fernandes 2009).
 
 Returns float64 0..1 of the image's size. Same as `ocumbra-sim colour`.)";
 
+constexpr const char* kScenarioDoc = R"(scenario(img, file=None, preset=None, at=None)
+
+The combined simulation of a scenario: one description of a person's vision
+(clinical units) whose enabled steps run in the order light meets them:
+glare, acuity and contrast (fixindep), colour, visual field (fixdep). Each step
+takes the previous one's exact result.
+
+  img     rows x cols or rows x cols x 3, uint8/uint16/float64 (0..1)
+  file    a scenario file (JSON; see the README's "Scenario files"), or
+  preset  the name of a built-in scenario (presets())
+  at      fixation points [(x, y), ...] for the field step: 1-based column and
+          row; default the scenario's "fixation", else the image centre
+
+Returns one float64 image (0..1, the image's size) when `at` is None, else a
+list with one image per point (the steps before the field step run once).
+Same as `ocumbra-sim scenario (FILE | --preset NAME) [--at X,Y]...`. A
+scenario whose width is "photo" needs the photo's file: use the batch tool.
+Errors: ValueError for a bad argument, a preset that does not exist or a
+scenario file with mistakes (the message names the key), OSError for a file
+that cannot be read.)";
+
+constexpr const char* kPresetsDoc = R"(presets() -> dict
+
+The built-in scenarios, name -> one-line description, in the order the
+program lists them. Illustrative, not clinical advice: their acuity, contrast
+and glare values are in the README's presets table; their visual fields are
+the example perimetry files shipped with the program.)";
+
 }  // namespace
 
 PYBIND11_MODULE(ocumbra, m) {
@@ -433,4 +528,7 @@ PYBIND11_MODULE(ocumbra, m) {
           py::arg("resmap") = false, kFixdepDoc);
     m.def("glare", &run_glare, py::arg("img"), py::arg("width") = 20.0, py::arg("glare") = 1, kGlareDoc);
     m.def("colour", &run_colour, py::arg("img"), py::arg("type"), py::arg("severity") = 1.0, kColourDoc);
+    m.def("scenario", &run_scenario, py::arg("img"), py::arg("file") = py::none(), py::arg("preset") = py::none(),
+          py::arg("at") = py::none(), kScenarioDoc);
+    m.def("presets", &presets, kPresetsDoc);
 }

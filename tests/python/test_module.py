@@ -49,6 +49,8 @@ def test_fixindep_equals_the_tool_with_clinical_units(tmp_path, photo):
     # A Pelli-Robson score of 1.95 is the normal reference: factor 1.
     normal = tool_result(tmp_path, "fixindep", "--width", "30", image=photo)
     assert np.array_equal(ocumbra.fixindep(img, width=30, contrast={"logcs": 1.95}), normal)
+    low = tool_result(tmp_path, "fixindep", "--acuity", "logMAR 0.3", "--logcs", "1.2", image=photo)
+    assert np.array_equal(ocumbra.fixindep(img, acuity="0.3 logMAR", contrast={"logcs": 1.2}), low)
 
 
 def test_fixdep_points_and_map_equal_the_tool(tmp_path, photo):
@@ -69,12 +71,44 @@ def test_fixdep_points_and_map_equal_the_tool(tmp_path, photo):
     md = ocumbra.read_image(os.path.join(BIN, "polarplotREmd.bmp"))
     assert np.array_equal(ocumbra.fixdep(img, polar=md, at=[(300, 200)])[0],
                           ocumbra.fixdep(img, at=[(300, 200)])[0])
+    # A perimetry file, one eye or both, as `--field`.
+    od, os_ = (os.path.join(BIN, "fields", f) for f in ("hemianopia_right_24-2_OD.csv",
+                                                        "hemianopia_right_24-2_OS.dcm"))
+    one = tool_result(tmp_path, "fixdep", "--width", "60", "--field", od, image=photo)
+    assert np.array_equal(ocumbra.fixdep(img, width=60, field=od), one)
+    both = tool_result(tmp_path, "fixdep", "--width", "60", "--field", od, "--other-eye", os_, image=photo)
+    assert np.array_equal(ocumbra.fixdep(img, width=60, field={"file": od, "other_eye": os_}), both)
+    assert not np.array_equal(one, both)
 
 
 def test_glare_equals_the_tool(tmp_path, photo):
     img = ocumbra.read_image(photo)
     expected = tool_result(tmp_path, "glare", "--width", "35", "--glare", "6", image=photo)
     assert np.array_equal(ocumbra.glare(img, width=35, glare=6), expected)
+
+
+def test_colour_equals_the_tool(tmp_path, photo):
+    img = ocumbra.read_image(photo)
+    expected = tool_result(tmp_path, "colour", "--type", "tritan", "--severity", "0.6", image=photo)
+    assert np.array_equal(ocumbra.colour(img, "tritan", severity=0.6), expected)
+
+
+def test_scenarios_equal_the_tool(tmp_path, photo):
+    img = ocumbra.read_image(photo)
+    listing = run_tool("presets").stdout.splitlines()[1:]
+    assert [line.split(None, 1) for line in listing] == [[n, d] for n, d in ocumbra.presets().items()]
+    expected = tool_result(tmp_path, "scenario", "--preset", "glaucoma-early", "--at", "200,150", image=photo)
+    assert np.array_equal(ocumbra.scenario(img, preset="glaucoma-early", at=[(200, 150)])[0], expected)
+    # A file with every step, its field relative to the file's folder, and its own fixation.
+    (tmp_path / "fields").mkdir()
+    (tmp_path / "fields" / "g.csv").write_bytes(open(os.path.join(BIN, "fields", "glaucoma_early_24-2_OD.csv"),
+                                                     "rb").read())
+    scen = tmp_path / "s.json"
+    scen.write_text('{"steps": ["glare", "acuity", "colour", "field"], "width": 30, "acuity": "20/50", '
+                    '"contrast": {"logcs": 1.35}, "glare": 6, "colour": {"type": "tritan", "severity": 0.3}, '
+                    '"field": {"file": "fields/g.csv"}, "fixation": [300, 200]}')
+    expected = tool_result(tmp_path, "scenario", scen, image=photo)
+    assert np.array_equal(ocumbra.scenario(img, file=scen), expected)
 
 
 def test_colour_of_gray_and_of_pure_red(tmp_path):
@@ -130,11 +164,28 @@ def test_threads_running_fixdep_at_once_equal_one_after_another(photo):
     (lambda: ocumbra.fixdep(np.zeros((4, 4)), polar="/no/plot.bmp"), OSError, 'File "/no/plot.bmp" does not exist.'),
     (lambda: ocumbra.write_image(np.zeros((4, 4)), "/no/folder/x.png"), OSError, 'Can\'t write file "/no/folder/x.png"'),
     (lambda: ocumbra.write_image(np.zeros((4, 4)), "x.gif"), ValueError, "unknown image file extension"),
+    (lambda: ocumbra.scenario(np.zeros((4, 4)), file="s.json", preset="cataract"), ValueError, "one of them"),
+    (lambda: ocumbra.scenario(np.zeros((4, 4)), preset="cataracts"), ValueError,
+     'There is no preset "cataracts"; the presets are normal70, cataract,'),
+    (lambda: ocumbra.scenario(np.zeros((4, 4)), file="/no/s.json"), OSError,
+     'Scenario file "/no/s.json" does not exist.'),
 ])
 def test_bad_arguments_are_refused_with_the_programs_texts(call, kind, text):
     with pytest.raises(kind) as e:
         call()
     assert text in str(e.value)
+
+
+def test_files_with_mistakes_are_value_errors_naming_the_key(tmp_path):
+    scen = tmp_path / "s.json"
+    scen.write_text('{"steps": ["acuity"], "acuity": "20/0"}')
+    with pytest.raises(ValueError, match=r'key "acuity"'):
+        ocumbra.scenario(np.zeros((8, 8)), file=scen)
+    bad = tmp_path / "f.csv"
+    bad.write_text("x_deg,y_deg,td_db\n1,2,nan\n")
+    with pytest.raises(ValueError, match="f.csv"):
+        ocumbra.fixdep(np.zeros((8, 8)), field=str(bad))
+
 
 
 def test_help_names_units_and_defaults():
