@@ -4,7 +4,8 @@
 // Runs one subcommand (any that takes INPUT OUTPUT: fixindep, fixdep, glare,
 // convert, ...) over many inputs, each written to DIR/P.
 //
-// Inputs: files; folders (the image files directly in them, by extension);
+// Inputs: files; folders (the image files and .npy results directly in them,
+// by extension);
 // glob patterns, expanded here when the shell left them (quoted) so that
 // very large sets need no long command line. The list is sorted by name,
 // and a file named twice counts once.
@@ -76,13 +77,15 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kDefaultPattern = "{stem}_{sim}.png";
 constexpr int kMaxJobs = 256;
 
-// What a folder contributes: its files with these extensions (any case).
+// What a folder contributes: its images and .npy results (the subcommands
+// read those too, so batches chain), by extension in any case.
 bool is_image_name(const std::string& name) {
     const auto dot = name.find_last_of('.');
     if (dot == std::string::npos || name.front() == '.') return false;
     std::string ext = name.substr(dot + 1);
     for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp" || ext == "tif" || ext == "tiff";
+    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp" || ext == "tif" || ext == "tiff" ||
+           ext == "npy";
 }
 
 bool is_output_extension(std::string ext) {
@@ -241,7 +244,7 @@ std::vector<std::string> resolve_inputs(const std::vector<std::string>& inputs) 
             }
             if (ec) throw Error("Cannot read the folder \"" + in + "\": " + ec.message() + ".");
             if (files.size() == before) {
-                throw Error("The folder \"" + in + "\" holds no images (.png, .jpg, .jpeg, .bmp, .tif, .tiff).");
+                throw Error("The folder \"" + in + "\" holds no images (.png, .jpg, .jpeg, .bmp, .tif, .tiff, .npy).");
             }
         } else if (fs::exists(st)) {
             files.push_back(in);
