@@ -369,3 +369,13 @@ TEST(Spline3, IsTheParabolaThroughThreePoints) {
     // Three points on a line give the line.
     EXPECT_NEAR(spline3({1.0, 2.0, 4.0}, {3.0, 5.0, 9.0}, 10.0), 21.0, 1e-12);
 }
+
+// ---------------------------------------------------------------------------
+TEST(ThreadCount, FromTheEnvironmentOnlyAPlainWholeNumberFrom1To1024) {
+    EXPECT_EQ(ocu::parse_thread_count("1"), 1u);
+    EXPECT_EQ(ocu::parse_thread_count("12"), 12u);
+    EXPECT_EQ(ocu::parse_thread_count("1024"), 1024u);
+    for (const char* bad : {"", "0", "1025", "-2", " 2", "2 ", "+2", "2.5", "0x4", "two", "99999999999999999999"})
+        EXPECT_EQ(ocu::parse_thread_count(bad), 0u) << bad;
+    EXPECT_EQ(ocu::parse_thread_count(nullptr), 0u);
+}
