@@ -27,6 +27,10 @@ constexpr Command kCommands[] = {
     {"presets", "", "list the built-in scenarios", &run_presets},
     {"convert", "INPUT OUTPUT", "read INPUT as the program reads any image and write it to OUTPUT",
      &run_convert},
+    {"batch",
+     "[--jobs N] [--skip-existing] [--shard I/N] [--pattern '{stem}_{sim}.png'] --out DIR "
+     "SIMULATION [ITS OPTIONS] INPUT...",
+     "run a command above over files, folders and glob patterns, in parallel jobs", &run_batch},
 };
 
 std::size_t name_width() {

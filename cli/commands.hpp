@@ -55,5 +55,6 @@ int run_colour(const Args& args);
 int run_field(const Args& args);
 int run_scenario(const Args& args);
 int run_presets(const Args& args);
+int run_batch(const Args& args);
 
 }  // namespace ocu::cli

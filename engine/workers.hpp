@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <thread>
 
 namespace kal {
@@ -19,8 +20,24 @@ inline unsigned& workerCountOverride() {
     return n;
 }
 
+// The environment variable OCUMBRA_THREADS as read once: a whole number from
+// 1 to 1024 limits the engine's threads as it limits the program's (the batch
+// tool's parallel jobs share the cores this way); 0 when unset or not such a
+// number.
+inline unsigned environmentWorkerCount() {
+    static const unsigned n = [] {
+        const char* s = std::getenv("OCUMBRA_THREADS");
+        if (s == nullptr || *s < '1' || *s > '9') return 0u;
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(s, &end, 10);
+        return (*end == '\0' && v <= 1024) ? static_cast<unsigned>(v) : 0u;
+    }();
+    return n;
+}
+
 inline unsigned workerCount() {
     if (workerCountOverride() != 0) return workerCountOverride();
+    if (environmentWorkerCount() != 0) return environmentWorkerCount();
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : n;
 }

@@ -78,6 +78,12 @@ sample=/usr/share/ocumbra/NatIm13.jpg
 (cd "$workdir" && ocumbra-sim fixdep --at 300,200 "$sample" fixdep.png &&
   ocumbra-sim glare --glare 5 "$sample" glare.png)
 test -s "$workdir/fixdep.png" && test -s "$workdir/glare.png"
+if compgen -G "/usr/lib/python3/dist-packages/ocumbra.*.so" >/dev/null; then
+  echo "== the Python module from the package, in Debian's python3 without PYTHONPATH"
+  (cd "$workdir" && env -u PYTHONPATH /usr/bin/python3 -c "import ocumbra
+ocumbra.write_image(ocumbra.fixdep(ocumbra.read_image('$sample'), at=[(300, 200)])[0], 'python.png')")
+  test -s "$workdir/python.png"
+fi
 
 echo "== ocumbra from its desktop entry's command line, on a sample image"
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/ocumbra.desktop)

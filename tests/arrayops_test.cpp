@@ -385,3 +385,13 @@ TEST(BlockMean, RoundedMeansOfBlocksClippedAtTheEdges) {
     EXPECT_TRUE(ocu::block_mean(ocu::AnyImage(a), 1) == ocu::AnyImage(a));
     EXPECT_THROW(ocu::block_mean(ocu::AnyImage(a), 0), ocu::Error);
 }
+
+// ---------------------------------------------------------------------------
+TEST(ThreadCount, FromTheEnvironmentOnlyAPlainWholeNumberFrom1To1024) {
+    EXPECT_EQ(ocu::parse_thread_count("1"), 1u);
+    EXPECT_EQ(ocu::parse_thread_count("12"), 12u);
+    EXPECT_EQ(ocu::parse_thread_count("1024"), 1024u);
+    for (const char* bad : {"", "0", "1025", "-2", " 2", "2 ", "+2", "2.5", "0x4", "two", "99999999999999999999"})
+        EXPECT_EQ(ocu::parse_thread_count(bad), 0u) << bad;
+    EXPECT_EQ(ocu::parse_thread_count(nullptr), 0u);
+}

@@ -278,8 +278,10 @@ TEST(CommandTable, FeedsTheUsageTextAndTheDispatcher) {
               "INPUT OUTPUT.bmp\n"
               "  ocumbra-sim scenario (FILE.json | --preset NAME) [--width DEG] [--at X,Y]... [--side-by-side] INPUT OUTPUT\n"
               "  ocumbra-sim presets\n"
-              "  ocumbra-sim convert  INPUT OUTPUT\n");
-    ASSERT_EQ(commands().size(), 8u);
+              "  ocumbra-sim convert  INPUT OUTPUT\n"
+              "  ocumbra-sim batch    [--jobs N] [--skip-existing] [--shard I/N] [--pattern '{stem}_{sim}.png'] "
+              "--out DIR SIMULATION [ITS OPTIONS] INPUT...\n");
+    ASSERT_EQ(commands().size(), 9u);
     for (const Command& c : commands()) EXPECT_EQ(find_command(c.name), &c) << c.name;
     EXPECT_EQ(find_command("glare")->run, &run_glare);
     EXPECT_EQ(find_command("nosuch"), nullptr);

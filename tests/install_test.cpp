@@ -133,6 +133,9 @@ TEST(InstallLayout, EveryFileInItsPlaceAndNothingElse) {
                               "share/doc/ocumbra/user-guide.html", "share/doc/ocumbra/changelog.Debian.gz"})
             expected.insert(f);
     }
+#ifdef OCU_PYTHON_MODULE
+    expected.insert(OCU_PYTHON_MODULE);
+#endif
     EXPECT_EQ(files_below(usr), expected);
     EXPECT_EQ(files_below(dest.path()).size(), expected.size()) << "files outside usr/";
 
@@ -192,6 +195,36 @@ TEST(InstallLayout, ProgramsFindPlugInAndDataInTheInstalledTree) {
         << r.out;
     EXPECT_FALSE(fs::exists(work.file("again.npy")));
 }
+
+#if defined(OCU_PYTHON_MODULE) && OCU_PYTHON_RUN
+TEST(InstallLayout, PythonModuleFindsPlugInAndDataInTheInstalledTree) {
+    TempDir dest, work;
+    ASSERT_NO_FATAL_FAILURE(install_into(dest));
+    const std::string usr = dest.path() + "/usr";
+    const std::string module = usr + "/" + OCU_PYTHON_MODULE;
+    const std::string python = "cd " + quoted(work.path()) + " && PYTHONPATH=" +
+                               quoted(fs::path(module).parent_path().string()) + " " + quoted(OCU_PYTHON) + " -c ";
+    // fixdep without a polar plot needs the plug-in and the default plot.
+    const std::string image = usr + "/share/ocumbra/NatIm13.jpg";
+    Shell r = sh(python + quoted("import ocumbra, numpy; assert ocumbra.__file__ == '" + module +
+                                 "'; numpy.save('installed.npy', ocumbra.fixdep(ocumbra.read_image('" + image +
+                                 "'), at=[(100, 80)])[0])"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const ocu::testutil::ToolRun ref = ocu::testutil::run_command(
+        "fixdep", {"--at", "100,80", kBin + "/NatIm13.jpg", work.file("build.npy")});
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    EXPECT_TRUE(ocu::testutil::read_npy_f8(work.file("installed.npy")) ==
+                ocu::testutil::read_npy_f8(work.file("build.npy")));
+
+    // Without the installed plug-in the module says where it looked.
+    const std::string plugin_dir = usr + "/" + kLibDir + "/ocumbra";
+    fs::rename(plugin_dir + "/libkalentry.so", work.file("libkalentry.so"));
+    r = sh(python + quoted("import ocumbra, numpy\ntry: ocumbra.fixdep(numpy.zeros((9, 9)))\n"
+                           "except OSError as e: print(e)"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("(" + plugin_dir + ")"), std::string::npos) << r.out;
+}
+#endif
 
 TEST(InstallLayout, InstalledWindowOpensAFileGivenOnTheCommandLine) {
     if (!have("xvfb-run") || !have("xwininfo")) GTEST_SKIP() << "needs xvfb-run and xwininfo";
@@ -282,6 +315,11 @@ TEST(DebianPackage, ControlFieldsAndContents) {
     for (const char* lib : {"libc6 (>= ", "libstdc++6 (>= ", "libqt6core6 (>= ", "libqt6widgets6 (>= ",
                             "libqt6uitools6 (>= ", "qt6-image-formats-plugins"})
         EXPECT_NE(depends.find(lib), std::string::npos) << lib << " in " << depends;
+#ifdef OCU_PYTHON_MODULE
+    // The Python module: the interpreter it was built for, and NumPy.
+    for (const char* dep : {"python3 (>= 3.", "python3 (<< 3.", "python3-numpy"})
+        EXPECT_NE(depends.find(dep), std::string::npos) << dep << " in " << depends;
+#endif
     // A one-line summary and a long description of several lines.
     const std::string description = field(deb, "Description");
     EXPECT_LT(first_line(description).size(), 80u);

@@ -10,6 +10,14 @@ target_compile_definitions(install_test PRIVATE
   # The package is made of the Release build only.
   OCU_PACKAGE_TEST=$<NOT:$<BOOL:${OCUMBRA_SANITIZE}>>)
 add_dependencies(install_test ocumbra ocumbra-sim kalentry)
+if(TARGET ocumbra_python)
+  # The module's installed file; run by /usr/bin/python3 outside the sanitizer
+  # build (whose module needs the sanitizers' runtime preloaded).
+  target_compile_definitions(install_test PRIVATE
+    OCU_PYTHON_MODULE="${OCUMBRA_INSTALL_PYTHONDIR}/$<TARGET_FILE_NAME:ocumbra_python>"
+    OCU_PYTHON="${Python3_EXECUTABLE}" OCU_PYTHON_RUN=$<NOT:$<BOOL:${OCUMBRA_SANITIZE}>>)
+  add_dependencies(install_test ocumbra_python)
+endif()
 if(OCUMBRA_DOCS)
   add_dependencies(install_test packaging_files)
 endif()

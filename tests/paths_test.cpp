@@ -39,3 +39,18 @@ TEST(DataFiles, FoundInTheWorkingFolderThenNextToTheProgram) {
     EXPECT_EQ(find_data_file("/no/such/absolute.bmp"), "/no/such/absolute.bmp");
     fs::current_path(before);
 }
+
+TEST(DataFiles, AHostNamesItsOwnFolders) {
+    const ProgramDirs exe_dirs = program_dirs();
+    TempDir data;
+    std::ofstream(data.file("only_here.bmp")) << "x";
+    set_program_dirs({data.path() + "/", "/plugin/folder", "/doc/folder/"});
+    EXPECT_EQ(program_data_dir(), data.path() + "/");
+    EXPECT_EQ(plugin_dir(), "/plugin/folder");
+    EXPECT_EQ(program_doc_dir(), "/doc/folder/");
+    EXPECT_EQ(find_data_file("only_here.bmp"), data.file("only_here.bmp"));
+    EXPECT_EQ(find_data_file("NatIm13.jpg"), "NatIm13.jpg");  // not in the named folder
+    set_program_dirs({});  // back to the executable's
+    EXPECT_EQ(program_data_dir(), exe_dirs.data);
+    EXPECT_EQ(plugin_dir(), exe_dirs.plugin);
+}

@@ -41,6 +41,8 @@ void advise([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t byte
 
 }  // namespace
 
+void advise_pages(void* data, std::size_t bytes, Pages pages) { advise(data, bytes, pages); }
+
 ArrayD zeroed_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages) {
     const std::size_t n = checked_numel(rows, cols, planes);
     std::vector<double> v;

@@ -22,4 +22,8 @@ enum class Pages { Huge, MapAhead };
 // A zero-filled rows x cols x planes array of doubles.
 ArrayD zeroed_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages);
 
+// The same advice for memory allocated elsewhere (e.g. a NumPy array about to
+// be filled): [data, data + bytes) is left as it is, only its mapping changes.
+void advise_pages(void* data, std::size_t bytes, Pages pages);
+
 }  // namespace ocu

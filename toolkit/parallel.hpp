@@ -6,6 +6,7 @@
 // result never depends on how the range is split or on the thread count.
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -13,13 +14,30 @@
 
 namespace ocu {
 
-// Number of worker threads: the hardware's, overridable for tests.
+// Number of worker threads: the override (tests), else the environment
+// variable OCUMBRA_THREADS when it holds a whole number from 1 to 1024 (the
+// batch tool gives each of its parallel jobs its share of the cores this
+// way; a cluster job may match its allocation), else the hardware's.
 inline unsigned& thread_count_override() {
     static unsigned n = 0;
     return n;
 }
+// A thread count as OCUMBRA_THREADS gives it: a whole number from 1 to 1024
+// in plain decimal digits; 0 (not set) for anything else, null included.
+inline unsigned parse_thread_count(const char* s) {
+    if (s == nullptr || *s < '1' || *s > '9') return 0;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(s, &end, 10);
+    return (*end == '\0' && v <= 1024) ? static_cast<unsigned>(v) : 0;
+}
+// OCUMBRA_THREADS as read once, 0 when unset or not such a number.
+inline unsigned environment_thread_count() {
+    static const unsigned n = parse_thread_count(std::getenv("OCUMBRA_THREADS"));
+    return n;
+}
 inline unsigned thread_count() {
     if (thread_count_override() != 0) return thread_count_override();
+    if (environment_thread_count() != 0) return environment_thread_count();
     unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : n;
 }

@@ -60,7 +60,19 @@ ProgramDirs program_dirs_for(const std::string& exe_dir) {
     return {exe_dir + "/", exe_dir, exe_dir + "/"};
 }
 
-ProgramDirs program_dirs() { return program_dirs_for(executable_dir()); }
+namespace {
+// Named by set_program_dirs; empty data folder = not named.
+ProgramDirs& named_dirs() {
+    static ProgramDirs dirs;
+    return dirs;
+}
+}  // namespace
+
+ProgramDirs program_dirs() {
+    return named_dirs().data.empty() ? program_dirs_for(executable_dir()) : named_dirs();
+}
+
+void set_program_dirs(const ProgramDirs& dirs) { named_dirs() = dirs; }
 
 std::string program_data_dir() { return program_dirs().data; }
 

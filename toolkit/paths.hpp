@@ -36,8 +36,14 @@ struct ProgramDirs {
 // the plug-in.
 ProgramDirs program_dirs_for(const std::string& exe_dir);
 
-// The folders of the running executable (program_dirs_for(executable_dir())).
+// The folders of the running executable (program_dirs_for(executable_dir())),
+// or those named by set_program_dirs.
 ProgramDirs program_dirs();
+
+// Names the folders for a host that is not one of the program's own
+// executables: the Python module, loaded into the Python interpreter, finds
+// them relative to its own file. Set them before other threads look files up.
+void set_program_dirs(const ProgramDirs& dirs);
 
 // The program's own data folder with a trailing '/' (program_dirs().data).
 std::string program_data_dir();
