@@ -48,8 +48,8 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
         gui::imshow(im);
         gui::set_callback(Handle(gui::gca()), "ButtonDownFcn",
                           gui::callback_text("ocumbra", "axes1_ButtonDownFcn"));
-        handles.im = im;
-        handles.imt = std::move(im);
+        handles.im = std::move(im);
+        handles.imt = handles.im;  // the same pixels
         handles.imt_for_im = true;
         store_state(hObject, std::move(handles));
     }

@@ -7,6 +7,7 @@
 #include "fixdep/simulation.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
+#include "toolkit/shared.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::app {
@@ -57,7 +58,10 @@ struct FixationPreview {
 enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3 };
 
 // The main window's state record `handles`. Control handles by tag through
-// `handles[tag::axes1]` etc.; the parameters and images below.
+// `handles[tag::axes1]` etc.; the parameters and images below. The images are
+// held as Shared values (toolkit/shared.hpp): the framework hands every
+// callback a copy of the record, and a copy shares the pixels instead of
+// copying them.
 struct OcumbraState : gui::StateBase {
     gui::Handle output;                            // the main window: first result of ocumbra
     bool prepfixdep = false;                       // a fixation-dependent run prepared its map and masks
@@ -72,12 +76,12 @@ struct OcumbraState : gui::StateBase {
     std::string filename = "NatIm13.jpg";          // current image file, without folder
     std::string pathname;           // its folder with trailing separator; empty = working folder
     bool fixactive = false;         // fixation mode: clicks choose the fixation point
-    AnyImage im;                    // source image as read
-    AnyImage imt;                   // current result
+    Shared<AnyImage> im;            // source image as read
+    Shared<AnyImage> imt;           // current result
     bool imt_for_im = true;         // imt was made from im (or is im itself); false after
                                     // opening another image until a simulation runs on it
-    std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
-    std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
+    Shared<AnyImage> polim;         // polar plot of the last fixation-dependent run
+    Shared<ArrayD> restot;          // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
     std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
     std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen

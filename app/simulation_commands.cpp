@@ -64,10 +64,9 @@ void require_image(const OcumbraState& handles) {
 void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, Transform prevtrans,
                     BusyStatus& busy) {
     handles.imt_for_im = true;
-    show_result(handles, imt);
     handles.imt = std::move(imt);
+    show_result(handles, handles.imt);
     handles.prevtrans = prevtrans;
-    // Moved, not copied: the record holds the image, the result and the map.
     store_state(hObject, std::move(handles));
     busy.done();
 }
@@ -221,9 +220,8 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     OcumbraState& now = chosen->handles;
 
     BusyStatus busy(now[tag::statustext]);
-    // Render into the storage of the previous result when it fits.
+    // A new result (the previous one is shared with the stored record and the display).
     ArrayD imt;
-    if (auto* previous = std::get_if<ArrayD>(&now.imt)) imt = std::move(*previous);
     run_on_worker(hObject,
                   [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
     now.imt = std::move(imt);

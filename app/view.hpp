@@ -23,7 +23,7 @@ bool show_fixation_on(const OcumbraState& handles);
 // Shows the result `imt` of the record `handles` (its picture made elsewhere
 // at `step`, or none), beside the source when side by side is on; the
 // fixation cross as the record and the View menu say.
-void show_result(const OcumbraState& handles, const AnyImage& imt, QImage picture = {}, int step = 0);
+void show_result(const OcumbraState& handles, const Shared<AnyImage>& imt, QImage picture = {}, int step = 0);
 // The half of the image area that shows the result (1 side by side, else 0).
 int result_half(const OcumbraState& handles);
 // The fixation cross at `at`, else at the record's fixation point, when the

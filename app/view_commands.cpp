@@ -54,15 +54,16 @@ void show_marker(const OcumbraState& handles, std::optional<QPointF> at) {
     a->set_marker(show_fixation_on(handles) && handles.fixactive ? at : std::nullopt);
 }
 
-void show_result(const OcumbraState& handles, const AnyImage& imt, QImage picture, int step) {
+void show_result(const OcumbraState& handles, const Shared<AnyImage>& imt, QImage picture, int step) {
     gui::ImageArea* a = area_of(handles);
     if (!a) throw Error("The handle is not an image area.");
     const bool pair = side_by_side_on(handles) && handles.imt_for_im && displayable(handles.im) &&
                       displayable(imt) && image_rows(handles.im) == image_rows(imt) &&
                       image_cols(handles.im) == image_cols(imt);
-    auto result = std::make_shared<const AnyImage>(imt);
+    // The area shares the images with the record.
+    std::shared_ptr<const AnyImage> result = imt.has_value() ? imt.pointer() : std::make_shared<const AnyImage>();
     if (pair) {
-        a->set_pair(std::make_shared<const AnyImage>(handles.im), result);
+        a->set_pair(handles.im.pointer(), result);
         if (!picture.isNull()) a->replace(1, std::move(result), std::move(picture), step);
     } else {
         a->set_image(std::move(result), std::move(picture), step);

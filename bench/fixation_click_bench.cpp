@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -147,6 +148,18 @@ void BM_FixationClick(benchmark::State& state) {
 }
 BENCHMARK(BM_FixationClick)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// Processes events until `done` (false after 5 s without it).
+template <class F>
+bool wait_for(F&& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 5000) return false;
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
 void pointer_event(QWidget* w, QEvent::Type type, QPointF p) {
     const Qt::MouseButton b = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent e(type, p, w->mapToGlobal(p), b, b, Qt::NoModifier);
@@ -161,7 +174,7 @@ struct Following {
         if (!entry->isChecked()) entry->trigger();
     }
     ~Following() {
-        while (!live->idle()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        wait_for([this] { return live->idle(); });
         if (entry->isChecked()) entry->trigger();
     }
 };
@@ -180,7 +193,10 @@ void BM_FollowFrame(benchmark::State& state) {
         const int shown = f.live->frames_shown();
         const auto& p = kPoints[static_cast<std::size_t>(i++) % kPoints.size()];
         pointer_event(a, QEvent::MouseMove, r.topLeft() + QPointF(p[0] * r.width(), p[1] * r.height()));
-        while (f.live->frames_shown() == shown) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        if (!wait_for([&] { return f.live->frames_shown() != shown; })) {
+            state.SkipWithError("no frame");
+            return;
+        }
         a->repaint();
     }
     state.counters["preview_frames"] = f.live->preview_frames();
@@ -201,7 +217,10 @@ void BM_RestResult(benchmark::State& state) {
         const int shown = f.live->results_shown();
         const auto& p = kPoints[static_cast<std::size_t>(i++) % kPoints.size()];
         pointer_event(a, QEvent::MouseButtonPress, r.topLeft() + QPointF(p[0] * r.width(), p[1] * r.height()));
-        while (f.live->results_shown() == shown) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        if (!wait_for([&] { return f.live->results_shown() != shown; })) {
+            state.SkipWithError("no result");
+            return;
+        }
         a->repaint();
     }
 }

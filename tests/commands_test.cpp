@@ -102,7 +102,7 @@ protected:
     // The result stored by the last command, as doubles.
     ArrayD imt() const {
         const OcumbraState s = state();
-        const auto* a = std::get_if<ArrayD>(&s.imt);
+        const auto* a = std::get_if<ArrayD>(&s.imt.get());
         return a ? *a : ArrayD{};
     }
 
@@ -796,7 +796,7 @@ TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
     ASSERT_EQ(image_cols(both), 1200u);
     ASSERT_EQ(image_rows(both), 400u);
     const auto& b = std::get<ArrayU8>(both);
-    const auto& im = std::get<ArrayU8>(s.im);
+    const auto& im = std::get<ArrayU8>(s.im.get());
     bool left_is_source = true;
     for (std::size_t p = 0; p < 3; ++p)
         for (std::size_t c = 0; c < 600; c += 7)

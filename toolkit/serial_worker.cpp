@@ -26,6 +26,11 @@ void SerialWorker::post(std::function<void()> job) {
     cv_.notify_one();
 }
 
+bool SerialWorker::in_worker() const {
+    std::lock_guard<std::mutex> lock(m_);  // id_ is set after the thread has started
+    return std::this_thread::get_id() == id_;
+}
+
 std::size_t SerialWorker::pending() const {
     std::lock_guard<std::mutex> lock(m_);
     return jobs_.size() + running_;

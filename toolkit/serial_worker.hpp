@@ -27,7 +27,7 @@ public:
 
     void post(std::function<void()> job);
     // True on the worker's own thread (inside a job).
-    bool in_worker() const { return std::this_thread::get_id() == id_; }
+    bool in_worker() const;
     // Jobs posted and not yet finished (the one running included).
     std::size_t pending() const;
 
