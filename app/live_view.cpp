@@ -42,6 +42,7 @@ struct LiveView::Scene {
     std::optional<QPointF> planes_at;  // ...for this point
     ArrayD imt;                        // a result
     QImage picture;                    // the picture of what was rendered last
+    std::string error;                 // why the last rendering failed
     int step = 1;
 };
 
@@ -147,6 +148,9 @@ void LiveView::pump() {
     }
     const Want w = *std::exchange(waiting_, std::nullopt);
     const int step = area->picture_step();
+    // Pictures are made at the size they are shown (scaled on the worker), so
+    // that painting them is a plain copy.
+    const QSize shown = (area->image_rect(0).size() * area->devicePixelRatioF()).toSize();
     // Shown at or below the preview's scale: a frame from the preview.
     const bool from_preview =
         !w.result && scene_->preview_session && static_cast<std::size_t>(step) >= scene_->k;
@@ -154,7 +158,7 @@ void LiveView::pump() {
     ++started_;
     if (from_preview) ++preview_frames_;
     const std::weak_ptr<LiveView> self = live_view(fig);
-    worker().post([self, scene = scene_, w, step, revision, from_preview] {
+    worker().post([self, scene = scene_, w, step, revision, from_preview, shown] {
         bool ok = true;
         try {
             if (from_preview) {
@@ -175,8 +179,16 @@ void LiveView::pump() {
                 scene->picture = gui::display_picture(scene->planes, scene->table, step);
                 scene->step = step;
             }
-        } catch (...) {
+            // Frames only: a result keeps its picture at the reduction the area asks for.
+            if (!w.result && !shown.isEmpty() && scene->picture.width() > shown.width()) {
+                scene->picture = scene->picture.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
+        } catch (const std::exception& e) {
             ok = false;  // a frame that cannot be rendered is not shown; the click reports such errors
+            scene->error = e.what();
+        } catch (...) {
+            ok = false;
+            scene->error = "unknown error";
         }
         QMetaObject::invokeMethod(
             qApp,
@@ -190,6 +202,7 @@ void LiveView::pump() {
 void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
     in_flight_ = false;
     const std::shared_ptr<Scene> scene = scene_;
+    if (!ok && scene) last_error_ = scene->error;
     // Only for the record it was rendered from, and while following.
     if (ok && fig_ && scene && following(fig_) &&
         gui::guidata_revision(gui::Handle(fig_.data())) == revision) {

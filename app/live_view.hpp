@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <QObject>
 #include <QPointF>
@@ -61,6 +62,8 @@ public:
     int results_shown() const { return results_shown_; }
     // Frames rendered from the preview of a large photo.
     int preview_frames() const { return preview_frames_; }
+    // Why the last rendering that failed failed (empty: none failed).
+    const std::string& last_error() const { return last_error_; }
     // The position of the last frame or result shown.
     std::optional<QPointF> last_shown() const { return last_shown_; }
 
@@ -87,6 +90,7 @@ private:
     QTimer rest_;
     int started_ = 0, frames_shown_ = 0, results_shown_ = 0, preview_frames_ = 0;
     std::optional<QPointF> last_shown_;
+    std::string last_error_;
 };
 
 // The live view of main window `fig`, made on first use.

@@ -243,7 +243,7 @@ void ImageArea::set_image(std::shared_ptr<const AnyImage> image, QImage picture,
     rows_ = empty ? 0 : ocu::image_rows(a);
     cols_ = empty ? 0 : ocu::image_cols(a);
     halves_ = empty ? 0 : 1;
-    if (!empty) half_[0] = Half{std::move(image), std::move(picture), picture_step, false};
+    if (!empty) half_[0] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
     set_view_centre(centre_);
     update();
 }
@@ -254,7 +254,7 @@ void ImageArea::set_pair(std::shared_ptr<const AnyImage> first, std::shared_ptr<
     }
     set_image(std::move(first));
     if (halves_ == 1) {
-        half_[1] = Half{std::move(second), {}, 0, false};
+        half_[1] = Half{std::move(second), {}, 0, false, {}, 0};
         halves_ = 2;
     }
     update();
@@ -269,7 +269,7 @@ void ImageArea::replace(int half, std::shared_ptr<const AnyImage> image, QImage 
         }
         throw Error("Images side by side must have the same size.");
     }
-    half_[static_cast<std::size_t>(half)] = Half{std::move(image), std::move(picture), picture_step, false};
+    half_[static_cast<std::size_t>(half)] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
     update();
 }
 
@@ -410,14 +410,24 @@ void ImageArea::paintEvent(QPaintEvent*) {
     if (!has_image()) return;
     QPainter p(this);
     for (int i = 0; i < halves_; ++i) {
-        const QImage& pic = picture_for(half_[static_cast<std::size_t>(i)]);
+        Half& h = half_[static_cast<std::size_t>(i)];
+        const QImage& pic = picture_for(h);
         if (pic.isNull()) continue;
         const QRectF r = image_rect(i);
         p.save();
         p.setClipRect(place_rect(i));
-        // Smooth when shrinking, square blocks when enlarging.
-        p.setRenderHint(QPainter::SmoothPixmapTransform, r.width() * devicePixelRatioF() < pic.width());
-        p.drawImage(r, pic);
+        const QSize device = (r.size() * devicePixelRatioF()).toSize();
+        if (device.width() < pic.width() && !device.isEmpty()) {
+            // Shrinking: smoothly, once per picture and size; repaints copy the result.
+            if (h.shrunk_of != pic.cacheKey() || h.shrunk.size() != device) {
+                h.shrunk = pic.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                h.shrunk_of = pic.cacheKey();
+            }
+            p.drawImage(r, h.shrunk);
+        } else {
+            // Enlarging: square blocks.
+            p.drawImage(r, pic);
+        }
         p.restore();
     }
     if (marker_) {

@@ -155,6 +155,8 @@ private:
         QImage picture;  // the image's picture at `step`, or a frame (step 0)
         int step = 0;
         bool frame = false;
+        QImage shrunk;          // the picture scaled down to the size it is painted at
+        qint64 shrunk_of = 0;   // ...made from the picture with this cache key
     };
     // Scale in widget (logical) pixels per image pixel, and the size of one half's place.
     double widget_scale() const;
