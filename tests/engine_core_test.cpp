@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "engine/ops.hpp"
 #include "engine/pyramid.hpp"
 #include "engine/workers.hpp"
+#include "tests/vector_state.hpp"
 
 namespace {
 
@@ -1099,6 +1101,26 @@ TEST(EngineCoreModel, ResultsDoNotDependOnTheThreadCount) {
     for (int k = 0; k < 4; ++k) masks.push_back(model::mask(map, 2 * rows, 2 * cols, k));
     model::encode(src, enc, masks, 301, 288);
     EXPECT_EQ(runs[0].enc[0], enc[0].p);
+}
+
+// The engine's ranges start with the upper halves of the AVX registers unused
+// whatever its host left in them (Qt's BMP reader leaves them in use, and SSE
+// code around exp then ran 25 times slower).
+TEST(EngineCoreWorkers, RangesStartWithTheAvxUpperHalvesUnused) {
+    if (!ocu::testutil::avx_upper_in_use().has_value()) GTEST_SKIP() << "the processor cannot tell";
+    for (unsigned threads : {1u, 2u, 3u}) {
+        kal::workerCountOverride() = threads;
+        std::atomic<int> ranges{0}, dirty{0};
+        ocu::testutil::dirty_avx_upper();
+        ASSERT_TRUE(*ocu::testutil::avx_upper_in_use());
+        kal::forEachRange(300, 100, [&](std::size_t, std::size_t) {
+            if (*ocu::testutil::avx_upper_in_use()) ++dirty;
+            ++ranges;
+        });
+        EXPECT_EQ(ranges.load(), static_cast<int>(threads));
+        EXPECT_EQ(dirty.load(), 0) << threads << " threads";
+    }
+    kal::workerCountOverride() = 0;
 }
 
 }  // namespace
