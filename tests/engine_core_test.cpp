@@ -600,6 +600,65 @@ TEST(EngineCoreMasks, AllZeroMaskBecomesEmpty) {
     EXPECT_TRUE(kal::maskBlockRects(m, 0).empty());
 }
 
+// All masks of a map are built together, each value's band found once; every
+// mask must still be what the rule for that one mask gives (maskWeight, the
+// weight table above), then cropped: here for values at and next to every
+// threshold, non-finite, signed-zero and subnormal values, and 31 masks.
+TEST(EngineCoreMasks, AllMasksTogetherFollowTheRuleOfEachMask) {
+    std::vector<double> values = {std::nan(""), INFINITY, -INFINITY, -0.0, 0.0, -1.0, 1.0, 5.0,
+                                  4.9e-324, std::numeric_limits<double>::min(), 1e-300};
+    for (int k = 0; k <= 31; ++k) {
+        const double t = kal::levelThreshold(k), eps = std::ldexp(1.0, -52);
+        for (double v : {2.0 * t, std::nextafter(2.0 * t, 0.0), std::nextafter(2.0 * t, 1.0), (t - eps) * 2.0,
+                         std::nextafter((t - eps) * 2.0, 0.0), 2.0 * kal::levelThreshold(k + 1) * 1.0001})
+            values.push_back(v);
+    }
+    // Column 1 of three, between rows of blind values.
+    const int MR = static_cast<int>(values.size()) + 4, MC = 3;
+    std::vector<double> map(static_cast<std::size_t>(MR * MC), -1.0);
+    for (std::size_t i = 0; i < values.size(); ++i) map[static_cast<std::size_t>(MR) + 2 + i] = values[i];
+
+    const std::vector<kal::BlendMask> masks = kal::buildMasks(map.data(), MR, MC, 31);
+    ASSERT_EQ(masks.size(), 31u);
+    for (int k = 0; k < 31; ++k) {
+        kal::BlendMask want;
+        want.rows = MR;
+        want.cols = MC;
+        want.anchorR = MR / 2;
+        want.anchorC = MC / 2;
+        for (double v : map) want.pixels.push_back(kal::maskWeight(v, k));
+        kal::cropMask(want);
+        const kal::BlendMask& got = masks[static_cast<std::size_t>(k)];
+        EXPECT_EQ(got.rows, want.rows) << k;
+        EXPECT_EQ(got.cols, want.cols) << k;
+        EXPECT_EQ(got.anchorR, want.anchorR) << k;
+        EXPECT_EQ(got.anchorC, want.anchorC) << k;
+        EXPECT_EQ(got.pixels, want.pixels) << k;
+    }
+    // Mask 2 ranges from 255 to 0 over the values: it is cropped but not empty.
+    EXPECT_GT(masks[2].rows, 0);
+    EXPECT_LT(masks[2].rows, MR);
+}
+
+// A value at exactly t(k+1) has weight 0 in mask k (exp(-ln 4) = 0.25) but 255
+// in mask k+1: mask k is empty and keeps the map's centre as its anchor.
+TEST(EngineCoreMasks, WeightZeroAtTheLowerThresholdLeavesTheMaskEmpty) {
+    const double eps = std::ldexp(1.0, -52), t2 = kal::levelThreshold(2);
+    ASSERT_EQ((t2 - eps) * 2.0 * 0.5 + eps, t2);
+    std::vector<double> map(7 * 5, 0.0);
+    map[4 * 7 + 6] = (t2 - eps) * 2.0;  // row 6, column 4: the far corner
+    const std::vector<kal::BlendMask> masks = kal::buildMasks(map.data(), 7, 5, 3);
+    EXPECT_EQ(masks[1].rows, 0);
+    EXPECT_EQ(masks[1].cols, 0);
+    EXPECT_EQ(masks[1].anchorR, 3);
+    EXPECT_EQ(masks[1].anchorC, 2);
+    EXPECT_EQ(masks[2].rows, 1);
+    EXPECT_EQ(masks[2].cols, 1);
+    EXPECT_EQ(masks[2].pixels, Bytes{255});
+    EXPECT_EQ(masks[2].anchorR, 3 - 6);
+    EXPECT_EQ(masks[2].anchorC, 2 - 4);
+}
+
 TEST(EngineCoreMasks, FullMaskIsCutIntoBandsOf32Columns) {
     kal::BlendMask m;
     m.rows = 40;
