@@ -167,11 +167,13 @@ MaskRects PyramidTable::getMaskRects(std::int32_t n, std::int32_t k) const {
     });
 }
 
+ImageRef PyramidTable::blendMaskRef(std::int32_t n, std::int32_t k) const {
+    const BlendMask& m = maskChecked(n, k);
+    return ImageRef{static_cast<size_t>(m.rows), static_cast<size_t>(m.cols), m.pixels.data()};
+}
+
 Image8 PyramidTable::getBlendMask(std::int32_t n, std::int32_t k) const {
-    return guarded([&] {
-        const BlendMask& m = maskChecked(n, k);
-        return Image8{static_cast<size_t>(m.rows), static_cast<size_t>(m.cols), m.pixels};
-    });
+    return guarded([&] { return copyOf(blendMaskRef(n, k)); });
 }
 
 // ---- level images --------------------------------------------------------------
@@ -185,8 +187,14 @@ void PyramidTable::copyIn(PyramidLevel& level, std::size_t rows, std::size_t col
     std::memcpy(level.pixels.data(), image, bytes);
 }
 
-Image8 PyramidTable::copyOut(const PyramidLevel& level) {
-    return Image8{static_cast<size_t>(level.levelRows()), static_cast<size_t>(level.levelCols()), level.pixels};
+ImageRef PyramidTable::refOf(const PyramidLevel& level) {
+    return ImageRef{static_cast<size_t>(level.levelRows()), static_cast<size_t>(level.levelCols()), level.pixels.data()};
+}
+
+Image8 PyramidTable::copyOf(const ImageRef& image) {
+    Image8 out{image.rows, image.cols, {}};
+    if (image.data != nullptr) out.data.assign(image.data, image.data + image.rows * image.cols);
+    return out;
 }
 
 void PyramidTable::setBase(std::int32_t n, std::size_t rows, std::size_t cols, const std::uint8_t* image) {
@@ -209,28 +217,34 @@ void PyramidTable::setEncLevel(std::int32_t n, std::int32_t level, std::size_t r
     copyIn(p.enc[static_cast<size_t>(level) - 1], rows, cols, image);
 }
 
+ImageRef PyramidTable::srcLevelRef(std::int32_t n, std::int32_t level) const {
+    const Pyramid& p = pyramid(n);
+    if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.src[static_cast<size_t>(level) - 1]);
+}
+
+ImageRef PyramidTable::encLevelRef(std::int32_t n, std::int32_t level) const {
+    const Pyramid& p = pyramid(n);
+    if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.enc[static_cast<size_t>(level) - 1]);
+}
+
+ImageRef PyramidTable::encodedImageRef(std::int32_t n) const {
+    const Pyramid& p = pyramid(n);
+    if (p.levels == 0) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.enc[0]);
+}
+
 Image8 PyramidTable::getSrcLevel(std::int32_t n, std::int32_t level) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.src[static_cast<size_t>(level) - 1]);
-    });
+    return guarded([&] { return copyOf(srcLevelRef(n, level)); });
 }
 
 Image8 PyramidTable::getEncLevel(std::int32_t n, std::int32_t level) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.enc[static_cast<size_t>(level) - 1]);
-    });
+    return guarded([&] { return copyOf(encLevelRef(n, level)); });
 }
 
 Image8 PyramidTable::getEncodedImage(std::int32_t n) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (p.levels == 0) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.enc[0]);
-    });
+    return guarded([&] { return copyOf(encodedImageRef(n)); });
 }
 
 // ---- reduce -------------------------------------------------------------------
