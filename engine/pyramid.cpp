@@ -304,30 +304,20 @@ void PyramidTable::encode(std::int32_t n, std::int32_t fixCol, std::int32_t fixR
         // 3: the coarsest rendered level is the coarsest source level.
         p.enc[L - 1] = p.src[L - 1];
 
-        // 4: upwards, expanding and blending the source's detail back in.
+        // 4: upwards, expanding and blending the source's detail back in,
+        // both in one pass over the columns of each level.
         for (size_t k = L - 1; k-- > 0;) {
             const ImageView coarse = p.enc[k + 1].view(), fine = p.enc[k].view();
-            if (!expandLevel(&coarse, &fine)) throw EngineError(msg::kExpandFailed);
-
-            const std::vector<BlockRect>& rects = p.imageRects[k];
-            const bool anyArea = std::any_of(rects.begin(), rects.end(), [](const BlockRect& r) {
-                return int64_t{r.r1 - r.r0} * int64_t{r.c1 - r.c0} != 0;
-            });
-            if (!anyArea) continue;
             const ImageView source = p.src[k].view(), mask = p.masks[k].view();
-            // The views are the same for every rectangle: check them once.
-            if (!blendLevelColumns(&source, &fine, &mask, nullptr, 0, 0, 0, 0))
-                throw EngineError(msg::kBlendFailed);
-            const auto levelCols = static_cast<size_t>(std::max(p.enc[k].levelCols(), 0));
-            const int64_t levelRows = std::max(p.enc[k].levelRows(), 1);
-            const size_t grain = static_cast<size_t>(std::max<int64_t>(1, (int64_t{1} << 16) / levelRows));
-            forEachRange(levelCols, grain, [&](size_t cb, size_t ce) {
-                for (const BlockRect& r : rects) {
-                    if (int64_t{r.r1 - r.r0} * int64_t{r.c1 - r.c0} == 0) continue;
-                    blendLevelColumns(&source, &fine, &mask, &r, offR[k], offC[k], static_cast<int64_t>(cb),
-                                      static_cast<int64_t>(ce));
-                }
-            });
+            const std::vector<BlockRect>& rects = p.imageRects[k];
+            switch (expandAndBlend(&coarse, &fine, &source, &mask, rects.data(), rects.size(), offR[k], offC[k])) {
+                case ExpandBlend::Done:
+                    break;
+                case ExpandBlend::ExpandRefused:
+                    throw EngineError(msg::kExpandFailed);
+                case ExpandBlend::BlendRefused:
+                    throw EngineError(msg::kBlendFailed);
+            }
         }
     });
 }

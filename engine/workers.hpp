@@ -2,9 +2,9 @@
 // Spreading the engine's independent per-column work over the cores.
 //
 // forEachRange(n, grain, f) calls f(begin, end) on disjoint ranges covering
-// [0, n). Every index must be computed independently of the others, so the
-// result never depends on the split or on the number of threads. f must not
-// throw. If a thread cannot be started, its range runs on the calling thread.
+// [0, n); forEachRangeNumbered passes the range's number as well. Every index
+// must be computed independently of the others, so the result never depends
+// on the split or on the number of threads. f must not throw. If a thread cannot be started, its range runs on the calling thread.
 // The plug-in keeps its own helper so that it depends on nothing of the program.
 //
 // Every range starts with clean vector registers (clearUpperVectorState), so
@@ -52,15 +52,25 @@ inline void clearUpperVectorState() {
 #endif
 }
 
-template <class F>
-void forEachRange(std::size_t n, std::size_t grain, F&& f) {
-    if (n == 0) return;
-    constexpr std::size_t kMaxThreads = 64;
+constexpr std::size_t kMaxRanges = 64;
+
+// The number of ranges forEachRange(n, grain, ...) makes: at most this many
+// calls, with range numbers 0 .. rangeCount - 1.
+inline std::size_t rangeCount(std::size_t n, std::size_t grain) {
+    if (n == 0) return 0;
     const std::size_t want = std::max<std::size_t>(1, n / std::max<std::size_t>(grain, 1));
-    const std::size_t nt = std::min({std::size_t{workerCount()}, want, kMaxThreads});
+    return std::min({std::size_t{workerCount()}, want, kMaxRanges});
+}
+
+// f(t, begin, end) with the range number t, for work that needs scratch space
+// of its own per range.
+template <class F>
+void forEachRangeNumbered(std::size_t n, std::size_t grain, F&& f) {
+    const std::size_t nt = rangeCount(n, grain);
+    if (nt == 0) return;
     clearUpperVectorState();  // also for the threads, which start with the caller's state
-    if (nt <= 1) {
-        f(std::size_t{0}, n);
+    if (nt == 1) {
+        f(std::size_t{0}, std::size_t{0}, n);
         return;
     }
     const std::size_t chunk = (n + nt - 1) / nt;
@@ -68,14 +78,14 @@ void forEachRange(std::size_t n, std::size_t grain, F&& f) {
         b = std::min(n, t * chunk);
         e = std::min(n, b + chunk);
     };
-    std::array<std::thread, kMaxThreads> threads;
+    std::array<std::thread, kMaxRanges> threads;
     std::size_t started = 1;
     for (; started < nt; ++started) {
         std::size_t b = 0, e = 0;
         range(started, b, e);
         try {
-            threads[started] = std::thread([&f, b, e] {
-                if (b < e) f(b, e);
+            threads[started] = std::thread([&f, t = started, b, e] {
+                if (b < e) f(t, b, e);
             });
         } catch (...) {
             break;  // run this range and the rest here
@@ -85,9 +95,14 @@ void forEachRange(std::size_t n, std::size_t grain, F&& f) {
         if (t != 0 && t < started) continue;
         std::size_t b = 0, e = 0;
         range(t, b, e);
-        if (b < e) f(b, e);
+        if (b < e) f(t, b, e);
     }
     for (std::size_t t = 1; t < started; ++t) threads[t].join();
+}
+
+template <class F>
+void forEachRange(std::size_t n, std::size_t grain, F&& f) {
+    forEachRangeNumbered(n, grain, [&f](std::size_t, std::size_t b, std::size_t e) { f(b, e); });
 }
 
 }  // namespace kal

@@ -1041,6 +1041,40 @@ TEST(EngineCoreModel, ReduceAndExpandOnRandomSizes) {
     }
 }
 
+// Large levels are expanded in column ranges, one per worker, each blended
+// right after it; odd and even extents, several ranges, against the model.
+TEST(EngineCoreModel, ExpansionInRangesOnOddAndEvenSizes) {
+    std::mt19937 rng(21);
+    for (unsigned threads : {3u, 7u}) {
+        kal::workerCountOverride() = threads;
+        for (auto [rows, cols] : {std::pair{1025, 1001}, {1024, 1000}, {1023, 998}}) {
+            const model::Img coarse = randomImg(rng, rows / 2, cols / 2);
+            const model::Img fine = randomImg(rng, rows, cols);
+            model::Img want = fine;
+            model::expand(coarse, want);
+            Bytes cb = coarse.p, fb = fine.p;
+            ImageView q{rows, cols, rows, 1, cb.data()}, f{rows, cols, rows, 0, fb.data()};
+            ASSERT_TRUE(kal::expandLevel(&q, &f));
+            EXPECT_EQ(fb, want.p) << rows << " x " << cols << ", " << threads << " threads";
+
+            // With a blend: the same as expanding and then blending.
+            Bytes src = randomImg(rng, rows, cols).p, mk = randomImg(rng, 300, 900).p, fb2 = fine.p;
+            ImageView s{rows, cols, rows, 0, src.data()}, m{300, 900, 300, 0, mk.data()},
+                f2{rows, cols, rows, 0, fb2.data()};
+            const BlockRect rects[] = {{10, 5, 200, 700}, {0, 0, 0, 0}, {250, 600, 1024, 1001}};
+            ASSERT_EQ(kal::expandAndBlend(&q, &f2, &s, &m, rects, 3, 7, -40), kal::ExpandBlend::Done);
+            ImageView f3 = f;  // the expanded level, blended rectangle by rectangle
+            for (const BlockRect& r : rects) {
+                if ((r.r1 - r.r0) * (r.c1 - r.c0) != 0) {
+                    ASSERT_TRUE(kal::blendLevel(&s, &f3, &m, &r, 7, -40));
+                }
+            }
+            EXPECT_EQ(fb2, fb) << rows << " x " << cols << ", " << threads << " threads";
+        }
+    }
+    kal::workerCountOverride() = 0;
+}
+
 TEST(EngineCoreModel, BlendOnRandomRectanglesAndOffsets) {
     std::mt19937 rng(12);
     std::uniform_int_distribution<int> size(1, 40), lvl(0, 3), off(-50, 50), pos(-10, 90);
