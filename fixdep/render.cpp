@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
@@ -169,9 +170,21 @@ int fixdep_level_count(std::size_t sx, std::size_t sy) { return std::min(kMaskLe
 
 int mask_level_count(const ArrayD& m, std::size_t sx, std::size_t sy) {
     const int cap = std::max(kMaskLevels, fixdep_max_levels(sx, sy));
+    // The smallest positive value, over all cores (the smallest is the same
+    // whatever the order).
     double vmin = std::numeric_limits<double>::infinity();
-    for (double v : m.span())
-        if (v > 0.0 && v < vmin) vmin = v;
+    std::mutex merge;
+    const double* mv = m.data();
+    parallel_for(
+        m.numel(),
+        [&, mv](std::size_t b, std::size_t e) {
+            double here = std::numeric_limits<double>::infinity();
+            for (std::size_t i = b; i < e; ++i)
+                if (mv[i] > 0.0 && mv[i] < here) here = mv[i];
+            const std::lock_guard<std::mutex> lock(merge);
+            vmin = std::min(vmin, here);
+        },
+        std::size_t{1} << 20);
     if (vmin == std::numeric_limits<double>::infinity()) return kMaskLevels;
     // Mask k takes level k whole where u >= t_k (engine rule: u = v / 2 + 2^-52).
     const double u = vmin * 0.5 + 2.220446049250313e-16;
