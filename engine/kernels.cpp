@@ -44,7 +44,7 @@ inline uint8_t* at(const ImageView& v, int64_t r, int64_t c) {
 }
 
 // Work below this many pixels stays on one thread.
-constexpr size_t kPixelsPerThread = 1 << 16;
+constexpr size_t kPixelsPerThread = 1 << 18;
 
 size_t columnGrain(int64_t rows) {
     return static_cast<size_t>(std::max<int64_t>(1, int64_t{kPixelsPerThread} / std::max<int64_t>(rows, 1)));

@@ -47,36 +47,45 @@ std::uint8_t squared(double v) {
     return to_uint8(255.0 * (q * q));
 }
 
-// Plane p of `a` on the squared 8-bit scale.
+// Planes 0 .. n-1 of `a` on the squared 8-bit scale, in one pass over all
+// cores (each parallel pass costs a wake-up of the other threads, dear on a
+// busy machine, so the planes are not squared one at a time).
 template <class T>
-ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
-    ArrayU8 out = ArrayU8::uninitialized(a.rows(), a.cols());  // every byte is written below
-    const T* in = a.data() + p * a.rows() * a.cols();
-    if constexpr (std::is_same_v<T, std::uint8_t>) {
-        // 255 (v / 255)^2 rounded is (v^2 + 127) div 255 in integers: v^2 / 255
-        // is never within 1/510 of a half (2 v^2 is even, 255 (2k + 1) odd),
-        // far more than the error of the doubles, so both round alike. In
-        // 16 bits (v^2 + 127 <= 65152) the loop runs on whole vectors.
-        std::uint8_t* dst = out.data();
-        parallel_for(
-            out.numel(),
-            [in, dst](std::size_t b, std::size_t e) {
-                const std::uint8_t* s = in;  // local copies: byte stores may alias captures
-                std::uint8_t* d = dst;
-                for (std::size_t i = b; i < e; ++i) {
-                    const std::uint16_t v = s[i];
-                    d[i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v * v + 127) / 255);
+std::vector<ArrayU8> squared_planes(const Array<T>& a, std::size_t n) {
+    const std::size_t numel = a.rows() * a.cols();
+    std::vector<ArrayU8> out;
+    for (std::size_t p = 0; p < n; ++p) out.push_back(ArrayU8::uninitialized(a.rows(), a.cols()));  // written whole below
+    std::array<std::uint8_t*, 3> dst{};
+    for (std::size_t p = 0; p < n; ++p) dst[p] = out[p].data();
+    const T* in = a.data();
+    parallel_for(
+        n * numel,
+        [in, dst, numel](std::size_t b, std::size_t e) {
+            for (std::size_t p = b / numel; p * numel < e; ++p) {  // the planes this range touches
+                const std::size_t lo = std::max(b, p * numel) - p * numel, hi = std::min(e, (p + 1) * numel) - p * numel;
+                const T* s = in + p * numel;  // local copies: byte stores may alias captures
+                std::uint8_t* d = dst[p];
+                if constexpr (std::is_same_v<T, std::uint8_t>) {
+                    // 255 (v / 255)^2 rounded is (v^2 + 127) div 255 in integers:
+                    // v^2 / 255 is never within 1/510 of a half (2 v^2 is even,
+                    // 255 (2k + 1) odd), far more than the error of the doubles, so
+                    // both round alike. In 16 bits (v^2 + 127 <= 65152) the loop
+                    // runs on whole vectors.
+                    for (std::size_t i = lo; i < hi; ++i) {
+                        const std::uint16_t v = s[i];
+                        d[i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v * v + 127) / 255);
+                    }
+                } else {
+                    for (std::size_t i = lo; i < hi; ++i) d[i] = squared(static_cast<double>(s[i]));
                 }
-            },
-            kGrain);
-    } else {
-        for (std::size_t i = 0; i < out.numel(); ++i) out[i] = squared(static_cast<double>(in[i]));
-    }
+            }
+        },
+        kGrain);
     return out;
 }
 
-ArrayU8 squared_plane(const AnyImage& im, std::size_t p) {
-    return std::visit([p](const auto& a) { return squared_plane(a, p); }, im);
+std::vector<ArrayU8> squared_planes(const AnyImage& im, std::size_t n) {
+    return std::visit([n](const auto& a) { return squared_planes(a, n); }, im);
 }
 
 // sqrt(u / 255) for every byte value.
@@ -105,25 +114,36 @@ ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nole
     return im2;
 }
 
-// Writes sqrt(u / 255) of the rendered plane `u` into plane p of `out`.
-void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
+// Writes sqrt(u / 255) of the rendered planes u[p] into planes p of `out`,
+// in one pass over all cores.
+void to_display(const std::vector<ArrayU8>& u, ArrayD& out) {
     const auto& lut = display_lut();
-    double* dst = out.data() + p * out.rows() * out.cols();
-    const std::uint8_t* src = u.data();
+    const std::size_t numel = out.rows() * out.cols();
+    std::array<const std::uint8_t*, 3> src{};
+    for (std::size_t p = 0; p < u.size(); ++p) src[p] = u[p].data();
+    double* const dst = out.data();
     parallel_for(
-        u.numel(),
-        [&lut, src, dst](std::size_t b, std::size_t e) {
+        u.size() * numel,
+        [&lut, src, dst, numel](std::size_t b, std::size_t e) {
+            for (std::size_t p = b / numel; p * numel < e; ++p) {
+                const std::uint8_t* s = src[p];
+                double* d = dst + p * numel;
+                std::size_t i = std::max(b, p * numel) - p * numel;
+                const std::size_t end = std::min(e, (p + 1) * numel) - p * numel;
 #if defined(__SSE2__)
-            // Streaming stores: the plane is far larger than the caches, and
-            // writing around them spares reading every line in first.
-            if ((reinterpret_cast<std::uintptr_t>(dst + b) & 15u) != 0 && b < e) {
-                dst[b] = lut[src[b]];
-                ++b;
+                // Streaming stores: the planes are far larger than the caches,
+                // and writing around them spares reading every line in first.
+                if ((reinterpret_cast<std::uintptr_t>(d + i) & 15u) != 0 && i < end) {
+                    d[i] = lut[s[i]];
+                    ++i;
+                }
+                for (; i + 2 <= end; i += 2) _mm_stream_pd(d + i, _mm_set_pd(lut[s[i + 1]], lut[s[i]]));
+#endif
+                for (; i < end; ++i) d[i] = lut[s[i]];
             }
-            for (; b + 2 <= e; b += 2) _mm_stream_pd(dst + b, _mm_set_pd(lut[src[b + 1]], lut[src[b]]));
+#if defined(__SSE2__)
             _mm_sfence();
 #endif
-            for (std::size_t i = b; i < e; ++i) dst[i] = lut[src[i]];
         },
         kGrain);
 }
@@ -147,9 +167,9 @@ void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplane
         imt2 = uninitialized_array(sy, sx, np, Pages::Huge);
     }
     std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
-    for (std::size_t p = 0; p < nplanes; ++p) {
-        to_display(render_plane(squared_plane(im0, p), sx, sy, nolevs, x1, y1), imt2, p);
-    }
+    std::vector<ArrayU8> planes = squared_planes(im0, nplanes);
+    for (ArrayU8& plane : planes) plane = render_plane(plane, sx, sy, nolevs, x1, y1);
+    to_display(planes, imt2);
 }
 
 }  // namespace
