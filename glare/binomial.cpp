@@ -75,7 +75,7 @@ ArrayD corrdn_fast(std::size_t rows, std::size_t cols, const ColumnSource& colum
     const Index r2 = (r + 1) / 2, c2 = (c + 1) / 2;
     const std::size_t ur2 = static_cast<std::size_t>(r2);
     // Every element is written below (all blocks of columns, all rows).
-    ArrayD out = uninitialized_array(ur2, static_cast<std::size_t>(c2), 1, Pages::MapAhead);
+    ArrayD out = uninitialized_array(ur2, static_cast<std::size_t>(c2), 1, Pages::Huge);
     const std::size_t nblocks = (static_cast<std::size_t>(c2) + kBlock - 1) / kBlock;
     parallel_for(
         nblocks,
