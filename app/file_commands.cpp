@@ -1,6 +1,7 @@
 // The main window's file commands: open, save result, save resolution map,
 // print, close, and the source and transformed views.
 #include "app/ocumbra.hpp"
+#include "app/startup.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 #include "toolkit/imageio.hpp"
@@ -15,23 +16,42 @@ namespace {
 OCU_HEAD(FileMenu_Callback)
 void FileMenu_Callback(Handle, const Value&, OcumbraState) {}
 
+// The result, when there is one for the current image.
+const AnyImage& current_result(const OcumbraState& handles) {
+    if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
+    // A result made from the previous image does not belong to this one.
+    if (!handles.imt_for_im) throw Error(kNoResultYet);
+    return handles.imt;
+}
+
+// Reads pathname + filename and makes it the source image; the result of the
+// previous image no longer belongs to it.
+void open_source_image(const Handle& hObject, OcumbraState& handles, const std::string& pathname,
+                       const std::string& filename) {
+    AnyImage im = imread(pathname + filename);
+    handles.im = im;
+    handles.filename = filename;
+    handles.pathname = pathname;
+    handles.prevtrans = Transform::None;
+    handles.imt_for_im = false;
+    const Handle axes = handles[tag::axes1];
+    store_state(hObject, std::move(handles));
+    gui::imshow(axes, im);
+}
+
 // Open: choose a file, read it, make it the source image.
 OCU_HEAD(OpenMenuItem_Callback)
 void OpenMenuItem_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    const gui::FileChoice c = gui::platform().get_file("*.bmp;*.tif;*.jpg", "image files (*.bmp,*.tif,*.jpg)");
+    const gui::FileChoice c = gui::platform().get_file("*.bmp;*.tif;*.jpg;*.jpeg;*.tiff;*.png",
+                                                       "image files (*.bmp,*.tif,*.jpg)");
     if (c.cancelled) return;
-    AnyImage im = imread(c.pathname + c.filename);
-    handles.im = im;
-    handles.filename = c.filename;
-    handles.pathname = c.pathname;
-    handles.prevtrans = Transform::None;
-    gui::guidata(hObject, handles);
-    gui::imshow(handles[tag::axes1], im);
+    open_source_image(hObject, handles, c.pathname, c.filename);
 }
 
 // Save result: write imt under a chosen name, proposed "T" + file name.
 OCU_HEAD(Save_as_Callback)
 void Save_as_Callback(Handle, const Value&, OcumbraState handles) {
+    current_result(handles);
     const std::string proposed = handles.pathname + "T" + handles.filename;
     const gui::FileChoice c = gui::platform().put_file(proposed, "Save transformed image");
     const std::string path = c.pathname + c.filename;
@@ -68,19 +88,31 @@ void CloseMenuItem_Callback(Handle, const Value&, OcumbraState handles) {
 OCU_HEAD(original_menu_Callback)
 void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
     handles.fixactive = false;
-    gui::guidata(hObject, handles);
-    gui::imshow(handles[tag::axes1], handles.im);
+    const Handle axes = handles[tag::axes1];
+    const AnyImage im = handles.im;
+    store_state(hObject, std::move(handles));
+    gui::imshow(axes, im);
 }
 
 // Transformed view: show imt, leave fixation mode.
 OCU_HEAD(transformed_menu_Callback)
 void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    const AnyImage imt = current_result(handles);
     handles.fixactive = false;
-    gui::guidata(hObject, handles);
-    gui::imshow(handles[tag::axes1], handles.imt);
+    const Handle axes = handles[tag::axes1];
+    store_state(hObject, std::move(handles));
+    gui::imshow(axes, imt);
 }
 
 }  // namespace
+
+void open_image_file(const Handle& fig, const std::string& path) {
+    std::optional<OcumbraState> handles = gui::guidata<OcumbraState>(fig);
+    if (!handles) throw Error("The main window has no state record.");
+    const auto slash = path.find_last_of('/');
+    const std::string pathname = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    open_source_image(fig, *handles, pathname, path.substr(pathname.size()));
+}
 
 void add_file_commands(Ops& ops) {
     OCU_GUI_CALLBACK(ops, FileMenu_Callback);

@@ -3,7 +3,10 @@
 // commands in simulation_commands.cpp.
 #include "app/ocumbra.hpp"
 
+#include <any>
 #include <cstdio>
+
+#include "app/fixation_click.hpp"
 
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/imageio.hpp"
@@ -35,7 +38,7 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
     handles.filename = kDefaultImage;
     handles.pathname.clear();
     handles.fixactive = false;
-    gui::guidata(hObject, handles);
+    store_state(hObject, handles);
 
     // A re-used window is visible: its image stays.
     if (!gui::is_visible(hObject)) {
@@ -47,7 +50,8 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
                           gui::callback_text("ocumbra", "axes1_ButtonDownFcn"));
         handles.im = im;
         handles.imt = std::move(im);
-        gui::guidata(hObject, handles);
+        handles.imt_for_im = true;
+        store_state(hObject, std::move(handles));
     }
 }
 
@@ -77,6 +81,13 @@ void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.
 
 }  // namespace
 
+void store_state(const Handle& h, OcumbraState handles) {
+    // Save resolution map does something only in fixation mode.
+    if (handles.controls.has(tag::Save_resmap.name)) gui::set_enable(handles[tag::Save_resmap], handles.fixactive);
+    gui::guidata(h, gui::Record{std::any(std::move(handles))});
+    if (QWidget* fig = gui::figure_of(h)) fixation_click(Handle(fig))->superseded(Handle(fig));
+}
+
 OCU_HEAD(sysbeep)
 void sysbeep(const gui::Args& args) {
     check_arg_count("sysbeep", sysbeep_line, ArgKind::Inputs, args.size(), 2);
@@ -93,6 +104,7 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
+        add_help_commands(o);
         return o;
     }();
     return ops;

@@ -53,6 +53,8 @@ struct OcumbraState : gui::StateBase {
     bool fixactive = false;         // fixation mode: clicks choose the fixation point
     AnyImage im;                    // source image as read
     AnyImage imt;                   // current result
+    bool imt_for_im = true;         // imt was made from im (or is im itself); false after
+                                    // opening another image until a simulation runs on it
     std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
@@ -70,6 +72,22 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
+void add_help_commands(Ops& ops);
+
+// Stores the main window's record with the window `h` belongs to (guidata),
+// as every command does at its end, and brings what depends on it in line:
+// "Save resolution map" is enabled only in fixation mode, and a fixation
+// click still waiting ends without rendering (fixation_click.hpp).
+void store_state(const gui::Handle& h, OcumbraState handles);
+
+// An image with pixels (the opening step leaves none when the default image
+// cannot be read).
+inline bool has_pixels(const AnyImage& im) { return image_rows(im) > 0 && image_cols(im) > 0; }
+
+// What the commands say when there is nothing to work on.
+inline constexpr const char* kOpenImageFirst = "Open an image first.";
+inline constexpr const char* kNoResultYet =
+    "There is no result for this image yet: choose a simulation from the Transform menu first.";
 
 // Accepts up to two arguments and does nothing.
 void sysbeep(const gui::Args& args = {});

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <utility>
 
+#include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
 #include "dialogs/dialogs.hpp"
@@ -42,10 +43,9 @@ void set_glare_computations(GlareComputations c) {
 
 namespace {
 
-// Stores the record with the window as the command's last use of it: moved,
-// not copied (it holds the image, the result and the resolution map).
-void store(const Handle& h, OcumbraState&& handles) {
-    gui::guidata(h, gui::Record{std::any(std::move(handles))});
+// A simulation needs an image to work on.
+void require_image(const OcumbraState& handles) {
+    if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
 }
 
 // Shows a result in the main window's image area.
@@ -59,8 +59,10 @@ void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& im
                     BusyStatus& busy) {
     show_result(handles, imt);
     handles.imt = std::move(imt);
+    handles.imt_for_im = true;
     handles.prevtrans = prevtrans;
-    store(hObject, std::move(handles));
+    // Moved, not copied: the record holds the image, the result and the map.
+    store_state(hObject, std::move(handles));
     busy.done();
 }
 
@@ -76,6 +78,7 @@ void transform_Callback(Handle, const Value&, OcumbraState) {}
 // Fixation-independent simulation: acuity and contrast over the whole image.
 OCU_HEAD(fixindep_Callback)
 void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    require_image(handles);
     handles.fixactive = false;
     const dlg::FixindepValues p = dlg::fixindepparms(handles.width, handles.mar, handles.contrastf);
     handles.width = p.width;
@@ -97,6 +100,7 @@ void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
 // masks once, the first view fixating the image centre, then fixation mode.
 OCU_HEAD(fixdep_Callback)
 void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    require_image(handles);
     handles.fixactive = true;
     dlg::FixdepValues p = dlg::fixdepparms(handles.width, handles.mar);
     handles.width = p.width;
@@ -120,6 +124,7 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
 // factor changed, or of the shown result when nothing changed.
 OCU_HEAD(glare_Callback)
 void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    require_image(handles);
     handles.fixactive = false;
     const double oldwidth = handles.width;
     const double oldglarefact = handles.glarefact;
@@ -163,23 +168,29 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Glare, busy);
 }
 
-// A press in the main window while in fixation mode: wait for one click in
-// the image area and render for that point with the masks prepared by the
-// last fixation-dependent run.
+// A press in the main window while in fixation mode: wait for the click
+// that chooses the fixation point (fixation_click.hpp) and render for it,
+// with the masks prepared by the last fixation-dependent run, on the record
+// as stored when the click came.
 OCU_HEAD(figure1_WindowButtonDownFcn)
 void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
     if (!handles.fixactive || !handles.fixdep_session) return;
-    const std::array<double, 2> xy = gui::platform().pointer_input(handles[tag::figure1]);
+    const Handle statustext = handles[tag::statustext];
+    handles = OcumbraState{};  // the wait may be long: do not hold a copy of the images
+    std::optional<FixationClick::Chosen> chosen = fixation_click(hObject)->wait(hObject, statustext);
+    if (!chosen) return;
+    OcumbraState& now = chosen->handles;
 
-    BusyStatus busy(handles[tag::statustext]);
+    BusyStatus busy(now[tag::statustext]);
     // Render into the storage of the previous result when it fits.
     ArrayD imt;
-    if (auto* previous = std::get_if<ArrayD>(&handles.imt)) imt = std::move(*previous);
-    fixdep::render(*handles.fixdep_session, {xy[0], xy[1]}, handles.im, imt);
-    handles.imt = std::move(imt);
-    show_result(handles, handles.imt);
-    store(hObject, std::move(handles));
+    if (auto* previous = std::get_if<ArrayD>(&now.imt)) imt = std::move(*previous);
+    fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
+    now.imt = std::move(imt);
+    now.imt_for_im = true;
+    show_result(now, now.imt);
+    store_state(hObject, std::move(now));
     busy.done();
 }
 

@@ -1,10 +1,11 @@
-// ocumbra-sim fixindep [--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT
+// ocumbra-sim fixindep [--width DEG|photo] [--acuity A] [--contrast F | --logcs S] INPUT OUTPUT
 //
 // The fixation-independent simulation: the contrast-dependent local blur of
-// the whole image for a visual acuity and a contrast factor, with the image
-// `--width` degrees wide. OUTPUT gets the displayed result imt (".npy" holds
-// exactly the doubles the computation returns; any other extension goes
-// through the image writer, as the window's Save command does).
+// the whole image for a visual acuity (decimal, Snellen or logMAR) and a
+// contrast factor (or a Pelli-Robson score), with the image `--width` degrees
+// wide. OUTPUT gets the displayed result imt (".npy" holds exactly the doubles
+// the computation returns; any other extension goes through the image writer,
+// as the window's Save command does).
 #include "cli/commands.hpp"
 #include "cli/options.hpp"
 #include "cli/output.hpp"
@@ -15,13 +16,17 @@ namespace ocu::cli {
 namespace {
 
 int fixindep_body(const Args& args) {
-    const Parsed p = parse_args(args, {"--width", "--acuity", "--contrast"}, 2);
+    const Parsed p = parse_args(args, {"--width", "--acuity", "--contrast", "--logcs"}, 2);
+    const std::string& input = p.positional[0];
     fixindep::Params params;  // width 20, acuity 1, contrast 1, exponents 2
-    if (p.has("--width")) params.width = parse_number(p.last("--width", ""), "--width");
-    if (p.has("--acuity")) params.mar = parse_number(p.last("--acuity", ""), "--acuity");
-    if (p.has("--contrast")) params.contrastf = parse_number(p.last("--contrast", ""), "--contrast");
+    if (p.has("--acuity")) params.mar = parse_acuity_option(p.last("--acuity", ""));
+    params.contrastf = parse_contrast_options(p, params.contrastf);
+    const bool photo_width = p.last("--width", "") == "photo";
+    if (p.has("--width") && !photo_width) params.width = parse_width_option(p.last("--width", ""), input);
+    check_outputs({p.positional[1]}, {input});
+    if (photo_width) params.width = parse_width_option("photo", input);
 
-    const AnyImage im = read_input(p.positional[0]);
+    const AnyImage im = read_input(input);
     const ArrayD imt = fixindep::run(im, params);
     write_output(imt, p.positional[1]);
     return 0;

@@ -1,4 +1,4 @@
-// ocumbra-sim glare [--width DEG] [--glare N] INPUT OUTPUT
+// ocumbra-sim glare [--width DEG|photo] [--glare N] INPUT OUTPUT
 //
 // The glare simulation: the veil of light scattered inside the eye, added to
 // the image in linear light, for an image `--width` degrees wide and a glare
@@ -28,24 +28,17 @@ double parse_glare_factor(const std::string& text) {
     return v;
 }
 
-// A width the simulation refuses is a usage error here (exit status 2).
-double parse_width(const std::string& text) {
-    const double v = parse_number(text, "--width");
-    try {
-        glare::check(glare::Params{.width = v});
-    } catch (const Error& e) {
-        throw UsageError(std::string("--width: ") + e.what());
-    }
-    return v;
-}
-
 int glare_body(const Args& args) {
     const Parsed p = parse_args(args, {"--width", "--glare"}, 2);
+    const std::string& input = p.positional[0];
     glare::Params params;  // width 20, glare factor 1, exponents 2
-    if (p.has("--width")) params.width = parse_width(p.last("--width", ""));
+    const bool photo_width = p.last("--width", "") == "photo";
+    if (p.has("--width") && !photo_width) params.width = parse_width_option(p.last("--width", ""), input);
     if (p.has("--glare")) params.glarefact = parse_glare_factor(p.last("--glare", ""));
+    check_outputs({p.positional[1]}, {input});
+    if (photo_width) params.width = parse_width_option("photo", input);
 
-    const AnyImage im = read_input(p.positional[0]);
+    const AnyImage im = read_input(input);
     const glare::Result result = glare::run(im, params);
     write_output(result.imt, p.positional[1]);
     return 0;

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "clinical/photo.hpp"
+#include "clinical/units.hpp"
+#include "toolkit/viewing.hpp"
+
 namespace ocu::cli {
 
 std::string Parsed::last(const std::string& name, const std::string& fallback) const {
@@ -13,10 +17,18 @@ std::string Parsed::last(const std::string& name, const std::string& fallback) c
 
 Parsed parse_args(const std::vector<std::string>& args, const std::set<std::string>& allowed,
                   std::size_t npositional) {
+    return parse_args(args, allowed, npositional, npositional);
+}
+
+Parsed parse_args(const std::vector<std::string>& args, const std::set<std::string>& allowed,
+                  std::size_t min_positional, std::size_t max_positional) {
     Parsed p;
+    bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a.size() > 2 && a.rfind("--", 0) == 0) {
+        if (!options_done && a == "--") {
+            options_done = true;
+        } else if (!options_done && a.size() > 2 && a.rfind("--", 0) == 0) {
             std::string name = a, value;
             const auto eq = a.find('=');
             if (eq != std::string::npos) {
@@ -32,18 +44,45 @@ Parsed parse_args(const std::vector<std::string>& args, const std::set<std::stri
             p.positional.push_back(a);
         }
     }
-    if (p.positional.size() != npositional) {
-        throw UsageError("expected " + std::to_string(npositional) + " file arguments, got " +
-                         std::to_string(p.positional.size()));
+    const std::size_t n = p.positional.size();
+    if (n < min_positional || n > max_positional) {
+        const std::string wanted = min_positional == max_positional
+                                       ? std::to_string(min_positional)
+                                       : std::to_string(min_positional) + " or " + std::to_string(max_positional);
+        throw UsageError("expected " + wanted + " file arguments, got " + std::to_string(n));
     }
     return p;
 }
 
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Plain decimal notation: [+-] digits [. digits] [(e|E) [+-] digits], at least
+// one digit in the mantissa; nothing before or after (no blanks, no "0x").
+bool plain_decimal(const std::string& s) {
+    std::size_t i = 0, digits = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    for (; i < s.size() && is_digit(s[i]); ++i) ++digits;
+    if (i < s.size() && s[i] == '.')
+        for (++i; i < s.size() && is_digit(s[i]); ++i) ++digits;
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (i == s.size() || !is_digit(s[i])) return false;
+        while (i < s.size() && is_digit(s[i])) ++i;
+    }
+    return i == s.size();
+}
+
+}  // namespace
+
 double parse_number(const std::string& text, const std::string& option) {
     errno = 0;
     char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) {
+    const double v = plain_decimal(text) ? std::strtod(text.c_str(), &end) : 0.0;
+    if (!plain_decimal(text) || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) {
         throw UsageError(option + " needs a finite number, got \"" + text + "\"");
     }
     return v;
@@ -53,6 +92,35 @@ std::pair<double, double> parse_point(const std::string& text, const std::string
     const auto comma = text.find(',');
     if (comma == std::string::npos) throw UsageError(option + " needs X,Y, got \"" + text + "\"");
     return {parse_number(text.substr(0, comma), option), parse_number(text.substr(comma + 1), option)};
+}
+
+double parse_width_option(const std::string& text, const std::string& input) {
+    if (text == "photo") return clinical::photo_width_degrees(input);
+    const double w = parse_number(text, "--width");
+    checked_option("--width", [w] { viewing::check_width(w); });
+    return w;
+}
+
+double parse_acuity_option(const std::string& text) {
+    try {
+        return clinical::parse_acuity(text, "--acuity");  // its message names --acuity
+    } catch (const Error& e) {
+        throw UsageError(e.what());
+    }
+}
+
+double parse_contrast_options(const Parsed& p, double fallback) {
+    if (p.has("--contrast") && p.has("--logcs")) throw UsageError("give --contrast or --logcs, not both");
+    if (p.has("--logcs")) {
+        const double s = parse_number(p.last("--logcs", ""), "--logcs");
+        return checked_option("--logcs", [s] { return clinical::contrast_factor_from_logcs(s); });
+    }
+    if (p.has("--contrast")) {
+        const double f = parse_number(p.last("--contrast", ""), "--contrast");
+        checked_option("--contrast", [f] { viewing::check_contrast(f); });
+        return f;
+    }
+    return fallback;
 }
 
 }  // namespace ocu::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/error.hpp"
+
 namespace ocu::cli {
 
 // A usage error: the tool prints the text and the usage line, exit status 2.
@@ -24,12 +26,43 @@ struct Parsed {
 
 // Parses "--name VALUE" and "--name=VALUE" for the allowed option names and
 // collects the rest as positional arguments; exactly `npositional` are required.
+// A lone "--" ends the options: every argument after it is positional (a file
+// whose name starts with "--").
 Parsed parse_args(const std::vector<std::string>& args, const std::set<std::string>& allowed,
                   std::size_t npositional);
+// The same with min_positional to max_positional positional arguments.
+Parsed parse_args(const std::vector<std::string>& args, const std::set<std::string>& allowed,
+                  std::size_t min_positional, std::size_t max_positional);
 
-// A whole finite decimal number, e.g. "20", "0.1", "1e-3"; anything else is a
-// usage error naming the option.
+// A whole finite number in plain decimal notation, e.g. "20", "0.1", "1e-3",
+// "-2.5"; anything else (hexadecimal, blanks before or after, "inf", "nan",
+// a trailing letter) is a usage error naming the option.
 double parse_number(const std::string& text, const std::string& option);
+
+// Runs `check` (a simulation's check of an option value, which throws
+// ocu::Error) and turns its error into a usage error naming the option, so
+// that every out-of-range value exits with status 2.
+template <class F>
+auto checked_option(const std::string& option, F&& check) {
+    try {
+        return check();
+    } catch (const Error& e) {
+        throw UsageError(option + ": " + e.what());
+    }
+}
+
+// --width: a number of degrees (checked as every simulation checks it), or
+// "photo": the angle the photo in `input` spans, from its EXIF focal length
+// (clinical/photo.hpp; a photo without one is an error, exit status 1).
+double parse_width_option(const std::string& text, const std::string& input);
+
+// --acuity in any clinical notation: decimal, Snellen "20/40", "logMAR 0.3".
+double parse_acuity_option(const std::string& text);
+
+// The contrast factor from --contrast F or --logcs S (a Pelli-Robson score,
+// factor 10^(1.95 - S)); both at once is a usage error. `fallback` when
+// neither is given.
+double parse_contrast_options(const Parsed& p, double fallback);
 
 // "X,Y" as two numbers (1-based column and row, may be fractional).
 std::pair<double, double> parse_point(const std::string& text, const std::string& option);

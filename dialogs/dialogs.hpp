@@ -8,12 +8,17 @@
 //   fixdepparms(width, mar)              -> width, mar, polarim
 //   glareparms2(width, glarefact)        -> width, glarefact (integer 0..10)
 //
-// Typed text is read with gui::str2double: a text that is not a number is
-// stored and returned as NaN without a message (the simulations check the
-// values, see toolkit/viewing.hpp). Closing a dialog through the window system or its Close
-// menu deletes it during the wait; the output step then has no state record
-// and fails with an ocu::Error, so the calling command ends and changes
-// nothing. Everything here runs on the user-interface thread.
+// Typed text is read with gui::str2double (NaN for a text that is not a
+// number). OK (or Enter) returns only values the simulation accepts: it calls
+// the simulation's own `check` (toolkit/viewing.hpp), and a refused value
+// leaves the dialog open with every field as typed, the focus on that field
+// and a message that names the field by its label and quotes its text.
+// Cancel, Escape and the window's close button cancel the dialog: the window
+// function throws gui::Cancelled, which ends the calling command quietly and
+// changes nothing. The fixation-dependent dialog's File > Close deletes the
+// dialog after its question; the output step then has no state record and
+// fails with an ocu::Error, so the calling command ends with that message
+// and changes nothing. Everything here runs on the user-interface thread.
 #include <optional>
 #include <string>
 
@@ -58,6 +63,8 @@ inline constexpr gui::Tag edit_mar{"edit_mar"};
 inline constexpr gui::Tag edit_contrastfactor{"edit_contrastfactor"};  // fixindepparms
 inline constexpr gui::Tag slider2{"slider2"};                          // glareparms2: the glare factor
 inline constexpr gui::Tag text8{"text8"};                              // glareparms2: the factor as text
+inline constexpr gui::Tag text_polarfln{"text_polarfln"};  // fixdepparms: the polar plot's file name
+inline constexpr gui::Tag pushbutton_cancel{"pushbutton_cancel"};  // every dialog: Cancel
 }  // namespace tag
 
 // The dialogs' state records (besides the control handles by tag).

@@ -1,9 +1,12 @@
 #pragma once
 // Pieces the three dialog window functions share.
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 
 #include "toolkit/gui/framework.hpp"
+#include "toolkit/viewing.hpp"
 
 namespace ocu::dlg::detail {
 
@@ -43,5 +46,36 @@ void edit_field(gui::LocalOps<S>& ops, gui::Tag tag, double S::*field, int line)
         line);
 }
 #define OCU_EDIT_FIELD(ops, tag, field) ::ocu::dlg::detail::edit_field(ops, tag, field, __LINE__)
+
+// The Cancel button (tag pushbutton_cancel, marked "cancel" in the layout so
+// that Escape and the window's close button press it too): registers
+// pushbutton_cancel_Callback, which ends the modal wait with gui::uicancel.
+// The dialog's window function then throws gui::Cancelled and the calling
+// command ends without a message and without changing anything.
+template <gui::StateRecord S>
+void cancel_button(gui::LocalOps<S>& ops, int line) {
+    ops.callback(
+        "pushbutton_cancel_Callback",
+        [](gui::Handle hObject, const gui::Value&, S) { gui::uicancel(gui::Handle(gui::figure_of(hObject))); }, line);
+}
+#define OCU_CANCEL_BUTTON(ops) ::ocu::dlg::detail::cancel_button(ops, __LINE__)
+
+// Which edit field holds each checked parameter.
+struct FieldTag {
+    viewing::Field field;
+    gui::Tag tag;
+};
+
+// The OK button: runs `check` (the simulation's own checks of the values the
+// dialog would return) and ends the modal wait when it passes. A refused
+// value ends only this callback: the dialog stays open with every field as
+// typed, the offending field gets the focus, and the message names the field
+// by its label and quotes what it holds (field_message). Other refusals (the
+// polar plot) are reported as they are.
+void confirm(const gui::Handle& fig, std::initializer_list<FieldTag> fields, const std::function<void()>& check);
+
+// "<label>: '<typed>' is not a number; <rule>." and the like: the message
+// about a refused value, with the field's label and its text as typed.
+std::string field_message(const std::string& label, const std::string& typed, const viewing::InvalidValue& e);
 
 }  // namespace ocu::dlg::detail

@@ -33,6 +33,7 @@ void fixdepparms_OpeningFcn(Handle hObject, const Value&, S handles, const Args&
     handles.polarfln = fixdep::kDefaultPolarPlot;
     // The default plot: working folder first, then the program's data folder.
     handles.polarim = imread(find_data_file(handles.polarfln), kMaxPolarPlotSide);
+    gui::set_string(handles[tag::text_polarfln], handles.polarfln);
     if (!varargin.empty()) {
         if (varargin.size() < 2) detail::too_few_values("fixdepparms", "width and mar", varargin.size());
         handles.width = gui::number(varargin[0]);
@@ -53,25 +54,33 @@ Results fixdepparms_OutputFcn(Handle, const Value&, const std::optional<S>& hand
     return r;
 }
 
+// OK: ends the modal wait once the simulation accepts the values and the
+// plot last stored.
 OCU_HEAD(pushbutton_fixdepparms_Callback)
 void pushbutton_fixdepparms_Callback(Handle, const Value&, S handles) {
-    gui::uiresume(handles[tag::figure1]);
+    detail::confirm(handles[tag::figure1],
+                    {{viewing::Field::Width, tag::edit_width}, {viewing::Field::Acuity, tag::edit_mar}},
+                    [&] { fixdep::check(fixdep::Params{handles.width, handles.mar, handles.polarim}); });
 }
 
 OCU_HEAD(FileMenu_Callback)
 void FileMenu_Callback(Handle, const Value&, S) {}
 
-// Another polar plot: a cancelled chooser or an unreadable file changes nothing.
+// Another polar plot: a cancelled chooser, an unreadable file or an image
+// that is no polar plot changes nothing (the dialog stays as it was, with
+// the values typed).
 OCU_HEAD(OpenMenuItem_Callback)
 void OpenMenuItem_Callback(Handle hObject, const Value&, S handles) {
     const gui::FileChoice choice = gui::platform().get_file("polar*.bmp", "polarplot files (*.bmp)");
     if (choice.cancelled) return;
     const std::string full = choice.pathname + choice.filename;
     AnyImage image = imread(full, kMaxPolarPlotSide);
+    fixdep::check_polar_plot(image);
     handles.polarim = image;
     handles.polarfln = choice.filename;
     handles.pathname = choice.pathname;
     gui::guidata(hObject, handles);
+    gui::set_string(handles[tag::text_polarfln], choice.filename);
     show_plot(handles[tag::figure1], image);
 }
 
@@ -100,6 +109,7 @@ gui::LocalOps<S> make_ops() {
     OCU_GUI_CALLBACK(ops, OpenMenuItem_Callback);
     OCU_GUI_CALLBACK(ops, PrintMenuItem_Callback);
     OCU_GUI_CALLBACK(ops, CloseMenuItem_Callback);
+    OCU_CANCEL_BUTTON(ops);
     return ops;
 }
 

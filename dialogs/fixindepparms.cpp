@@ -4,6 +4,7 @@
 
 #include "dialogs/dialogs.hpp"
 #include "dialogs/dialogs_common.hpp"
+#include "fixindep/fixindep.hpp"
 
 namespace ocu::dlg {
 
@@ -41,9 +42,17 @@ Results fixindepparms_OutputFcn(Handle, const Value&, const std::optional<S>& ha
     return r;
 }
 
-// OK: ends the modal wait; the values are those last stored.
+// OK: ends the modal wait once the simulation accepts the values last stored.
 OCU_HEAD(pushbutton_fixparms_Callback)
-void pushbutton_fixparms_Callback(Handle, const Value&, S handles) { gui::uiresume(handles[tag::figure1]); }
+void pushbutton_fixparms_Callback(Handle, const Value&, S handles) {
+    detail::confirm(handles[tag::figure1],
+                    {{viewing::Field::Width, tag::edit_width},
+                     {viewing::Field::Acuity, tag::edit_mar},
+                     {viewing::Field::Contrast, tag::edit_contrastfactor}},
+                    [&] {
+                        fixindep::check({.width = handles.width, .mar = handles.mar, .contrastf = handles.contrastf});
+                    });
+}
 OCU_HEAD(pushbutton_fixparms_ButtonDownFcn)
 void pushbutton_fixparms_ButtonDownFcn(Handle, const Value&, S) {}
 
@@ -62,6 +71,7 @@ gui::LocalOps<S> make_ops() {
     OCU_EDIT_FIELD(ops, tag::edit_contrastfactor, &S::contrastf);
     OCU_GUI_CALLBACK(ops, pushbutton_fixparms_Callback);
     OCU_GUI_CALLBACK(ops, pushbutton_fixparms_ButtonDownFcn);
+    OCU_CANCEL_BUTTON(ops);
     OCU_GUI_CALLBACK(ops, csf_menu_Callback);
     OCU_GUI_CALLBACK(ops, radiobutton1_Callback);
     return ops;

@@ -4,6 +4,7 @@
 #include "dialogs/dialogs.hpp"
 #include "dialogs/dialogs_common.hpp"
 #include "dialogs/parmvalues.hpp"
+#include "glare/glare.hpp"
 
 namespace ocu::dlg {
 
@@ -55,9 +56,11 @@ void slider2_Callback(Handle hObject, const Value&, S handles) {
     gui::guidata(hObject, handles);
 }
 
+// OK: ends the modal wait once the simulation accepts the values last stored.
 OCU_HEAD(pushbutton_glareparms2_Callback)
 void pushbutton_glareparms2_Callback(Handle, const Value&, S handles) {
-    gui::uiresume(handles[tag::figure1]);
+    detail::confirm(handles[tag::figure1], {{viewing::Field::Width, tag::edit_width}},
+                    [&] { glare::check({.width = handles.width, .glarefact = handles.mar}); });
 }
 OCU_HEAD(pushbutton_glareparms2_ButtonDownFcn)
 void pushbutton_glareparms2_ButtonDownFcn(Handle, const Value&, S) {}
@@ -71,6 +74,7 @@ gui::LocalOps<S> make_ops() {
     OCU_GUI_CALLBACK(ops, slider2_Callback);
     OCU_GUI_CALLBACK(ops, pushbutton_glareparms2_Callback);
     OCU_GUI_CALLBACK(ops, pushbutton_glareparms2_ButtonDownFcn);
+    OCU_CANCEL_BUTTON(ops);
     return ops;
 }
 

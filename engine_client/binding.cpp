@@ -62,8 +62,10 @@ Plugin load_plugin(const std::string& name, const std::string& first_dir) {
         handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             const std::string why = last_dl_error();
-            const std::string where =
-                first_dir.empty() ? std::string() : " next to the program (" + first_dir + ") or";
+            const std::string where = first_dir.empty() ? std::string()
+                                      : first_dir == executable_dir()
+                                          ? " next to the program (" + first_dir + ") or"
+                                          : " in the program's plug-in folder (" + first_dir + ") or";
             throw Error("Cannot find the plug-in " + quoted + ": " + file + " is not" + where +
                         " on the library path (" + why + ").");
         }
@@ -84,7 +86,9 @@ MexEntry g_entry = nullptr;
 }  // namespace
 
 MexEntry kalentry_entry() {
-    if (g_entry == nullptr) g_entry = load_plugin("kalentry", executable_dir()).entry;
+    // Next to the executables in the build tree, in the private library folder
+    // of an installed tree (toolkit/paths.hpp).
+    if (g_entry == nullptr) g_entry = load_plugin("kalentry", plugin_dir()).entry;
     return g_entry;
 }
 

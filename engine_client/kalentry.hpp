@@ -30,7 +30,8 @@ struct Plugin {
 // the entry.
 Plugin load_plugin(const std::string& name, const std::string& first_dir);
 
-// The entry of the plug-in "kalentry", loading it on first use.
+// The entry of the plug-in "kalentry", loading it on first use from the
+// program's plug-in folder (ocu::plugin_dir()).
 MexEntry kalentry_entry();
 
 // Makes the stub call `entry` instead of the loaded plug-in's (a host that

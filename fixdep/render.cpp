@@ -17,6 +17,7 @@
 #include "engine_client/kal.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/memory.hpp"
+#include "toolkit/numtext.hpp"
 #include "toolkit/parallel.hpp"
 
 namespace ocu::fixdep {
@@ -41,10 +42,18 @@ double level_threshold(int k) {
     return std::sqrt(-std::log(0.25)) * sigma;
 }
 
-// 255 * (v / 255)^2 as 8 bits.
+// 255 * (v / 255)^2 as 8 bits, rounded halves away from zero and saturated
+// exactly as to_uint8 does, in a form the compiler vectorises (no call to
+// round): below 0.5 (also NaN) it is 0, from 254.5 on 255, and in between
+// x + 0.5 is computed without a rounding that could cross an integer, so
+// truncating it rounds x half away from zero. Double images (the previous
+// step of a combined run) are converted with it on every rendering.
 std::uint8_t squared(double v) {
     const double q = v / 255.0;
-    return to_uint8(255.0 * (q * q));
+    const double x = 255.0 * (q * q);
+    if (!(x >= 0.5)) return 0;
+    if (x >= 254.5) return 255;
+    return static_cast<std::uint8_t>(static_cast<int>(x + 0.5));
 }
 
 // Planes 0 .. n-1 of `a` on the squared 8-bit scale, in one pass over all
@@ -148,37 +157,50 @@ void to_display(const std::vector<ArrayU8>& u, ArrayD& out) {
         kGrain);
 }
 
-// Renders planes 0..nplanes-1 of `im0` (nplanes 1: a one-plane image; 3: the
-// first three planes of an image with at least three) into `imt2`, whose
-// storage is kept when it has the result's size. Planes beyond the rendered
-// ones are 0.
-void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
-    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+// Checks that an image of sx columns, sy rows and np planes can have planes
+// 0..nplanes-1 rendered (nplanes 1: a one-plane image; 3: the first three
+// planes of an image with at least three). Returns the level count to render.
+int render_levels(std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes) {
     if (nplanes == 1 && np != 1) {
         throw Error("fixdepimage1 renders one plane; this image has " + std::to_string(np) + ".");
     }
     if (nplanes == 3 && np < 3) {
         throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
     }
-    const int nolevs = std::min(g_mask_levels, fixdep_max_levels(sx, sy));
+    return std::min(g_mask_levels, fixdep_max_levels(sx, sy));
+}
+
+// Renders the squared planes sq[0..nplanes-1] of an image of sx columns, sy
+// rows and np planes with nolevs levels into `imt2`, whose storage is kept
+// when it has the result's size. Planes beyond the rendered ones are 0.
+void render_squared(double x1, double y1, std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes,
+                    const std::array<const ArrayU8*, 3>& sq, int nolevs, ArrayD& imt2) {
     if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != np) {
         imt2 = ArrayD();  // release the old storage before taking the new
         // The rendered planes are written whole; the memory is first touched there.
         imt2 = uninitialized_array(sy, sx, np, Pages::Huge);
     }
     std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
-    std::vector<ArrayU8> planes = squared_planes(im0, nplanes);
-    for (ArrayU8& plane : planes) plane = render_plane(plane, sx, sy, nolevs, x1, y1);
+    std::vector<ArrayU8> planes;
+    for (std::size_t p = 0; p < nplanes; ++p) planes.push_back(render_plane(*sq[p], sx, sy, nolevs, x1, y1));
     to_display(planes, imt2);
+}
+
+void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
+    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+    const int nolevs = render_levels(sx, sy, np, nplanes);
+    const std::vector<ArrayU8> sq = squared_planes(im0, nplanes);
+    std::array<const ArrayU8*, 3> ptr{};
+    for (std::size_t p = 0; p < nplanes; ++p) ptr[p] = &sq[p];
+    render_squared(x1, y1, sx, sy, np, nplanes, ptr, nolevs, imt2);
 }
 
 }  // namespace
 
 int fixdep_max_levels(std::size_t sx, std::size_t sy) {
     if (sx < 2 || sy < 2) {
-        throw Error("The fixation-dependent simulation needs an image of at least 2 x 2 pixels; "
-                    "this one has " + std::to_string(sy) + " rows and " + std::to_string(sx) +
-                    " columns.");
+        throw Error("The fixation-dependent simulation needs an image of at least " + size_text(2, 2) +
+                    " pixels; this one has " + size_text(sx, sy) + ".");
     }
     const double ln2 = std::log(2.0);
     const double lx = std::log(static_cast<double>(sx)) / ln2;
@@ -248,6 +270,23 @@ void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2) {
     } else {
         render_planes(x1, y1, im0, 1, imt2);
     }
+}
+
+SquaredImage::SquaredImage(const AnyImage& im)
+    : rows_(image_rows(im)), cols_(image_cols(im)), nplanes_(image_planes(im)) {
+    const std::size_t n = nplanes_ > 1 ? 3 : 1;
+    if (nplanes_ > 1 && nplanes_ < 3) {
+        throw Error("A colour image needs three planes; this one has " + std::to_string(nplanes_) + ".");
+    }
+    planes_ = squared_planes(im, n);
+}
+
+void fixdepimage(double x1, double y1, const SquaredImage& im0, ArrayD& imt2) {
+    const std::size_t nplanes = im0.planes() > 1 ? 3 : 1;
+    const int nolevs = render_levels(im0.cols(), im0.rows(), im0.planes(), nplanes);
+    std::array<const ArrayU8*, 3> ptr{};
+    for (std::size_t p = 0; p < nplanes; ++p) ptr[p] = &im0.plane(p);
+    render_squared(x1, y1, im0.cols(), im0.rows(), im0.planes(), nplanes, ptr, nolevs, imt2);
 }
 
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0) {

@@ -19,6 +19,7 @@
 //    not yet been set" before any prepblendmasks) or for an image smaller than
 //    2 pixels in either direction.
 #include <cstddef>
+#include <vector>
 
 #include "toolkit/array.hpp"
 
@@ -68,6 +69,26 @@ ArrayD fixdepimage(double x1, double y1, const AnyImage& im0);
 // click the cost of a fresh image-sized allocation each time. If the engine
 // fails, `imt2` holds a partial result (planes not yet rendered are undefined).
 void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2);
+// An image converted once to the squared 8-bit scale the rendering works on
+// (the first three planes of a colour image, the plane of a gray one), for an
+// image rendered for many fixation points whose conversion costs more than
+// the rendering's own table look-up of 8-bit samples: a double image, the
+// previous step of a combined simulation. Rendering it gives exactly what
+// rendering the image itself gives.
+class SquaredImage {
+public:
+    SquaredImage() = default;
+    explicit SquaredImage(const AnyImage& im);
+    std::size_t rows() const { return rows_; }
+    std::size_t cols() const { return cols_; }
+    std::size_t planes() const { return nplanes_; }  // of the image it was made from
+    const ArrayU8& plane(std::size_t p) const { return planes_.at(p); }
+
+private:
+    std::vector<ArrayU8> planes_;
+    std::size_t rows_ = 0, cols_ = 0, nplanes_ = 0;
+};
+void fixdepimage(double x1, double y1, const SquaredImage& im0, ArrayD& imt2);
 // One plane.
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0);
 // Planes 1 to 3 rendered in turn with the same masks and fixation; planes

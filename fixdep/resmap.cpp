@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "toolkit/parallel.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu::fixdep {
 
@@ -125,8 +126,8 @@ void check_polar_plot(const AnyImage& polar) {
     const std::size_t r = image_rows(polar), c = image_cols(polar), p = image_planes(polar);
     if (p != 3 || r < kPolarMinSize || c < kPolarMinSize) {
         std::ostringstream s;
-        s << "The polar plot must be a colour image with 3 planes of at least " << kPolarMinSize
-          << " x " << kPolarMinSize << " pixels; the one given has " << r << " x " << c
+        s << "The polar plot must be a colour image with 3 planes of at least "
+          << size_text(kPolarMinSize, kPolarMinSize) << " pixels; the one given has " << size_text(c, r)
           << " pixels and " << p << (p == 1 ? " plane." : " planes.");
         throw Error(s.str());
     }

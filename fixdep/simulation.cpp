@@ -1,12 +1,14 @@
 #include "fixdep/simulation.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <utility>
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/limits.hpp"
+#include "toolkit/numtext.hpp"
 #include "toolkit/parallel.hpp"
 
 namespace ocu::fixdep {
@@ -78,9 +80,15 @@ void check(std::size_t sx, std::size_t sy, const Params& p) {
     viewing::check_acuity(p.mar);
     fixdep_level_count(sx, sy);  // refuses images below 2 x 2
     if (static_cast<double>(sx) * static_cast<double>(sy) > static_cast<double>(kMaxImagePixels)) {
-        throw Error("The image is too large for the fixation-dependent simulation: " + std::to_string(sx) +
-                    " x " + std::to_string(sy) + " pixels, more than " + std::to_string(kMaxImagePixels) + ".");
+        throw Error("The image is too large for the fixation-dependent simulation: " +
+                    size_text(static_cast<std::int64_t>(sx), static_cast<std::int64_t>(sy)) + " pixels, more than " + std::to_string(kMaxImagePixels) + ".");
     }
+    check_polar_plot(p.polim);
+}
+
+void check(const Params& p) {
+    viewing::check_width(p.width);
+    viewing::check_acuity(p.mar);
     check_polar_plot(p.polim);
 }
 
@@ -101,6 +109,8 @@ Session prepare(std::size_t sx, std::size_t sy, const Params& p) {
 ArrayD render(Session&, Fixation f, const AnyImage& im) { return fixdepimage(f.x, f.y, im); }
 
 void render(Session&, Fixation f, const AnyImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
+
+void render(Session&, Fixation f, const SquaredImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
 
 ArrayD run(const AnyImage& im, const Params& p) {
     Session s = prepare(image_cols(im), image_rows(im), p);

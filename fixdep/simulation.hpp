@@ -50,6 +50,9 @@ inline constexpr const char* kDefaultPolarPlot = "polarplotREmd.bmp";
 // Checks width, acuity, the image size (at least 2 x 2) and the polar plot, in
 // this order, and throws for the first that is refused.
 void check(std::size_t sx, std::size_t sy, const Params& p);
+// The same without the image: width, acuity and the polar plot (what the
+// dialog checks before it returns its values).
+void check(const Params& p);
 
 // The result of a preparation for an image of sx columns and sy rows.
 class Session {
@@ -84,6 +87,9 @@ ArrayD render(Session& s, Fixation f, const AnyImage& im);
 // The same rendering written into `into`, whose storage is re-used when it
 // already has the result's size (fixdepimage's second form).
 void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into);
+// The same from an image converted once (SquaredImage, render.hpp): exactly
+// the rendering of the image it was made from.
+void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
 
 // prepare for the size of `im`, then render fixating its centre.
 ArrayD run(const AnyImage& im, const Params& p);

@@ -6,6 +6,7 @@
 
 #include "fixindep/symfilter.hpp"
 #include "toolkit/arrayops.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu::fixindep {
 
@@ -83,7 +84,7 @@ void check_plane(View<const double> im) {
 }
 
 std::string image_limit_text(View<const double> im) {
-    return "for an image of " + std::to_string(im.rows) + " x " + std::to_string(im.cols) + " pixels";
+    return "for an image of " + size_text(im.cols, im.rows) + " pixels";
 }
 
 ArrayD blur_fast(View<const double> im, double sig, bool steep) {
@@ -146,8 +147,7 @@ std::vector<double> steepblurprofile(double sig) {
 std::vector<double> half_profile_for_image(BlurKind kind, double sig, std::size_t rows,
                                            std::size_t cols) {
     return half_of(profile(sig, kind == BlurKind::Steep, max_blur_halfwidth(rows, cols),
-                           "for an image of " + std::to_string(rows) + " x " + std::to_string(cols) +
-                               " pixels"));
+                           "for an image of " + size_text(cols, rows) + " pixels"));
 }
 
 ArrayD steepblurfast(const ArrayD& im, double sig) { return blur_fast(im.view(), sig, true); }

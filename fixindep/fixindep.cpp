@@ -126,12 +126,18 @@ ArrayD luminance(const AnyImage& im, double powcam) {
                 for (std::size_t i = 0; i < a.numel(); ++i) lum[i] = a[i] == Logical::True ? 1.0 : 0.0;
                 return lum;
             } else {
-                ArrayD lum(a.rows(), a.cols(), a.planes());
-                for (std::size_t i = 0; i < a.numel(); ++i) {
-                    const double v = a[i];
+                for (const double v : a.span())
                     if (!std::isfinite(v)) throw Error("The image holds values that are not finite numbers.");
-                    lum[i] = std::pow(v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0, powcam);
-                }
+                // Element by element, so the result does not depend on the
+                // threads (a double image is the previous step of a combined
+                // run, where this is the costly part).
+                ArrayD lum(a.rows(), a.cols(), a.planes());
+                parallel_for(a.numel(), [&](std::size_t b, std::size_t e) {
+                    for (std::size_t i = b; i < e; ++i) {
+                        const double v = a[i];
+                        lum[i] = std::pow(v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0, powcam);
+                    }
+                }, kGrain);
                 return lum;
             }
         },

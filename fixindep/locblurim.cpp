@@ -13,6 +13,7 @@
 #include "fixindep/symfilter.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/memory.hpp"
+#include "toolkit/numtext.hpp"
 #include "toolkit/parallel.hpp"
 
 #if defined(__SSE2__)
@@ -272,8 +273,8 @@ void check_locblurim_args(std::size_t sy, std::size_t sx, std::size_t planes, do
     blur_halfwidth(ac * 0.5);
     const std::size_t widest = max_blur_halfwidth(sy, sx);
     if (blur_halfwidth(std::numbers::sqrt2 * (ac * 2.0)) > static_cast<double>(widest)) {
-        throw Error("The acuity is too low for an image of " + std::to_string(sy) + " x " +
-                    std::to_string(sx) + " pixels: a minimum angle of resolution of " + num(ac) +
+        throw Error("The acuity is too low for an image of " + size_text(sx, sy) +
+                    " pixels: a minimum angle of resolution of " + num(ac) +
                     " pixels needs blur kernels wider than the " + std::to_string(widest) +
                     " pixels allowed.");
     }

@@ -186,6 +186,56 @@ def hemianopia_os():
         os.unlink(dump)
 
 
+def amd_early_od():
+    # Early macular degeneration: a shallow central depression (drusen) and two
+    # small deeper spots, 10-2, right eye.
+    age = 68
+    spots = {(1, 1): -9, (-3, 1): -7, (1, -3): -8}
+    rows = []
+    for x, y in grid_10_2():
+        e = math.hypot(x, y)
+        loss = spots.get((x, y), -4 if e < 3 else (-2 if e < 5 else 0))
+        rows.append((x, y, db(normal(x, y, age) + loss + ripple(x, y)), "OD", age))
+    write_csv("amd_early_10-2_OD.csv", ("x_deg", "y_deg", "threshold_db", "eye", "age"), rows,
+              ["Constructed example, not patient data: early macular degeneration, shallow central depression,",
+               "10-2, right eye, age 68. Thresholds in dB."])
+
+
+def diabetic_retinopathy_od():
+    # Patchy losses scattered over the field (laser scars, ischaemic areas):
+    # a few points not seen, others depressed, the rest near normal.
+    age = 55
+    patches = {(-21, 9): "<0", (-15, 9): -12, (15, 15): -15, (9, 15): -8, (21, -3): "<0",
+               (15, -9): -14, (-9, -15): "<0", (-3, -15): -10, (-15, -21): -9, (3, 9): -6,
+               (-27, -3): -11, (9, -21): -7}
+    rows = []
+    for x, y in grid_24_2("OD"):
+        loss = patches.get((x, y), 0)
+        v = loss if loss == "<0" else db(normal(x, y, age) + loss + ripple(x, y))
+        rows.append((x, y, v, "OD", age))
+    write_csv("diabetic_retinopathy_24-2_OD.csv", ("x_deg", "y_deg", "threshold_db", "eye", "age"), rows,
+              ["Constructed example, not patient data: diabetic retinopathy, patchy losses, right eye, age 55.",
+               "Thresholds in dB."])
+
+
+def retinitis_pigmentosa_od():
+    # A narrow tunnel: seen within about 5 degrees, nothing beyond 6, 10-2.
+    age = 40
+    rows = []
+    for x, y in grid_10_2():
+        e = math.hypot(x, y)
+        if e < 4:
+            v = db(normal(x, y, age) - 3 + ripple(x, y))
+        elif e < 5.5:
+            v = db(normal(x, y, age) - 12 + ripple(x, y))
+        else:
+            v = "<0"
+        rows.append((x, y, v, "OD", age))
+    write_csv("retinitis_pigmentosa_10-2_OD.csv", ("x_deg", "y_deg", "threshold_db", "eye", "age"), rows,
+              ["Constructed example, not patient data: retinitis pigmentosa, a tunnel of about 5 degrees,",
+               "10-2, right eye, age 40. Thresholds in dB."])
+
+
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     normal_od()
@@ -194,3 +244,6 @@ if __name__ == "__main__":
     macular_degeneration_od()
     hemianopia_od()
     hemianopia_os()
+    amd_early_od()
+    diabetic_retinopathy_od()
+    retinitis_pigmentosa_od()

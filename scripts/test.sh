@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: first the unit tests and short fuzz runs under
 # AddressSanitizer + UndefinedBehaviorSanitizer (clang, build-asan/), then the
-# Release build (build/) with all tests, benchmarks compiled but not run.
+# Release build (build/) with all tests, benchmarks compiled but not run; as
+# root in CI, the release check of the Debian package (scripts/release-check.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -17,7 +18,18 @@ cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build "$top/build-asan" -j "$jobs"
 (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs" --timeout 600)
 
+# The install prefix of the Debian package, so that the release check below
+# packages this build as it is.
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DOCUMBRA_WERROR=$werror >/dev/null
+  -DCMAKE_INSTALL_PREFIX=/usr -DOCUMBRA_WERROR=$werror >/dev/null
 cmake --build "$top/build" -j "$jobs"
-cd "$top/build" && ctest --output-on-failure -j "$jobs" --timeout 600
+(cd "$top/build" && ctest --output-on-failure -j "$jobs" --timeout 600)
+
+# The release check installs the Debian package into this machine and purges
+# it again. It runs whenever this runs as root (as in CI), where installing
+# packages is allowed; OCUMBRA_RELEASE_CHECK=0 skips it.
+if [ "$(id -u)" -eq 0 ] && [ "${OCUMBRA_RELEASE_CHECK:-1}" != 0 ]; then
+  "$top/scripts/release-check.sh" "$top/build"
+else
+  echo "Release check skipped (it runs as root unless OCUMBRA_RELEASE_CHECK=0)."
+fi

@@ -63,6 +63,14 @@ TEST(ParseArgs, SeparateAndJoinedValuesAndRepeats) {
     EXPECT_FALSE(p.has("--acuity"));
 }
 
+TEST(ParseArgs, DoubleDashEndsTheOptions) {
+    const Parsed p = parse_args({"--width", "3", "--", "--odd name.png", "--", "out.npy"}, {"--width"}, 2, 3);
+    EXPECT_EQ(p.positional, (std::vector<std::string>{"--odd name.png", "--", "out.npy"}));
+    EXPECT_EQ(p.last("--width", ""), "3");
+    EXPECT_EQ(parse_args({"--", "--width", "3"}, {"--width"}, 2).positional,
+              (std::vector<std::string>{"--width", "3"}));
+}
+
 TEST(ParseArgs, UsageErrors) {
     EXPECT_THROW(parse_args({"--bogus", "1", "a", "b"}, {"--width"}, 2), UsageError);
     EXPECT_THROW(parse_args({"a", "b", "--width"}, {"--width"}, 2), UsageError);  // no value
@@ -76,7 +84,11 @@ TEST(ParseNumber, FiniteDecimalsOnly) {
     EXPECT_EQ(parse_number("0.1", "--acuity"), 0.1);
     EXPECT_EQ(parse_number("1e-3", "--x"), 0.001);
     EXPECT_EQ(parse_number("-2.5", "--x"), -2.5);
-    for (const char* bad : {"", "abc", "1.5x", "inf", "nan", "1e999", " ", "2,3"}) {
+    EXPECT_EQ(parse_number("+3", "--x"), 3.0);
+    EXPECT_EQ(parse_number(".5", "--x"), 0.5);
+    // Hexadecimal and blanks before or after are refused alike.
+    for (const char* bad : {"", "abc", "1.5x", "inf", "nan", "1e999", " ", "2,3", "0x14", " 20", "20 ", "\t1",
+                            "1e", "."}) {
         EXPECT_THROW(parse_number(bad, "--width"), UsageError) << bad;
     }
     try {
@@ -217,7 +229,8 @@ TEST(ConvertCommand, ErrorsExitOneWithOneLineAndNoOutput) {
     std::ofstream(dir.file("notes.bmp")) << "not an image";
     r = run_tool({"convert", dir.file("notes.bmp"), dir.file("o.png")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ocumbra-sim: Unable to determine the file format.\n");
+    // The reader's text names no file: the tool puts the file's name in front.
+    EXPECT_EQ(r.err, "ocumbra-sim: \"" + dir.file("notes.bmp") + "\": Unable to determine the file format.\n");
     EXPECT_FALSE(fs::exists(dir.file("o.png")));
 
     r = run_tool({"convert", fixture("rgb.png"), dir.file("o.gif")});
@@ -256,12 +269,17 @@ TEST(ConvertCommand, UsageErrorsExitTwo) {
 TEST(CommandTable, FeedsTheUsageTextAndTheDispatcher) {
     EXPECT_EQ(std::string(usage_text()),
               "usage:\n"
-              "  ocumbra-sim fixindep [--width DEG] [--acuity DEC] [--contrast F] INPUT OUTPUT\n"
-              "  ocumbra-sim fixdep   [--width DEG] [--acuity DEC] [--polar FILE] [--at X,Y]... "
-              "[--resmap FILE] INPUT OUTPUT\n"
+              "  ocumbra-sim fixindep [--width DEG] [--acuity A] [--contrast F | --logcs S] INPUT OUTPUT\n"
+              "  ocumbra-sim fixdep   [--width DEG] [--acuity A] [--polar FILE | --field FILE [--other-eye FILE]] "
+              "[--at X,Y]... [--resmap FILE] INPUT OUTPUT\n"
               "  ocumbra-sim glare    [--width DEG] [--glare N] INPUT OUTPUT\n"
+              "  ocumbra-sim colour   --type protan|deutan|tritan|achromat [--severity S] INPUT OUTPUT\n"
+              "  ocumbra-sim field    [--eye OD|OS] [--age N] [--periphery hull|normal] [--other-eye FILE] "
+              "INPUT OUTPUT.bmp\n"
+              "  ocumbra-sim scenario (FILE.json | --preset NAME) [--width DEG] [--at X,Y]... INPUT OUTPUT\n"
+              "  ocumbra-sim presets\n"
               "  ocumbra-sim convert  INPUT OUTPUT\n");
-    ASSERT_EQ(commands().size(), 4u);
+    ASSERT_EQ(commands().size(), 8u);
     for (const Command& c : commands()) EXPECT_EQ(find_command(c.name), &c) << c.name;
     EXPECT_EQ(find_command("glare")->run, &run_glare);
     EXPECT_EQ(find_command("nosuch"), nullptr);

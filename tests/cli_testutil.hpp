@@ -75,10 +75,12 @@ struct ToolRun {
 };
 
 // Runs the built ocumbra-sim (next to this test program) with the given
-// arguments and collects its exit status and both output streams.
-inline ToolRun run_tool(const std::vector<std::string>& args) {
+// arguments and collects its exit status and both output streams; in the
+// working folder `cwd` when one is given.
+inline ToolRun run_tool(const std::vector<std::string>& args, const std::string& cwd = "") {
     TempDir io;
-    std::string cmd = quoted(program_data_dir() + "ocumbra-sim");
+    std::string cmd = cwd.empty() ? std::string() : "cd " + quoted(cwd) + " && ";
+    cmd += quoted(program_data_dir() + "ocumbra-sim");
     for (const auto& a : args) cmd.append(" ").append(quoted(a));
     cmd.append(" >").append(quoted(io.file("out"))).append(" 2>").append(quoted(io.file("err")));
     const int raw = std::system(cmd.c_str());
@@ -90,9 +92,10 @@ inline ToolRun run_tool(const std::vector<std::string>& args) {
 }
 
 // Runs one subcommand of ocumbra-sim.
-inline ToolRun run_command(const std::string& command, std::vector<std::string> args) {
-    args.insert(args.begin(), command);
-    return run_tool(args);
+inline ToolRun run_command(const std::string& command, const std::vector<std::string>& args) {
+    std::vector<std::string> all{command};
+    all.insert(all.end(), args.begin(), args.end());
+    return run_tool(all);
 }
 
 // Reads a '<f8' .npy file in C order (version 1 header) into a column-major

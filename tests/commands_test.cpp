@@ -10,9 +10,13 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <tuple>
 
+#include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/simulation_commands.hpp"
 #include "app/status.hpp"
@@ -162,32 +166,35 @@ TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
     EXPECT_EQ(gui::get_foreground(s[app::tag::statustext]), (gui::Rgb{0, 0, 0}));
 }
 
-TEST_F(Commands, ValuesThatCannotBeComputedEndTheCommandBeforeTheBusyStatus) {
+TEST_F(Commands, ValuesThatCannotBeComputedAreRefusedBeforeTheBusyStatus) {
     struct Case {
         const char* field;
         const char* typed;
         const char* message;
     };
-    const Case cases[] = {{"edit_width", "abc", "(width): NaN."},
-                          {"edit_width", "0", "(width): 0."},
-                          {"edit_width", "-10", "(width): -10."},
-                          {"edit_width", "180", "(width): 180."},
-                          {"edit_mar", "0", "(mar): 0."},
-                          {"edit_mar", "-1", "(mar): -1."},
-                          {"edit_mar", "", "(mar): NaN."},
-                          {"edit_mar", "0,5", "(mar): NaN."},
-                          {"edit_contrastfactor", "zero", "(contrastf): NaN."},
-                          {"edit_contrastfactor", "0", "(contrastf): 0."}};
+    const Case cases[] = {{"edit_width", "abc", "Image width (degrees): 'abc' is not a number;"},
+                          {"edit_width", "0", "Image width (degrees): '0' is out of range;"},
+                          {"edit_width", "-10", "Image width (degrees): '-10' is out of range;"},
+                          {"edit_width", "180", "Image width (degrees): '180' is out of range;"},
+                          {"edit_mar", "0", "Visual acuity: '0' is out of range;"},
+                          {"edit_mar", "-1", "Visual acuity: '-1' is out of range;"},
+                          {"edit_mar", "", "Visual acuity: the field is empty;"},
+                          {"edit_mar", "0,5", "Visual acuity: '0,5' is not a number; use a point as decimal separator."},
+                          {"edit_contrastfactor", "zero", "Contrast factor: 'zero' is not a number;"},
+                          {"edit_contrastfactor", "0", "Contrast factor: '0' is out of range;"}};
     const OcumbraState before = state();
     for (const Case& c : cases) {
         fake_->errors.clear();
         fake_->flushes = 0;
+        // The dialog says what is wrong and stays open; cancelling it ends the command.
         RUN_WITH_DIALOG("fixindep", "fixindepparms", [&](QWidget* fig) {
             type_into(fig, c.field, c.typed);
             ok(fig, "pushbutton_fixparms");
+            EXPECT_TRUE(fig->isVisible()) << c.typed;
+            ok(fig, "pushbutton_cancel");
         });
         ASSERT_EQ(fake_->errors.size(), 1u) << c.field << " " << c.typed;
-        EXPECT_NE(fake_->errors[0].find(c.message), std::string::npos) << fake_->errors[0];
+        EXPECT_EQ(fake_->errors[0].rfind(c.message, 0), 0u) << fake_->errors[0];
         EXPECT_EQ(fake_->flushes, 0) << "no busy status for " << c.typed;
         expect_same_state(state(), before);
     }
@@ -199,18 +206,20 @@ TEST_F(Commands, ClosingTheDialogChangesNothingAndKeepsFixationMode) {
     const OcumbraState before = state();
     for (auto [command, layout] : {std::pair{"fixindep", "fixindepparms"}, std::pair{"glare", "glareparms2"},
                                    std::pair{"fixdep", "fixdepparms"}}) {
-        fake_->errors.clear();
-        RUN_WITH_DIALOG(command, layout, [](QWidget* fig) {
-            if (auto* e = fig->findChild<QLineEdit*>("edit_width")) {
-                e->setText("45");
-                e->setModified(true);
-                emit e->editingFinished();
-            }
-            fig->close();
-        });
-        ASSERT_EQ(fake_->errors.size(), 1u) << command;
-        EXPECT_NE(fake_->errors[0].find("closed without OK"), std::string::npos);
-        expect_same_state(state(), before);
+        for (const bool escape : {false, true}) {
+            fake_->errors.clear();
+            RUN_WITH_DIALOG(command, layout, [escape](QWidget* fig) {
+                type_into(fig, "edit_width", "45");
+                if (escape) {
+                    QTest::keyClick(fig->findChild<QLineEdit*>("edit_width"), Qt::Key_Escape);
+                } else {
+                    fig->close();
+                }
+            });
+            // Cancelled: no message, nothing changed.
+            EXPECT_TRUE(fake_->errors.empty()) << command << (escape ? " Escape: " : " closed: ") << fake_->errors[0];
+            expect_same_state(state(), before);
+        }
     }
     // Still in fixation mode: a press starts the pointer input.
     fake_->points = {{10, 10}};
@@ -417,9 +426,10 @@ TEST_F(Commands, GlareWithAWidthThatIsNotANumberComputesNothing) {
     RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) {
         type_into(fig, "edit_width", "twenty");
         ok(fig, "pushbutton_glareparms2");
+        ok(fig, "pushbutton_cancel");
     });
     ASSERT_EQ(fake_->errors.size(), 1u);
-    EXPECT_NE(fake_->errors[0].find("(width): NaN."), std::string::npos) << fake_->errors[0];
+    EXPECT_EQ(fake_->errors[0].rfind("Image width (degrees): 'twenty' is not a number;", 0), 0u) << fake_->errors[0];
     EXPECT_EQ(count.full, 1);
     EXPECT_EQ(count.reuse, 0);
     EXPECT_EQ(fake_->flushes, 0);
@@ -437,4 +447,147 @@ TEST_F(Commands, RunAsCallbackByNameLikeItsControl) {
     EXPECT_TRUE(w.ran());
     EXPECT_EQ(state().width, 40);
     EXPECT_TRUE(imt() == fixindep::run(state().im, {40, 1, 1, 2, 2}));
+}
+
+// ---------------------------------------------------------------------------
+// The window as people use it: the fixation click, keys and messages
+
+TEST_F(Commands, ACommandRunDuringAPendingFixationClickIsNotUndone) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_EQ(state().fixactive, 1);
+    const AnyImage fixdep_result = state().imt;
+
+    // Ctrl+O while the click is awaited opens another image; then the click.
+    fake_->file_replies = {{"chelsea.jpg", program_data_dir(), false}};
+    fake_->during_pointer_input = [this] {
+        QApplication::setActiveWindow(window());
+        QTest::keyClick(window(), Qt::Key_O, Qt::ControlModifier);
+    };
+    fake_->points = {{100, 100}};
+    press_in_image();
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const AnyImage cat = imread(program_data_dir() + "chelsea.jpg");
+    EXPECT_TRUE(state().im == cat) << "the opened image stays";
+    EXPECT_EQ(state().filename, "chelsea.jpg");
+    EXPECT_TRUE(state().imt == fixdep_result) << "no rendering replaced the result";
+    EXPECT_TRUE(area_shows(cat));
+
+    // The fixation-independent command, its dialog confirmed with Enter.
+    fake_->during_pointer_input = [this] {
+        RUN_WITH_DIALOG("fixindep", "fixindepparms", [](QWidget* fig) {
+            auto* e = fig->findChild<QLineEdit*>("edit_mar");
+            e->selectAll();
+            QTest::keyClicks(e, "0.5");
+            QTest::keyClick(e, Qt::Key_Return);
+        });
+    };
+    fake_->points = {{100, 100}};
+    press_in_image();
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const ArrayD expected = fixindep::run(cat, {20, 0.5, 1, 2, 2});
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    EXPECT_EQ(state().fixactive, 0) << "fixation mode stays left";
+    EXPECT_EQ(state().prevtrans, app::Transform::Fixindep);
+    EXPECT_EQ(fake_->pointer_inputs, 2);
+}
+
+// The pointer input of the window system, with everything else of the stand-in.
+struct RealPointer : test::FakePlatform {
+    std::array<double, 2> pointer_input(const gui::Handle& fig) override {
+        ++pointer_inputs;
+        return gui::QtPlatform().pointer_input(fig);
+    }
+    void end_pointer_input(const gui::Handle& fig) override { gui::QtPlatform().end_pointer_input(fig); }
+};
+
+TEST_F(Commands, EscapeOrClosingTheWindowEndsAPendingFixationClickQuietly) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    const OcumbraState before = state();
+    const gui::Handle status = before[app::tag::statustext];
+    const std::string idle = gui::get_string(status);
+    auto real = std::make_unique<RealPointer>();
+    RealPointer* person = real.get();
+    auto previous = gui::set_platform(std::move(real));
+
+    std::string hint;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    QTimer::singleShot(0, [&] {
+        hint = gui::get_string(status);
+        cursor = window()->cursor().shape();
+        QTest::keyClick(window(), Qt::Key_Escape);
+    });
+    // Should Escape not end the wait, a click does, so the test ends with its failure.
+    QTimer fallback;
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, [this] {
+        QTest::mouseClick(gui::image_area(state()[app::tag::axes1]), Qt::LeftButton, {}, QPoint(5, 5));
+    });
+    fallback.start(2000);
+    press_in_image();
+    fallback.stop();
+    EXPECT_EQ(hint, app::kFixationHint);
+    EXPECT_EQ(cursor, Qt::CrossCursor);
+    EXPECT_EQ(person->pointer_inputs, 1);
+    EXPECT_TRUE(person->errors.empty()) << person->errors[0];
+    EXPECT_EQ(gui::get_string(status), idle);
+    EXPECT_EQ(window()->cursor().shape(), Qt::ArrowCursor);
+    expect_same_state(state(), before);
+
+    // Closing the window while the click is awaited.
+    QTimer::singleShot(0, [&] { window()->close(); });
+    press_in_image();
+    EXPECT_EQ(person->pointer_inputs, 2);
+    EXPECT_TRUE(person->errors.empty()) << person->errors[0];
+    gui::set_platform(std::move(previous));
+    test::settle();
+}
+
+TEST_F(Commands, GlareRightAfterAnotherSimulationComputesEvenWithUnchangedValues) {
+    GlareCounter count;
+    const AnyImage im = state().im;
+    const ArrayD expected = glare::run(im, glare::Params{20, 1, 2, 2}).imt;
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    ASSERT_EQ(count.full, 1);
+    int runs = 1;
+    for (auto [command, layout, button] :
+         {std::tuple{"fixdep", "fixdepparms", "pushbutton_fixdepparms"},
+          std::tuple{"fixindep", "fixindepparms", "pushbutton_fixparms"}}) {
+        RUN_WITH_DIALOG(command, layout, [button = button](QWidget* fig) { ok(fig, button); });
+        ASSERT_FALSE(imt() == expected) << command;
+        // Width 20 and factor 1 as in the glare run before: still a full computation.
+        RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+        EXPECT_EQ(count.full, ++runs) << "glare after " << command;
+        EXPECT_EQ(count.reuse, 0);
+        EXPECT_TRUE(imt() == expected) << "glare after " << command;
+        EXPECT_TRUE(area_shows(expected));
+    }
+}
+
+TEST_F(Commands, WithoutAnImageEverySimulationSaysOpenAnImageFirst) {
+    OcumbraState s = state();
+    s.im = AnyImage{};  // what a failed start-up leaves
+    gui::guidata(fig_, s);
+    for (auto [command, layout] : {std::pair{"fixindep", "fixindepparms"}, std::pair{"fixdep", "fixdepparms"},
+                                   std::pair{"glare", "glareparms2"}}) {
+        fake_->errors.clear();
+        WhenOpen w(layout, [](QWidget* fig) { ok(fig, "pushbutton_cancel"); });
+        run(command);
+        EXPECT_FALSE(w.ran()) << "no dialog for " << command;
+        ASSERT_EQ(fake_->errors.size(), 1u) << command;
+        EXPECT_EQ(fake_->errors[0], "Open an image first.");
+    }
+}
+
+TEST_F(Commands, SaveResolutionMapIsEnabledOnlyInFixationMode) {
+    auto* entry = window()->findChild<QAction*>("Save_resmap");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_FALSE(entry->isEnabled()) << "after start-up";
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    EXPECT_TRUE(entry->isEnabled()) << "in fixation mode";
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    EXPECT_FALSE(entry->isEnabled()) << "after glare";
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    window()->findChild<QAction*>("original_menu")->trigger();
+    EXPECT_FALSE(entry->isEnabled()) << "after the source view";
 }

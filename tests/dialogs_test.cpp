@@ -16,7 +16,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "dialogs/dialogs.hpp"
 #include "dialogs_testutil.hpp"
@@ -124,30 +126,82 @@ TEST(FixindepParms, EveryFieldTypedIsReturned) {
     EXPECT_EQ(v.contrastf, 3);
 }
 
-TEST(FixindepParms, TextThatIsNotANumberIsReturnedAsNaN) {
-    for (const char* bad : {"abc", "0,5", "", "1.2.3", "12abc", "--1", "0x10"}) {
+TEST(FixindepParms, ARefusedValueKeepsTheDialogOpenAsTypedAndSaysWhatWasTyped) {
+    // What OK says about each text, worked out from the field's label, the
+    // text and the rule the value breaks.
+    const std::string width_rule = "enter a number of degrees greater than 0 and less than 180.";
+    const std::pair<const char*, std::string> cases[] = {
+        {"abc", "Image width (degrees): 'abc' is not a number; " + width_rule},
+        {"0,5", "Image width (degrees): '0,5' is not a number; use a point as decimal separator."},
+        {"", "Image width (degrees): the field is empty; " + width_rule},
+        {"180", "Image width (degrees): '180' is out of range; " + width_rule},
+        {"0x10", "Image width (degrees): '0x10' is not a number; " + width_rule}};
+    for (const auto& c : cases) {
+        const char* const bad = c.first;
+        const std::string& message = c.second;
+        FakePlatformScope fake;
+        bool open_after_ok = false, focus_on_field = false;
+        QString width_after, mar_after;
         WhenOpen w("fixindepparms", [&](QWidget* fig) {
+            type_into(fig, "edit_mar", "0.3");
             type_into(fig, "edit_width", bad);
+            click(fig, "pushbutton_fixparms");
+            open_after_ok = fig->isVisible();
+            focus_on_field = fig->focusWidget() == fig->findChild<QLineEdit*>("edit_width");
+            width_after = field_text(fig, "edit_width");
+            mar_after = field_text(fig, "edit_mar");
+            type_into(fig, "edit_width", "25");
             click(fig, "pushbutton_fixparms");
         });
         const auto v = dlg::fixindepparms(20, 1, 1);
-        EXPECT_TRUE(std::isnan(v.width)) << "typed \"" << bad << "\" gave " << v.width;
-        EXPECT_EQ(v.mar, 1);
-        EXPECT_EQ(v.contrastf, 1);
+        ASSERT_EQ(fake->errors.size(), 1u) << "typed \"" << bad << "\"";
+        EXPECT_EQ(fake->errors[0], message);
+        EXPECT_TRUE(open_after_ok) << bad;
+        EXPECT_TRUE(focus_on_field) << bad;
+        EXPECT_EQ(width_after, bad);
+        EXPECT_EQ(mar_after, "0.3");
+        EXPECT_EQ(v.width, 25);
+        EXPECT_EQ(v.mar, 0.3);
     }
 }
 
-TEST(FixindepParms, ValuesFromTheCallerThatAreNotIntegersOrNumbers) {
+TEST(FixindepParms, AcuityAndContrastAreNamedByTheirLabels) {
+    FakePlatformScope fake;
+    WhenOpen w("fixindepparms", [&](QWidget* fig) {
+        type_into(fig, "edit_mar", "0,5");
+        click(fig, "pushbutton_fixparms");
+        type_into(fig, "edit_mar", "0.5");
+        type_into(fig, "edit_contrastfactor", "-2");
+        click(fig, "pushbutton_fixparms");
+        type_into(fig, "edit_contrastfactor", "2");
+        click(fig, "pushbutton_fixparms");
+    });
+    const auto v = dlg::fixindepparms(20, 1, 1);
+    ASSERT_EQ(fake->errors.size(), 2u);
+    EXPECT_EQ(fake->errors[0], "Visual acuity: '0,5' is not a number; use a point as decimal separator.");
+    EXPECT_EQ(fake->errors[1],
+              "Contrast factor: '-2' is out of range; enter a number greater than 0 (1 is normal contrast "
+              "sensitivity).");
+    EXPECT_EQ(v.mar, 0.5);
+    EXPECT_EQ(v.contrastf, 2);
+}
+
+TEST(FixindepParms, AValueFromTheCallerThatIsNotANumberIsShownAndRefused) {
+    FakePlatformScope fake;
     QString shown_width, shown_mar;
     WhenOpen w("fixindepparms", [&](QWidget* fig) {
         shown_width = field_text(fig, "edit_width");
         shown_mar = field_text(fig, "edit_mar");
         click(fig, "pushbutton_fixparms");
+        type_into(fig, "edit_width", "20");
+        click(fig, "pushbutton_fixparms");
     });
     const auto v = dlg::fixindepparms(std::nan(""), 0.125, 1);
     EXPECT_EQ(shown_width, "NaN");
     EXPECT_EQ(shown_mar, "0.125");
-    EXPECT_TRUE(std::isnan(v.width));
+    ASSERT_EQ(fake->errors.size(), 1u);
+    EXPECT_EQ(fake->errors[0].rfind("Image width (degrees): 'NaN' is not a number", 0), 0u) << fake->errors[0];
+    EXPECT_EQ(v.width, 20);
     EXPECT_EQ(v.mar, 0.125);
 }
 
@@ -165,16 +219,6 @@ TEST(FixindepParms, CurveListAndRadioButtonHaveNoEffect) {
     EXPECT_EQ(v.width, 25);
     EXPECT_EQ(v.mar, 0.8);
     EXPECT_EQ(v.contrastf, 1.5);
-}
-
-TEST(FixindepParms, ClosingThroughTheWindowSystemIsAnError) {
-    WhenOpen w("fixindepparms", [](QWidget* fig) {
-        type_into(fig, "edit_width", "40");
-        fig->close();
-    });
-    const std::string e = error_of([] { dlg::fixindepparms(20, 1, 1); });
-    EXPECT_NE(e.find("closed without OK"), std::string::npos) << e;
-    EXPECT_EQ(visible_window("fixindepparms"), nullptr);
 }
 
 TEST(FixindepParms, TooFewValuesIsAnIndexErrorAndTheNextCallStillWorks) {
@@ -320,23 +364,42 @@ TEST(GlareParms, WithoutArgumentsTheFactorIsOneUntilTheSliderMoves) {
     EXPECT_EQ(gui::number(r[1]), 5);
 }
 
-TEST(GlareParms, WidthThatIsNotANumberIsNaN) {
-    WhenOpen w("glareparms2", [](QWidget* fig) {
+TEST(GlareParms, AWidthThatIsNotANumberIsRefusedWithTheFactorKept) {
+    FakePlatformScope fake;
+    std::string factor_after;
+    WhenOpen w("glareparms2", [&](QWidget* fig) {
+        move_slider(fig, 0.5);
         type_into(fig, "edit_width", "wide");
+        click(fig, "pushbutton_glareparms2");
+        factor_after = label_text(fig, "text8");
+        type_into(fig, "edit_width", "30");
         click(fig, "pushbutton_glareparms2");
     });
     const auto v = dlg::glareparms2(20, 2);
-    EXPECT_TRUE(std::isnan(v.width));
-    EXPECT_EQ(v.glarefact, 2);
+    ASSERT_EQ(fake->errors.size(), 1u);
+    EXPECT_EQ(fake->errors[0],
+              "Image width (degrees): 'wide' is not a number; enter a number of degrees greater than 0 and less "
+              "than 180.");
+    EXPECT_EQ(factor_after, "5");
+    EXPECT_EQ(v.width, 30);
+    EXPECT_EQ(v.glarefact, 5);
 }
 
-TEST(GlareParms, ClosingThroughTheWindowSystemIsAnError) {
-    WhenOpen w("glareparms2", [](QWidget* fig) {
-        move_slider(fig, 0.9);
-        fig->close();
+TEST(GlareParms, TheNumberFollowsTheSliderWhileItIsDragged) {
+    std::vector<std::string> shown;
+    WhenOpen w("glareparms2", [&](QWidget* fig) {
+        auto* s = fig->findChild<QSlider*>("slider2");
+        s->setSliderDown(true);  // held by the pointer
+        for (double pos : {0.3, 0.6, 0.95}) {
+            s->setSliderPosition(static_cast<int>(std::lround(pos * s->maximum())));
+            shown.push_back(label_text(fig, "text8"));
+        }
+        s->setSliderDown(false);  // released
+        click(fig, "pushbutton_glareparms2");
     });
-    EXPECT_NE(error_of([] { dlg::glareparms2(20, 1); }).find("closed without OK"),
-              std::string::npos);
+    EXPECT_EQ(dlg::glareparms2(20, 1).glarefact, 10);
+    // 11 v - 0.501 rounded: 2.799 -> 3, 6.099 -> 6, 9.949 -> 10.
+    EXPECT_EQ(shown, (std::vector<std::string>{"3", "6", "10"}));
 }
 
 TEST(GlareParms, SliderBackgroundIsLightGrey) {
@@ -376,20 +439,69 @@ TEST(FixdepParms, OkAtOnceReturnsTheValuesAndTheDefaultPlotShown) {
     EXPECT_EQ(shown, gui::to_qimage(expected));
 }
 
-TEST(FixdepParms, TypedValuesAndNaN) {
-    QString shown_width, shown_mar;
+TEST(FixdepParms, TypedValuesAndARefusedAcuity) {
+    FakePlatformScope fake;
+    QString shown_width, shown_mar, width_after;
     WhenOpen w("fixdepparms", [&](QWidget* fig) {
         shown_width = field_text(fig, "edit_width");
         shown_mar = field_text(fig, "edit_mar");
         type_into(fig, "edit_width", "35");
         type_into(fig, "edit_mar", "half");
         click(fig, "pushbutton_fixdepparms");
+        width_after = field_text(fig, "edit_width");
+        type_into(fig, "edit_mar", "0.4");
+        click(fig, "pushbutton_fixdepparms");
     });
     const auto v = dlg::fixdepparms(30, 0.5);
     EXPECT_EQ(shown_width, "30");
     EXPECT_EQ(shown_mar, "0.5");
+    ASSERT_EQ(fake->errors.size(), 1u);
+    EXPECT_EQ(fake->errors[0],
+              "Visual acuity: 'half' is not a number; enter the decimal acuity, a number greater than 0 (for "
+              "example 1 or 0.5).");
+    EXPECT_EQ(width_after, "35");
     EXPECT_EQ(v.width, 35);
-    EXPECT_TRUE(std::isnan(v.mar));
+    EXPECT_EQ(v.mar, 0.4);
+}
+
+TEST(FixdepParms, APlotThatIsNoPolarPlotIsRefusedWhereItIsLoaded) {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString() + "/";
+    // 200 columns, 100 rows: too small. A gray plot of the right size: one plane.
+    imwrite(AnyImage(ArrayU8(100, 200, 3, 40)), folder + "polarsmall.bmp");
+    imwrite(AnyImage(ArrayU8(400, 400, 1, 40)), folder + "polargray.bmp");
+    std::filesystem::copy_file(bin_file("polarplotREglaucoma.bmp"), folder + "polarok.bmp");
+    FakePlatformScope fake;
+    fake->file_replies = {{"polarsmall.bmp", folder, false}, {"polargray.bmp", folder, false},
+                          {"polarok.bmp", folder, false}};
+    std::string name_shown, name_after_ok;
+    QString typed;
+    dlg::FixdepState st;
+    WhenOpen w("fixdepparms", [&](QWidget* fig) {
+        name_shown = label_text(fig, "text_polarfln");
+        type_into(fig, "edit_mar", "0.25");
+        trigger(fig, "OpenMenuItem");
+        trigger(fig, "OpenMenuItem");
+        st = *gui::guidata<dlg::FixdepState>(gui::Handle(fig));
+        typed = field_text(fig, "edit_mar");
+        trigger(fig, "OpenMenuItem");
+        name_after_ok = label_text(fig, "text_polarfln");
+        click(fig, "pushbutton_fixdepparms");
+    });
+    const auto v = dlg::fixdepparms(20, 1);
+    EXPECT_EQ(name_shown, "polarplotREmd.bmp");
+    ASSERT_EQ(fake->errors.size(), 2u);
+    EXPECT_NE(fake->errors[0].find("376 \u00D7 376 pixels; the one given has 200 \u00D7 100 pixels and 3 planes"),
+              std::string::npos)
+        << fake->errors[0];
+    EXPECT_NE(fake->errors[1].find("400 \u00D7 400 pixels and 1 plane."), std::string::npos) << fake->errors[1];
+    // The refused plots changed nothing, and the typed acuity stayed.
+    EXPECT_EQ(st.polarfln, "polarplotREmd.bmp");
+    EXPECT_TRUE(same_image(st.polarim, imread(bin_file("polarplotREmd.bmp"))));
+    EXPECT_EQ(typed, "0.25");
+    EXPECT_EQ(name_after_ok, "polarok.bmp");
+    EXPECT_TRUE(same_image(v.polarim, imread(folder + "polarok.bmp")));
+    EXPECT_EQ(v.mar, 0.25);
 }
 
 TEST(FixdepParms, OpeningPlotsFromAnotherFolderReturnsTheLastOne) {
@@ -540,10 +652,71 @@ TEST(FixdepParms, UnreadableDefaultPlotEndsTheCallBeforeWaiting) {
     EXPECT_EQ(dlg::fixdepparms(21, 1).width, 21);
 }
 
-TEST(FixdepParms, ClosingThroughTheWindowSystemIsAnError) {
-    WhenOpen w("fixdepparms", [](QWidget* fig) { fig->close(); });
-    EXPECT_NE(error_of([] { dlg::fixdepparms(20, 1); }).find("closed without OK"),
-              std::string::npos);
+// ---------------------------------------------------------------------------
+// Keys and cancelling, the same in every dialog
+
+struct DialogCase {
+    const char* layout;
+    std::function<void()> call;  // calls the dialog with width 20 and keeps the width it returns
+};
+
+std::vector<DialogCase> every_dialog(double& width) {
+    return {{"fixindepparms", [&] { width = dlg::fixindepparms(20, 1, 1).width; }},
+            {"fixdepparms", [&] { width = dlg::fixdepparms(20, 1).width; }},
+            {"glareparms2", [&] { width = dlg::glareparms2(20, 1).width; }}};
+}
+
+TEST(Dialogs, CancelEscapeAndTheCloseButtonCancelQuietly) {
+    const std::pair<const char*, std::function<void(QWidget*)>> ways[] = {
+        {"Cancel", [](QWidget* fig) { click(fig, "pushbutton_cancel"); }},
+        {"Escape in a field",
+         [](QWidget* fig) {
+             auto* e = fig->findChild<QLineEdit*>("edit_width");
+             QTest::keyClicks(e, "5");
+             QTest::keyClick(e, Qt::Key_Escape);
+         }},
+        {"close button", [](QWidget* fig) { fig->close(); }}};
+    double width = -1;
+    for (const DialogCase& d : every_dialog(width)) {
+        for (const auto& [way, act] : ways) {
+            FakePlatformScope fake;
+            WhenOpen w(d.layout, [&, act = act](QWidget* fig) {
+                type_into(fig, "edit_width", "45");
+                act(fig);
+            });
+            width = -1;
+            bool cancelled = false;
+            try {
+                d.call();
+            } catch (const gui::Cancelled&) {
+                cancelled = true;
+            }
+            EXPECT_TRUE(w.ran()) << d.layout << ", " << way;
+            EXPECT_TRUE(cancelled) << d.layout << ", " << way;
+            EXPECT_EQ(width, -1) << d.layout << ", " << way;
+            EXPECT_TRUE(fake->errors.empty()) << d.layout << ", " << way;
+            test::settle();
+            EXPECT_EQ(visible_window(d.layout), nullptr) << d.layout << ", " << way;
+        }
+    }
+}
+
+TEST(Dialogs, EnterPressesOkWithTheTextJustTyped) {
+    double width = -1;
+    for (const DialogCase& d : every_dialog(width)) {
+        WhenOpen w(d.layout, [](QWidget* fig) {
+            auto* e = fig->findChild<QLineEdit*>("edit_width");
+            e->selectAll();
+            QTest::keyClicks(e, "33");
+            QTest::keyClick(e, Qt::Key_Return);
+        });
+        d.call();
+        EXPECT_EQ(width, 33) << d.layout;
+        // Enter on the keypad, with no control taking it.
+        WhenOpen w2(d.layout, [](QWidget* fig) { QTest::keyClick(fig, Qt::Key_Enter, Qt::KeypadModifier); });
+        d.call();
+        EXPECT_EQ(width, 20) << d.layout;
+    }
 }
 
 TEST(DialogCallbacks, TooManyArgumentsNameTheOperation) {

@@ -97,15 +97,18 @@ private:
 };
 
 // Types `text` into the edit field `tag` of `fig` as a person does (replacing
-// what it shows) and commits it with Return.
+// what it shows) and commits it by leaving the field with Tab (Return would
+// commit it and press OK).
 inline void type_into(QWidget* fig, const char* tag, const QString& text) {
     auto* e = fig->findChild<QLineEdit*>(tag);
     ASSERT_NE(e, nullptr) << tag;
+    QApplication::setActiveWindow(fig);
     e->setFocus();
     e->selectAll();
     QTest::keyClick(e, Qt::Key_Backspace);
     QTest::keyClicks(e, text);
-    QTest::keyClick(e, Qt::Key_Return);
+    QTest::keyClick(e, Qt::Key_Tab);
+    ASSERT_FALSE(e->isModified()) << "the text typed into " << tag << " was not committed";
 }
 
 inline QString field_text(QWidget* fig, const char* tag) {

@@ -129,18 +129,19 @@ TEST(FixdepCommandLine, RefusedInputsLeaveNoFiles) {
     ArrayU8 line(1, 40, 1, 100);
     imwrite(AnyImage(line), dir.file("line.bmp"));
     const std::vector<Case> cases = {
-        {{"--polar", dir.file("smallplot.bmp"), input}, 1, "300 x 500"},
-        {{"--polar", dir.file("smallplot.bmp"), input}, 1, "376 x 376"},
+        {{"--polar", dir.file("smallplot.bmp"), input}, 1, "500 \u00D7 300"},
+        {{"--polar", dir.file("smallplot.bmp"), input}, 1, "376 \u00D7 376"},
         {{"--polar", dir.file("grayplot.bmp"), input}, 1, "1 plane"},
         {{"--polar", dir.file("missing.bmp"), input}, 1, "missing.bmp"},
-        {{"--width", "0", "--polar", plot, input}, 1, "width"},
-        {{"--width", "-20", "--polar", plot, input}, 1, "width"},
-        {{"--acuity", "0", "--polar", plot, input}, 1, "acuity"},
-        {{"--acuity", "-0.5", "--polar", plot, input}, 1, "acuity"},
+        // Option values out of range are usage errors, as for glare.
+        {{"--width", "0", "--polar", plot, input}, 2, "width"},
+        {{"--width", "-20", "--polar", plot, input}, 2, "width"},
+        {{"--acuity", "0", "--polar", plot, input}, 2, "acuity"},
+        {{"--acuity", "-0.5", "--polar", plot, input}, 2, "acuity"},
         {{"--acuity", "nan", "--polar", plot, input}, 2, "--acuity"},
         {{"--width", "abc", "--polar", plot, input}, 2, "--width"},
         {{"--at", "3", "--polar", plot, input}, 2, "--at"},
-        {{"--polar", plot, dir.file("line.bmp")}, 1, "2 x 2"},
+        {{"--polar", plot, dir.file("line.bmp")}, 1, "at least 2 \u00D7 2 pixels; this one has 40 \u00D7 1."},
         {{"--polar", plot, dir.file("nothere.png")}, 1, "nothere.png"},
     };
     for (const auto& c : cases) {

@@ -189,7 +189,10 @@ TEST(FixdepLevels, ImagesBelowTwoPixelsAreRefused) {
         prepare(40, 1, {20.0, 1.0, AnyImage(left_blind_plot())});
         ADD_FAILURE() << "a one-row image was accepted";
     } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find("2 x 2"), std::string::npos) << e.what();
+        // 40 columns, 1 row, written width x height.
+        EXPECT_NE(std::string(e.what()).find("at least 2 \u00D7 2 pixels; this one has 40 \u00D7 1."),
+                  std::string::npos)
+            << e.what();
     }
 }
 
@@ -378,8 +381,9 @@ TEST(FixdepCommand, RefusedInputsLeaveThePreviousMasks) {
         ADD_FAILURE() << "small polar plot accepted";
     } catch (const Error& e) {
         const std::string t = e.what();
-        EXPECT_NE(t.find("300 x 500"), std::string::npos) << t;
-        EXPECT_NE(t.find("376 x 376"), std::string::npos) << t;
+        // Sizes as width x height: 500 columns, 300 rows.
+        EXPECT_NE(t.find("the one given has 500 \u00D7 300 pixels"), std::string::npos) << t;
+        EXPECT_NE(t.find("376 \u00D7 376"), std::string::npos) << t;
     }
     EXPECT_THROW(prepare(sx, sy, {20.0, 1.0, AnyImage(ArrayU8(400, 400, 1, 255))}), Error);
     // None of these reached the engine: the all-seeing masks are still there.

@@ -626,13 +626,14 @@ TEST(FixIndepCommand, BadValuesFailWithoutOutput) {
     const std::string input = dir.file("in.png");
     imwrite(AnyImage(random_u8(12, 15, 1, 32)), input);
     const std::string out = dir.file("o.npy");
-    // Values that parse but make no sense: exit status 1.
-    EXPECT_EQ(run({"--acuity", "0", input, out}), 1);
-    EXPECT_EQ(run({"--acuity", "-1", input, out}), 1);
+    // Option values out of range: exit status 2, as every subcommand does.
+    EXPECT_EQ(run({"--acuity", "0", input, out}), 2);
+    EXPECT_EQ(run({"--acuity", "-1", input, out}), 2);
+    EXPECT_EQ(run({"--width", "0", input, out}), 2);
+    EXPECT_EQ(run({"--width", "180", input, out}), 2);
+    EXPECT_EQ(run({"--contrast", "0", input, out}), 2);
+    // Values the computation refuses for this image, and a missing file: 1.
     EXPECT_EQ(run({"--acuity", "0.0001", input, out}), 1);
-    EXPECT_EQ(run({"--width", "0", input, out}), 1);
-    EXPECT_EQ(run({"--width", "180", input, out}), 1);
-    EXPECT_EQ(run({"--contrast", "0", input, out}), 1);
     EXPECT_EQ(run({dir.file("missing.png"), out}), 1);
     // Malformed command lines: exit status 2.
     EXPECT_EQ(run({"--acuity", "abc", input, out}), 2);

@@ -12,6 +12,8 @@
 #include <QPrinter>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -781,9 +783,40 @@ TEST_F(QtOperations, PointerInputGivesDataCoordinatesOfTheClick) {
     const auto p = platform().pointer_input(Handle(fig));
     EXPECT_NEAR(p[0], 5, 0.1);
     EXPECT_NEAR(p[1], 3, 0.1);
-    // Deleting the window during the wait ends it with an error.
+
+    // Presses on a control or the menu bar work them and the wait goes on;
+    // the second press of a double-click (which arrives as a double-click
+    // only) is the click.
+    auto* button = new QPushButton("b", fig);
+    button->setGeometry(0, 0, 40, 20);
+    auto* bar = new QMenuBar(fig);
+    bar->setGeometry(0, 80, 40, 20);
+    int pressed = 0;
+    QObject::connect(button, &QPushButton::clicked, [&pressed] { ++pressed; });
+    QTimer::singleShot(0, [&] {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(20, 10));
+        const QPoint at(135, 65);  // pixel (row 7, column 9)
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, at, a->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(a, &dbl);
+    });
+    // Should the double-click not end the wait, a click at pixel (1, 1) does.
+    QTimer fallback;
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, [a] { QTest::mouseClick(a, Qt::LeftButton, {}, QPoint(55, 5)); });
+    fallback.start(2000);
+    const auto q = platform().pointer_input(Handle(fig));
+    fallback.stop();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_NEAR(q[0], 9, 0.1);
+    EXPECT_NEAR(q[1], 7, 0.1);
+
+    // Escape, and deleting the window, cancel the wait: not an error.
+    QTimer::singleShot(0, [fig] { QTest::keyClick(fig, Qt::Key_Escape); });
+    EXPECT_THROW(platform().pointer_input(Handle(fig)), Cancelled);
     QTimer::singleShot(0, [fig] { delete_object(Handle(fig)); });
-    EXPECT_THROW(platform().pointer_input(Handle(fig)), Error);
+    EXPECT_THROW(platform().pointer_input(Handle(fig)), Cancelled);
     test::settle();
 }
 

@@ -686,7 +686,7 @@ TEST(ReadErrors, OnePixelLimitRefusesLargeImagesAtTheirHeader) {
     // files long enough that the header could be honest about the size: the
     // header alone decides, before anything is decoded.
     TempDir dir;
-    const std::string want = "is too large to read (20000 x 10000 pixels; this program reads at most 134217728 pixels).";
+    const std::string want = "is too large to read (20000 \u00D7 10000 pixels; this program reads at most 134217728 pixels).";
     auto set_be32 = [](Bytes& b, std::size_t at, std::uint32_t v) {
         for (std::size_t k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
     };
@@ -726,7 +726,7 @@ TEST(ReadErrors, OnePixelLimitRefusesLargeImagesAtTheirHeader) {
     plot.pixels = {0, 1};
     write_bytes(dir.file("plot.bmp"), plot.bytes());
     EXPECT_EQ(error_of([&] { (void)imread(dir.file("plot.bmp"), kMaxPolarPlotSide); }),
-              "The image in \"" + dir.file("plot.bmp") + "\" is too large to read (4097 x 400 pixels; at most 4096 per side here).");
+              "The image in \"" + dir.file("plot.bmp") + "\" is too large to read (4097 \u00D7 400 pixels; at most 4096 per side here).");
     plot.width = 4096;
     write_bytes(dir.file("plot.bmp"), plot.bytes());
     const AnyImage ok = imread(dir.file("plot.bmp"), kMaxPolarPlotSide);
@@ -772,22 +772,23 @@ TEST(ReadErrors, ClaimsBeyondTheFileAreRefusedBeforeDecoding) {
     const std::string err = read_error(dir.file("long_chunk.png"));
     EXPECT_NE(err.find("damaged or incomplete"), std::string::npos) << err;
 
-    // quad.jpg with its frame header claiming 16000 x 16000 pixels in 337 bytes.
+    // quad.jpg with its frame header claiming 20000 x 16000 pixels in 337 bytes.
     Bytes jpg = read_bytes(fixture("quad.jpg"));
     bool sof = false;
     for (std::size_t i = 0; i + 9 < jpg.size() && !sof; ++i) {
         if (jpg[i] != 0xFF || jpg[i + 1] != 0xC0) continue;
         jpg[i + 5] = 16000 >> 8;  // height, then width, big-endian
         jpg[i + 6] = 16000 & 0xFF;
-        jpg[i + 7] = 16000 >> 8;
-        jpg[i + 8] = 16000 & 0xFF;
+        jpg[i + 7] = 20000 >> 8;
+        jpg[i + 8] = 20000 & 0xFF;
         sof = true;
     }
     ASSERT_TRUE(sof);
     write_bytes(dir.file("big_claim.jpg"), jpg);
     const std::string jpg_err = read_error(dir.file("big_claim.jpg"));
     EXPECT_NE(jpg_err.find("too large"), std::string::npos) << jpg_err;
-    EXPECT_NE(jpg_err.find("16000 x 16000"), std::string::npos) << jpg_err;
+    // Width x height, as people read sizes.
+    EXPECT_NE(jpg_err.find("(20000 \u00D7 16000 pixels"), std::string::npos) << jpg_err;
 
     // gray.tif (little-endian) has one strip; move it to start 10 bytes before
     // the end of the file, so its 600 bytes run past the end.

@@ -60,7 +60,8 @@ protected:
     }
 
     OcumbraState state() const { return *gui::guidata<OcumbraState>(fig_); }
-    void store(const OcumbraState& s) { gui::guidata(fig_, s); }
+    // Stores the record as the commands do (the menus follow it).
+    void store(const OcumbraState& s) { store_state(fig_, s); }
     QAction* action(const std::string& tag) const {
         return qobject_cast<QAction*>(state().controls(tag).data());
     }
@@ -246,7 +247,7 @@ TEST_F(MainWindow, OpenReadsChosenFileAndKeepsResult) {
     trigger("OpenMenuItem");
     ASSERT_EQ(fake_->choosers.size(), 1u);
     EXPECT_EQ(fake_->choosers[0].kind, "get");
-    EXPECT_EQ(fake_->choosers[0].arg, "*.bmp;*.tif;*.jpg");
+    EXPECT_EQ(fake_->choosers[0].arg, "*.bmp;*.tif;*.jpg;*.jpeg;*.tiff;*.png");
     EXPECT_EQ(fake_->choosers[0].title, "image files (*.bmp,*.tif,*.jpg)");
     EXPECT_TRUE(fake_->errors.empty());
     const OcumbraState t = state();
@@ -305,15 +306,34 @@ TEST_F(MainWindow, SaveResultProposesTPlusFileNameAndWritesImtUnchanged) {
     EXPECT_TRUE(fake_->errors.empty());
     EXPECT_TRUE(imread(tmp("out.bmp")) == default_image());
 
-    // After opening another image: the name comes from it, the content is the previous result.
+}
+
+TEST_F(MainWindow, AfterOpeningAnImageSaveAndTheResultViewSayThereIsNoResultYet) {
+    // The previous result belongs to the previous image: it is not saved
+    // under the new image's name, nor shown as the new image's result.
     std::filesystem::copy_file("chelsea.jpg", tmp("cat.jpg"));
     fake_->file_replies.push_back(chosen(tmp(), "cat.jpg"));
     trigger("OpenMenuItem");
     fake_->file_replies.push_back(chosen(tmp(), "second.bmp"));
     trigger("Save_as");
-    ASSERT_EQ(fake_->choosers.size(), 3u);
-    EXPECT_EQ(fake_->choosers[2].arg, tmp("Tcat.jpg"));
-    EXPECT_TRUE(imread(tmp("second.bmp")) == default_image());
+    trigger("transformed_menu");
+    ASSERT_EQ(fake_->errors.size(), 2u);
+    EXPECT_EQ(fake_->errors[0],
+              "There is no result for this image yet: choose a simulation from the Transform menu first.");
+    EXPECT_EQ(fake_->errors[1], fake_->errors[0]);
+    EXPECT_EQ(fake_->choosers.size(), 1u) << "no save chooser";
+    EXPECT_FALSE(std::filesystem::exists(tmp("second.bmp")));
+    EXPECT_EQ(area()->image_cols(), 451u) << "the opened image stays shown";
+    // A result of the opened image is saved under its name.
+    OcumbraState s = state();
+    s.imt = AnyImage(small_gray(77));
+    s.imt_for_im = true;
+    store(s);
+    fake_->file_replies = {chosen(tmp(), "third.bmp")};
+    trigger("Save_as");
+    ASSERT_EQ(fake_->choosers.size(), 2u);
+    EXPECT_EQ(fake_->choosers[1].arg, tmp("Tcat.jpg"));
+    EXPECT_TRUE(imread(tmp("third.bmp")) == AnyImage(small_gray(77)));
 }
 
 TEST_F(MainWindow, SaveResultWritesDoubleResultScaledByTheWriter) {

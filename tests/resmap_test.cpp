@@ -243,10 +243,11 @@ TEST(ResmapRefusesBadInput, PolarPlotOfWrongShapeNamesFoundAndNeededSize) {
         return "no error";
     };
     const std::string small_rows = message(ArrayU8(375, 400, 3, 255));
-    EXPECT_NE(small_rows.find("375 x 400"), std::string::npos) << small_rows;
-    EXPECT_NE(small_rows.find("376 x 376"), std::string::npos) << small_rows;
+    // Sizes as width x height in pixels.
+    EXPECT_NE(small_rows.find("400 \u00D7 375"), std::string::npos) << small_rows;
+    EXPECT_NE(small_rows.find("376 \u00D7 376"), std::string::npos) << small_rows;
     const std::string small_cols = message(ArrayU8(400, 300, 3, 255));
-    EXPECT_NE(small_cols.find("400 x 300"), std::string::npos) << small_cols;
+    EXPECT_NE(small_cols.find("300 \u00D7 400"), std::string::npos) << small_cols;
     const std::string gray = message(ArrayU8(400, 400, 1, 255));
     EXPECT_NE(gray.find("1 plane"), std::string::npos) << gray;
     EXPECT_NE(gray.find("3 planes"), std::string::npos) << gray;

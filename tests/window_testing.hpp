@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
@@ -35,6 +36,9 @@ struct FakePlatform : gui::Platform {
     int pointer_inputs = 0;
     int flushes = 0;
     std::function<void()> on_flush;  // called at each flush (the status line is busy then)
+    // Called inside pointer_input before it gives its point: what the person
+    // does while the click is awaited.
+    std::function<void()> during_pointer_input;
 
     gui::FileChoice next_file() {
         if (file_replies.empty()) return {};
@@ -61,7 +65,8 @@ struct FakePlatform : gui::Platform {
     void print_dialog(const gui::Handle& fig) override { printed.push_back(fig); }
     std::array<double, 2> pointer_input(const gui::Handle&) override {
         ++pointer_inputs;
-        if (points.empty()) throw Error("Interrupted by figure deletion");
+        if (during_pointer_input) std::exchange(during_pointer_input, nullptr)();
+        if (points.empty()) throw Error("The pointer input failed.");
         auto p = points.front();
         points.pop_front();
         return p;

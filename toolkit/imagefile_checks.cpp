@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "toolkit/numtext.hpp"
+
 namespace ocu::detail {
 
 namespace {
@@ -68,8 +70,7 @@ std::string bmp_problem(std::span<const unsigned char> b) {
     if (width <= 0 || rows <= 0) return "the header gives no image size";
     if (width > (std::int64_t{1} << 28) || rows > (std::int64_t{1} << 28) ||
         width * rows > (std::int64_t{1} << 28)) {
-        return "the header claims " + std::to_string(width) + " x " + std::to_string(rows) +
-               " pixels";
+        return "the header claims " + size_text(width, rows) + " pixels";
     }
     if (offbits >= b.size()) return kCutShort;
     switch (compression) {

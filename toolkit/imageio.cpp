@@ -29,6 +29,7 @@
 #include "toolkit/file_kind.hpp"
 #include "toolkit/imagefile_checks.hpp"
 #include "toolkit/limits.hpp"
+#include "toolkit/numtext.hpp"
 
 namespace ocu {
 
@@ -260,8 +261,8 @@ void widen_narrow_channels(AnyImage& samples, const std::array<int, 3>& bits) {
 
 std::string too_large_text(const std::string& filename, std::int64_t w, std::int64_t h,
                            const std::string& limit) {
-    return "The image in \"" + filename + "\" is too large to read (" + std::to_string(w) + " x " +
-           std::to_string(h) + " pixels; " + limit + ").";
+    return "The image in \"" + filename + "\" is too large to read (" + size_text(w, h) + " pixels; " + limit +
+           ").";
 }
 
 // The program's pixel limit, and the caller's limit per side (0: none).

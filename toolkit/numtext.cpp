@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include <QLocale>
 #include <QString>
@@ -22,6 +23,10 @@ std::string num2str(double x) {
     const int lead = std::max(static_cast<int>(std::ceil(std::log10(std::fabs(x)))), 1);
     std::snprintf(buf, sizeof buf, "%.*g", lead + 4, x);
     return buf;
+}
+
+std::string size_text(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " \u00D7 " + std::to_string(height);
 }
 
 double str2double(std::string_view s) {

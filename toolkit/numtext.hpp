@@ -1,6 +1,7 @@
 #pragma once
 // Numbers as the user types and reads them: the text form of a number in the
 // dialogs' fields and in messages, and a typed text read back as a number.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,11 @@ namespace ocu {
 // values with 4 digits after the leading ones ("0.25", "3.1416"); "NaN",
 // "Inf" and "-Inf" for the special values.
 std::string num2str(double x);
+
+// An image size as people read it: width × height in pixels, "451 × 300"
+// (the sign is the multiplication sign U+00D7, in UTF-8). Every message that
+// states an image size writes it this way.
+std::string size_text(std::int64_t width, std::int64_t height);
 
 // A text read as one real number in decimal notation (leading and trailing
 // blanks allowed, '.' as the decimal point whatever the locale); NaN when it

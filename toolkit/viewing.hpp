@@ -17,12 +17,38 @@
 //
 // The window, the batch tool and any other caller reach these checks only
 // through the simulations' own `check` and `run` functions. Each check throws
-// ocu::Error with one text that names the field and the value, e.g.
+// InvalidValue (an ocu::Error) with one text that names the field and the
+// value, e.g.
 //   Invalid image width (width): 180. Enter the image's width in degrees, a
 //   number greater than 0 and less than 180.
+// and says which parameter it was and what it must be, for callers that
+// point at the field the value came from (the window's dialogs).
 #include <cstddef>
+#include <string>
+#include <utility>
+
+#include "toolkit/error.hpp"
 
 namespace ocu::viewing {
+
+// The parameters the checks below refuse values of.
+enum class Field { Width, Acuity, Contrast };
+
+class InvalidValue : public Error {
+public:
+    InvalidValue(Field field, double value, const std::string& text, std::string rule)
+        : Error(text), field_(field), value_(value), rule_(std::move(rule)) {}
+    Field field() const noexcept { return field_; }
+    double value() const noexcept { return value_; }
+    // What the value must be, as an instruction without the value, e.g.
+    // "enter a number of degrees greater than 0 and less than 180".
+    const std::string& rule() const noexcept { return rule_; }
+
+private:
+    Field field_;
+    double value_;
+    std::string rule_;
+};
 
 inline constexpr double kDefaultWidth = 20;    // degrees
 inline constexpr double kDefaultAcuity = 1;    // decimal acuity: normal vision

@@ -20,7 +20,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTextEdit>
 
 #include "toolkit/gui/internal.hpp"
@@ -108,6 +110,8 @@ bool run_callback(const std::string& t, const Handle& obj) {
     try {
         eval_callback(t, obj);
         return true;
+    } catch (const Cancelled&) {
+        return true;  // the person cancelled: nothing to report
     } catch (const std::exception& e) {
         platform().report_error(e.what());
     }
@@ -125,20 +129,59 @@ bool is_control(const QWidget* w) {
            qobject_cast<const QMenuBar*>(w) || qobject_cast<const QMenu*>(w) ||
            qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QTextEdit*>(w);
 }
-bool inside_control(const QWidget* w, const QWidget* fig) {
+
+}  // namespace
+
+bool detail::inside_control(const QWidget* w, const QWidget* fig) {
     for (const QWidget* p = w; p && p != fig; p = p->parentWidget()) {
         if (is_control(p)) return true;
     }
     return false;
 }
 
-// Close requests and pointer presses of the framework's windows.
+namespace {
+
+// The window's button for a key: the default push button (Enter), or the
+// button marked "cancel" in the layout (Escape, the close button). Only
+// usable buttons count.
+QAbstractButton* default_button(QWidget* fig) {
+    for (QPushButton* b : fig->findChildren<QPushButton*>()) {
+        if (b->isDefault() && b->isVisible() && b->isEnabled()) return b;
+    }
+    return nullptr;
+}
+QAbstractButton* cancel_button(QWidget* fig) {
+    for (QAbstractButton* b : fig->findChildren<QAbstractButton*>()) {
+        if (b->property("cancel").toBool() && b->isVisible() && b->isEnabled()) return b;
+    }
+    return nullptr;
+}
+// The framework's window `o` while it waits modally, else nullptr.
+QWidget* waiting_figure(QObject* o) {
+    if (!o->isWidgetType()) return nullptr;
+    auto* w = static_cast<QWidget*>(o);
+    FigureData* fd = w->isWindow() ? data_of(w) : nullptr;
+    return fd && !fd->deleted && !fd->waits.empty() ? w : nullptr;
+}
+
+// Close requests, keys and pointer presses of the framework's windows.
 class AppFilter : public QObject {
 public:
     bool eventFilter(QObject* o, QEvent* e) override {
         if (e->type() == QEvent::Close && o->isWidgetType()) {
             auto* w = static_cast<QWidget*>(o);
+            if (QWidget* fig = waiting_figure(w)) {
+                // Closing a waiting window that can be cancelled cancels it.
+                if (QAbstractButton* cancel = cancel_button(fig)) {
+                    e->ignore();
+                    cancel->click();
+                    return true;
+                }
+            }
             if (w->isWindow() && data_of(w)) mark_deleted(w);
+        } else if (e->type() == QEvent::KeyPress) {
+            // A key no control took travels up to the window itself.
+            if (QWidget* fig = waiting_figure(o)) return key(fig, static_cast<QKeyEvent*>(e));
         } else if (e->type() == QEvent::MouseButtonPress && o->isWidgetType() &&
                    !detail::g_pointer_input_active) {
             press(static_cast<QWidget*>(o), static_cast<QMouseEvent*>(e));
@@ -147,6 +190,16 @@ public:
     }
 
 private:
+    static bool key(QWidget* fig, QKeyEvent* k) {
+        const Qt::KeyboardModifiers mods = k->modifiers() & ~Qt::KeypadModifier;
+        if (mods != Qt::NoModifier) return false;
+        QAbstractButton* b = nullptr;
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) b = default_button(fig);
+        if (k->key() == Qt::Key_Escape) b = cancel_button(fig);
+        if (!b) return false;
+        b->click();
+        return true;
+    }
     void press(QWidget* w, QMouseEvent* me) {
         // A press not taken by a widget travels up to its parents: handle it once.
         const auto stamp =
@@ -157,7 +210,7 @@ private:
         if (!fig || w->window() != fig || !is_valid(Handle(fig))) return;
         const Handle target(w);
         const Handle fh(fig);
-        if (!inside_control(w, fig)) run_callback(get_callback(fh, "WindowButtonDownFcn"), fh);
+        if (!detail::inside_control(w, fig)) run_callback(get_callback(fh, "WindowButtonDownFcn"), fh);
         if (!is_valid(target)) return;
         const bool button = qobject_cast<QAbstractButton*>(w) != nullptr;
         if (!button || me->button() == Qt::RightButton)
@@ -194,11 +247,12 @@ void connect_callback(QObject* o) {
             fire();
         });
     } else if (auto* s = qobject_cast<QAbstractSlider*>(o)) {
+        // Every change, also each step of a drag, so that what the callback
+        // shows follows the slider.
         QObject::connect(s, &QAbstractSlider::valueChanged, s, [s, fire] {
             s->setProperty("ocuExactValue", QVariant());
-            if (!s->isSliderDown()) fire();
+            fire();
         });
-        QObject::connect(s, &QAbstractSlider::sliderReleased, s, fire);
     }
 }
 

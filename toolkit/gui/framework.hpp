@@ -17,7 +17,8 @@
 // Tags are Qt object names. Each control's event is connected to the local
 // operation named after its tag and event: `<tag>_Callback` (menu item or
 // button activated, menu opened, selection chosen, edit field left after a
-// change, slider moved), `<tag>_CreateFcn` (once, right after loading),
+// change, slider moved, also at each step while it is dragged),
+// `<tag>_CreateFcn` (once, right after loading),
 // `<tag>_ButtonDownFcn` (pointer pressed on the control; right button only on
 // buttons) and, for the window itself, `<tag>_WindowButtonDownFcn` (pointer
 // pressed anywhere in the window except on buttons, fields, lists, sliders and
@@ -31,7 +32,14 @@
 // operation, so a window function reads the record in its `varargin`, if at
 // all, before handing `varargin` to gui_mainfcn). An error inside a callback
 // is shown to the user through `platform().report_error` and ends only that
-// callback.
+// callback; `Cancelled` (the person cancelled) ends it without a message.
+//
+// The keys people use in a window that waits modally (uiwait): Enter or
+// Return that no control takes presses the window's default button (a push
+// button whose "default" property is set in the layout); Escape, and the
+// window's close button, press its cancel button (a button with the dynamic
+// property "cancel" set in the layout), whose callback ends the wait with
+// `uicancel`. A window without a cancel button is deleted by its close button.
 //
 // The state record is the window's own struct derived from `StateBase`;
 // `StateBase::controls` holds the handles of the controls by tag, and each
@@ -50,6 +58,8 @@
 //
 // Everything here runs on the user-interface thread.
 #include <any>
+#include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <optional>
@@ -183,6 +193,10 @@ std::map<std::string, std::any>& root_appdata();
 // window. Reading gives an empty Record if nothing was stored.
 Record guidata(const Handle& h);
 void guidata(const Handle& h, Record record);
+// How many times a record has been stored with the window of `h` (guidata,
+// with a record): a caller that waited can tell whether anything stored the
+// record meanwhile.
+std::uint64_t guidata_revision(const Handle& h);
 namespace detail {
 // The record stored with the window of `h` (nullptr if none), checked as
 // guidata checks `h`; read in place so that guidata<S> copies it only once.
@@ -235,9 +249,24 @@ void movegui(const Handle& fig, std::string_view position = "onscreen");
 // Modal wait and resume.
 
 // Shows the window and processes events (callbacks of this and other windows
-// run inside) until `uiresume` is called on it or it is deleted. Re-entrant.
+// run inside) until `uiresume` or `uicancel` is called on it or it is
+// deleted. Re-entrant.
 void uiwait(const Handle& fig);
+// Ends the innermost wait on the window as confirmed.
 void uiresume(const Handle& fig);
+// Ends the innermost wait on the window as cancelled (the person chose
+// Cancel, pressed Escape or closed the window): gui_mainfcn then deletes the
+// window and throws Cancelled instead of running the output step, so the
+// window function gives no results. No effect on a window that does not wait.
+void uicancel(const Handle& fig);
+
+// The person cancelled what a callback was doing (a dialog, a pointer wait).
+// Not an error: the callback edge (run_callback) ends the callback without a
+// message, and what the callback would have stored stays unstored.
+class Cancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "Cancelled by the user."; }
+};
 
 // ---------------------------------------------------------------------------
 // Properties of windows and controls (the ones the program uses).
@@ -264,6 +293,15 @@ bool is_visible(const Handle& fig);
 void set_visible(const Handle& fig, bool on);
 // "normal" or "modal" (modal: the window takes all input while it is open).
 void set_window_style(const Handle& fig, const std::string& style);
+// "Enable": whether the person can use the control or menu item.
+bool get_enable(const Handle& h);
+void set_enable(const Handle& h, bool on);
+// Gives the keyboard focus to a control (an edit field's text is selected,
+// so that typing replaces it).
+void focus_control(const Handle& h);
+// The text of the label that names a control in its window (the label whose
+// buddy it is), without mnemonic marks; empty when no label names it.
+std::string label_of(const Handle& h);
 std::string get_handle_visibility(const Handle& fig);  // "on", "callback", "off"
 void set_handle_visibility(const Handle& fig, const std::string& v);
 // Sets a property given by name, as in open-mode property pairs; returns

@@ -2,6 +2,7 @@
 // Shared between the framework's source files only (registry, layout,
 // properties, callbacks, the main routine, image display and the platform).
 #include <any>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -27,6 +28,8 @@ public:
     std::map<std::string, std::any> appdata;
     std::vector<QEventLoop*> waits;
     QPointer<QWidget> current_axes;
+    std::uint64_t revision = 0;  // records stored with guidata
+    bool cancelled = false;      // the last modal wait ended with uicancel
     bool deleted = false;
     bool wired = false;
 };
@@ -58,6 +61,10 @@ QWidget* current_axes(QWidget* fig);
 void set_current_axes(QWidget* fig, QWidget* ax);
 // Set while a pointer input waits: presses then belong to it.
 extern bool g_pointer_input_active;
+// `w` is a control of window `fig` or lies inside one (buttons, fields,
+// lists, sliders, the menu bar and menus): a press there operates the
+// control, it does not point at the window.
+bool inside_control(const QWidget* w, const QWidget* fig);
 
 // ---- Properties (properties.cpp) ----
 

@@ -123,6 +123,12 @@ Results main_function(const WindowDescription& d, const WindowOps& ops, const Ar
     opening_args.insert(opening_args.end(), varargin.begin(), varargin.end());
     ops.call(d.gui_OpeningFcn, std::move(opening_args), 0);
 
+    // A modal wait the person cancelled: no results, the window goes.
+    if (is_valid(h) && data_of(fig)->cancelled) {
+        delete_object(h);
+        throw Cancelled();
+    }
+
     if (is_valid(h)) {
         set_handle_visibility(h, hv);
         if (show) {

@@ -1,11 +1,13 @@
 // Platform operations on Qt (see platform.hpp).
 #include "toolkit/gui/platform.hpp"
 
+#include <vector>
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -134,32 +136,60 @@ void QtPlatform::print_dialog(const Handle& fig) {
 }
 
 namespace {
-// Takes the next pointer press in one window.
+// Takes the next pointer click in one window: a press or a double-click that
+// is not on a control. Escape and closing the window cancel the wait.
 class PressCatcher : public QObject {
 public:
     PressCatcher(QWidget* fig, QEventLoop* loop) : fig_(fig), loop_(loop) {}
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Close && o == fig_) {
-            loop_->quit();
-            return false;
+        switch (e->type()) {
+            case QEvent::Close:
+                if (o == fig_) cancel();
+                return false;
+            case QEvent::KeyPress:
+                if (in_window(o) && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+                    cancel();
+                    return true;
+                }
+                return false;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: {
+                if (!in_window(o)) return false;
+                // Menus and controls work as usual while the wait goes on.
+                if (detail::inside_control(static_cast<QWidget*>(o), fig_)) return false;
+                global_ = static_cast<QMouseEvent*>(e)->globalPosition();
+                got_ = true;
+                loop_->quit();
+                return true;
+            }
+            default:
+                return false;
         }
-        if (e->type() != QEvent::MouseButtonPress || !o->isWidgetType()) return false;
-        auto* w = static_cast<QWidget*>(o);
-        if (w->window() != fig_) return false;
-        global_ = static_cast<QMouseEvent*>(e)->globalPosition();
-        got_ = true;
-        loop_->quit();
-        return true;
     }
-    bool got() const { return got_; }
+    void cancel() {
+        cancelled_ = true;
+        loop_->quit();
+    }
+    const QWidget* figure() const { return fig_; }
+    bool got() const { return got_ && !cancelled_; }
     QPointF global() const { return global_; }
 
 private:
+    bool in_window(const QObject* o) const {
+        return o->isWidgetType() && static_cast<const QWidget*>(o)->window() == fig_;
+    }
     QWidget* fig_;
     QEventLoop* loop_;
     QPointF global_;
     bool got_ = false;
+    bool cancelled_ = false;
 };
+
+// The pointer inputs waiting, innermost last.
+std::vector<PressCatcher*>& pointer_waits() {
+    static std::vector<PressCatcher*> v;
+    return v;
+}
 }  // namespace
 
 std::array<double, 2> QtPlatform::pointer_input(const Handle& fig_h) {
@@ -168,19 +198,29 @@ std::array<double, 2> QtPlatform::pointer_input(const Handle& fig_h) {
     QEventLoop loop;
     PressCatcher catcher(fig, &loop);
     QPointer<QWidget> guard(fig);
-    QObject::connect(fig, &QObject::destroyed, &loop, &QEventLoop::quit);
+    QObject::connect(fig, &QObject::destroyed, &loop, [&catcher] { catcher.cancel(); });
     qApp->installEventFilter(&catcher);
+    pointer_waits().push_back(&catcher);
     fig->setCursor(Qt::CrossCursor);
+    const bool was_active = detail::g_pointer_input_active;
     detail::g_pointer_input_active = true;
     loop.exec();
-    detail::g_pointer_input_active = false;
+    detail::g_pointer_input_active = was_active;
+    std::erase(pointer_waits(), &catcher);
     qApp->removeEventFilter(&catcher);
     if (guard) guard->unsetCursor();
-    if (!catcher.got() || !is_valid(Handle(guard.data()))) throw Error("Interrupted by figure deletion");
+    if (!catcher.got() || !is_valid(Handle(guard.data()))) throw Cancelled();
     ImageArea* ax = dynamic_cast<ImageArea*>(detail::current_axes(guard));
     if (!ax) throw Error("The window has no image area.");
     const QPointF d = ax->widget_to_data(ax->mapFromGlobal(catcher.global()));
     return {d.x(), d.y()};
+}
+
+void QtPlatform::end_pointer_input(const Handle& fig_h) {
+    const QObject* fig = fig_h.data();
+    for (PressCatcher* c : pointer_waits()) {
+        if (c->figure() == fig) c->cancel();
+    }
 }
 
 void QtPlatform::flush() {

@@ -41,9 +41,16 @@ public:
     // The print dialog for a window; prints it when confirmed.
     virtual void print_dialog(const Handle& fig) = 0;
     // Waits for one pointer click in window `fig` and returns its position
-    // (x, y) in the data coordinates of the window's current image area;
-    // fails when the window is deleted during the wait.
+    // (x, y) in the data coordinates of the window's current image area. A
+    // double-click counts as the click; a press on the menu bar or a control
+    // is not the click (the menu or control works as usual and the wait goes
+    // on). The wait shows the cross cursor. Throws Cancelled when the person
+    // presses Escape, when the window is closed or deleted during the wait,
+    // and when end_pointer_input ends it.
     virtual std::array<double, 2> pointer_input(const Handle& fig) = 0;
+    // Ends a pointer_input waiting on window `fig` as cancelled (it throws
+    // Cancelled once control returns to its wait); nothing when none waits.
+    virtual void end_pointer_input(const Handle& fig) { (void)fig; }
     // Draws what is pending, so that a status text shows before a long
     // computation.
     virtual void flush() = 0;
@@ -62,6 +69,7 @@ public:
                          const std::string& default_button) override;
     void print_dialog(const Handle& fig) override;
     std::array<double, 2> pointer_input(const Handle& fig) override;
+    void end_pointer_input(const Handle& fig) override;
     void flush() override;
     void report_error(const std::string& text) override;
 };

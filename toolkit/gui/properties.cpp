@@ -212,6 +212,42 @@ void set_window_style(const Handle& h, const std::string& style) {
     fig->setWindowModality(m);
     if (vis) fig->show();
 }
+bool get_enable(const Handle& h) {
+    QObject* o = checked(h);
+    if (auto* a = qobject_cast<QAction*>(o)) return a->isEnabled();
+    if (auto* w = qobject_cast<QWidget*>(o)) return w->isEnabled();
+    throw Error("The object has no Enable property.");
+}
+void set_enable(const Handle& h, bool on) {
+    QObject* o = checked(h);
+    if (auto* a = qobject_cast<QAction*>(o)) {
+        a->setEnabled(on);
+    } else if (auto* w = qobject_cast<QWidget*>(o)) {
+        w->setEnabled(on);
+    } else {
+        throw Error("The object has no Enable property.");
+    }
+}
+void focus_control(const Handle& h) {
+    auto* w = qobject_cast<QWidget*>(checked(h));
+    if (!w) throw Error("Only a control can take the keyboard focus.");
+    w->setFocus(Qt::OtherFocusReason);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) e->selectAll();
+}
+std::string label_of(const Handle& h) {
+    auto* w = qobject_cast<QWidget*>(checked(h));
+    if (!w) return {};
+    for (QLabel* l : w->window()->findChildren<QLabel*>()) {
+        if (l->buddy() != w) continue;
+        QString t = l->text();
+        // "&&" is a literal ampersand, a single "&" marks the mnemonic.
+        t.replace(QLatin1String("&&"), QString(QChar(0x1)));
+        t.remove(QLatin1Char('&'));
+        t.replace(QChar(0x1), QLatin1Char('&'));
+        return t.trimmed().toStdString();
+    }
+    return {};
+}
 std::string get_handle_visibility(const Handle& h) {
     QVariant v = checked(h)->property("HandleVisibility");
     return v.isValid() ? v.toString().toStdString() : "on";

@@ -248,8 +248,11 @@ Record guidata(const Handle& h) {
     return it == m.end() ? Record{} : Record{it->second};
 }
 void guidata(const Handle& h, Record record) {
-    checked_data(h)->appdata["UsedByGUIData_m"] = std::move(record.value);
+    FigureData* fd = checked_data(h);
+    fd->appdata["UsedByGUIData_m"] = std::move(record.value);
+    ++fd->revision;
 }
+std::uint64_t guidata_revision(const Handle& h) { return checked_data(h)->revision; }
 namespace detail {
 const std::any* stored_record(const Handle& h) {
     auto& m = checked_data(h)->appdata;
@@ -265,6 +268,7 @@ void uiwait(const Handle& h) {
     QWidget* fig = figure_of(h);
     if (!fig) throw Error("H must be the handle to a figure or figure descendent.");
     FigureData* fd = data_of(fig);
+    fd->cancelled = false;
     // The window waits visible and takes input.
     set_visible(Handle(fig), true);
     QEventLoop loop;
@@ -283,6 +287,15 @@ void uiresume(const Handle& h) {
     if (!fig) return;
     FigureData* fd = data_of(fig);
     if (!fd->waits.empty()) fd->waits.back()->quit();
+}
+
+void uicancel(const Handle& h) {
+    QWidget* fig = figure_of(h);
+    if (!fig) return;
+    FigureData* fd = data_of(fig);
+    if (fd->waits.empty()) return;
+    fd->cancelled = true;
+    fd->waits.back()->quit();
 }
 
 }  // namespace ocu::gui
