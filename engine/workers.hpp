@@ -86,8 +86,8 @@ inline std::size_t rangeCount(std::size_t n, std::size_t grain) {
 class WorkerPool {
 public:
     static WorkerPool& instance() {
-        static WorkerPool pool;
-        return pool;
+        static Owner owner;
+        return *owner.pool;
     }
 
     // Runs job(0 .. count-1), job(0) on the calling thread; false (nothing
@@ -140,6 +140,20 @@ private:
     static constexpr int kSpins = 2000;  // some ten to a hundred microseconds
 
     WorkerPool() = default;
+
+    // Ends the pool when the plug-in is unloaded or the process exits. A child
+    // process (fork) has the pool but not its threads: joining them, or even
+    // destroying the condition variables they waited on, would wait for ever,
+    // so there the pool is left as it is.
+    struct Owner {
+        WorkerPool* const pool;
+        Owner() : pool(new WorkerPool()) {}
+        Owner(const Owner&) = delete;
+        Owner& operator=(const Owner&) = delete;
+        ~Owner() {
+            if (pool->pid_ == ::getpid()) delete pool;
+        }
+    };
 
     static void pause() {
 #if defined(__x86_64__) || defined(__i386__)

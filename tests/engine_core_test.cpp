@@ -5,13 +5,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "engine/kernels.hpp"
 #include "engine/masks.hpp"
@@ -1212,6 +1218,38 @@ TEST(EngineCoreWorkers, RangesStartWithTheAvxUpperHalvesUnused) {
         });
         EXPECT_EQ(ranges.load(), static_cast<int>(threads));
         EXPECT_EQ(dirty.load(), 0) << threads << " threads";
+    }
+    kal::workerCountOverride() = 0;
+}
+
+// A process forked after the pool started has the pool but not its threads:
+// its ranges still all run, and it exits (the pool's destructor runs at exit)
+// instead of waiting for the parent's threads.
+TEST(EngineCoreWorkers, AForkedChildRunsItsRangesAndExits) {
+    kal::workerCountOverride() = 3;
+    std::atomic<int> ranges{0};
+    kal::forEachRange(300, 100, [&](std::size_t, std::size_t) { ++ranges; });  // the pool's threads start
+    ASSERT_EQ(ranges.load(), 3);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::atomic<std::size_t> covered{0};
+        kal::forEachRange(300, 100, [&](std::size_t b, std::size_t e) { covered += e - b; });
+        std::exit(covered.load() == 300 ? 0 : 3);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 200 && done == 0; ++i) {  // at most 20 s
+        done = ::waitpid(pid, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "the forked child did not exit";
+    } else {
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
     }
     kal::workerCountOverride() = 0;
 }
