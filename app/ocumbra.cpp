@@ -38,6 +38,8 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
     handles.filename = kDefaultImage;
     handles.pathname.clear();
     handles.fixactive = false;
+    handles.colour = colour::Params{};
+    handles.steps = kDefaultSteps;
     store_state(hObject, handles);
 
     // A re-used window is visible: its image stays.
@@ -104,6 +106,8 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
+        add_colour_commands(o);
+        add_condition_commands(o);
         add_help_commands(o);
         return o;
     }();
