@@ -65,6 +65,8 @@ void condition_Callback(Handle hObject, const Value&, OcumbraState handles) {
         handles.prepfixdep = true;
         handles.fixactive = true;
         handles.combined = std::move(prepared);
+    } else {
+        handles.combined.reset();  // nothing to click for: do not hold its images
     }
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Condition, busy);
 }
