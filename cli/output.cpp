@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "cli/commands.hpp"
 #include "cli/npy_input.hpp"
 #include "cli/options.hpp"
+#include "toolkit/atomic_file.hpp"
 #include "toolkit/error.hpp"
 #include "toolkit/imageio.hpp"
 
@@ -32,6 +34,8 @@ struct Staged {
     std::string staged;  // the hidden file written
     std::string target;  // the file it replaces (symbolic links followed)
     std::string path;    // the output as the user named it
+    // Removed with the other temporaries if the run is ended by a signal.
+    std::shared_ptr<TemporaryFileGuard> guard;
 };
 
 // Outputs written by write_output since the current run_guarded started.
@@ -220,6 +224,8 @@ void write_output(const AnyImage& image, const std::string& path) {
     // the whole run has succeeded.
     const std::string target = in_guarded_run() ? replaced_file(path) : path;
     const std::string staged = in_guarded_run() ? staged_name(target) : path;
+    // On the signal handler's list before the first byte is written.
+    auto guard = in_guarded_run() ? std::make_shared<TemporaryFileGuard>(staged) : nullptr;
     try {
         if (is_npy_path(path)) {
             write_npy(image, staged);
@@ -238,7 +244,7 @@ void write_output(const AnyImage& image, const std::string& path) {
         for (std::size_t at; (at = text.find(staged)) != std::string::npos;) text.replace(at, staged.size(), path);
         throw Error(text);
     }
-    if (in_guarded_run()) staged_outputs().push_back({staged, target, path});
+    if (in_guarded_run()) staged_outputs().push_back({staged, target, path, std::move(guard)});
 }
 
 void write_output(const ArrayD& result, const std::string& path) {

@@ -156,6 +156,27 @@ TEST(AtomicWrite, ASignalEndingTheProcessRemovesItsTemporaries) {
     }
 }
 
+TEST(AtomicWrite, AGuardedFileOfTheCallersOwnGoesWithTheProcessOnASignal) {
+    // An output already written under its hidden name, waiting to be moved to
+    // its place when the run ends, is removed like the writers' temporaries.
+    TempDir dir;
+    Child c = in_child([&](int) {
+        const TemporaryFileGuard guard(dir.file(".staged.png"));
+        put(dir.file(".staged.png"), "written");
+        ::raise(SIGTERM);
+    });
+    ASSERT_TRUE(WIFSIGNALED(c.status)) << c.status;
+    EXPECT_TRUE(dir.empty()) << dir.entries().front();
+    // Once the guard is gone, the file is no longer the handler's to remove.
+    c = in_child([&](int) {
+        { const TemporaryFileGuard guard(dir.file("kept.png")); }
+        put(dir.file("kept.png"), "kept");
+        ::raise(SIGTERM);
+    });
+    ASSERT_TRUE(WIFSIGNALED(c.status)) << c.status;
+    EXPECT_EQ(testutil::slurp(dir.file("kept.png")), "kept");
+}
+
 TEST(AtomicWrite, TemporariesAreRegisteredOnlyWhileTheyExist) {
     TempDir dir;
     const int before = detail::live_temp_files();

@@ -217,6 +217,13 @@ void AtomicFile::fail(const std::string& reason) const {
     throw Error("Can't write file \"" + filename_ + "\": " + reason + ".");
 }
 
+TemporaryFileGuard::TemporaryFileGuard(const std::string& path) {
+    install_handlers();
+    slot_ = register_temp(path);
+}
+
+TemporaryFileGuard::~TemporaryFileGuard() { unregister_temp(slot_); }
+
 namespace detail {
 int live_temp_files() {
     int n = 0;

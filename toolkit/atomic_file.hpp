@@ -62,6 +62,24 @@ private:
     bool committed_ = false;
 };
 
+// Puts a file of the caller's own on the list the signal handler removes, for
+// as long as this object lives: e.g. an output already written under a hidden
+// name that waits to be moved to its place. Registering installs the handlers
+// as AtomicFile does; the file need not exist yet.
+class TemporaryFileGuard {
+public:
+    explicit TemporaryFileGuard(const std::string& path);
+    TemporaryFileGuard(TemporaryFileGuard&& o) noexcept : slot_(o.slot_) { o.slot_ = -1; }
+    TemporaryFileGuard& operator=(TemporaryFileGuard&&) = delete;
+    TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+    TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+    // Takes the file off the list (it is not removed).
+    ~TemporaryFileGuard();
+
+private:
+    int slot_ = -1;
+};
+
 namespace detail {
 // Number of temporaries currently registered for removal on a signal.
 int live_temp_files();
