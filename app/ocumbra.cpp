@@ -106,7 +106,6 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
-        add_colour_commands(o);
         add_condition_commands(o);
         add_help_commands(o);
         return o;

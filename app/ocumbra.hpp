@@ -89,7 +89,6 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
-void add_colour_commands(Ops& ops);
 void add_condition_commands(Ops& ops);
 void add_help_commands(Ops& ops);
 

@@ -14,6 +14,7 @@
 #include "app/fixation_click.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "colour/colour.hpp"
 #include "dialogs/dialogs.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -179,6 +180,21 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Glare, busy);
 }
 
+// Colour vision: a colour vision deficiency of the chosen type and severity
+// over the whole image.
+OCU_HEAD(colour_Callback)
+void colour_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    require_image(handles);
+    handles.fixactive = false;
+    handles.colour = dlg::colourparms(handles.colour);
+    const colour::Params params = handles.colour;
+    colour::check_severity(params.severity);
+
+    BusyStatus busy(handles[tag::statustext]);
+    AnyImage imt = colour::run(handles.im, params);
+    finish_command(hObject, std::move(handles), std::move(imt), Transform::Colour, busy);
+}
+
 // A press in the main window while in fixation mode: wait for the click
 // that chooses the fixation point (fixation_click.hpp) and render for it,
 // with the masks prepared by the last fixation-dependent or combined run, on
@@ -218,6 +234,7 @@ void add_simulation_commands(Ops& ops) {
     OCU_GUI_CALLBACK(ops, fixindep_Callback);
     OCU_GUI_CALLBACK(ops, fixdep_Callback);
     OCU_GUI_CALLBACK(ops, glare_Callback);
+    OCU_GUI_CALLBACK(ops, colour_Callback);
     OCU_GUI_CALLBACK(ops, figure1_WindowButtonDownFcn);
 }
 

@@ -1,7 +1,6 @@
-// The main window's Colour vision and Condition commands end to end on the
-// offscreen platform: the dialog answered as a person answers it, the result
-// compared bit for bit with the library's own run on the same input, the
-// click after a combined run with the pipeline's render at that point, and
+// The main window's Condition command end to end on the offscreen platform:
+// the dialog answered as a person answers it, the result compared bit for bit
+// with the scenario pipeline's own run on the same input, the click after a combined run with the pipeline's render at that point, and
 // the Condition dialog's scenario files (a file with mistakes, the current
 // values saved).
 #include <gtest/gtest.h>
@@ -9,10 +8,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSlider>
 
 #include <cmath>
 #include <filesystem>
@@ -107,39 +104,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(CombinedCommands, ColourVisionIsTheLibrarysRunBitForBit) {
-    const AnyImage im = state().im;
-    run("colour", "colourparms", [](QWidget* fig) {
-        click(fig, "radiobutton_deutan");
-        auto* s = fig->findChild<QSlider*>("slider_severity");
-        s->setValue(60);
-        click(fig, "pushbutton_colourparms");
-    });
-    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
-    const ArrayD expected = colour::run(im, {colour::Deficiency::Deutan, 0.6});
-    EXPECT_TRUE(imt() == expected);
-    EXPECT_TRUE(area_shows(expected));
-    EXPECT_EQ(state().prevtrans, app::Transform::Colour);
-    EXPECT_EQ(state().colour.type, colour::Deficiency::Deutan);
-    EXPECT_EQ(state().colour.severity, 0.6);
-    EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
-
-    // The dialog opens with the values kept; achromatopsia has no severity.
-    std::string label;
-    bool slider_on = true, deutan_on = false;
-    run("colour", "colourparms", [&](QWidget* fig) {
-        deutan_on = fig->findChild<QRadioButton*>("radiobutton_deutan")->isChecked();
-        label = fig->findChild<QLabel*>("text_severity")->text().toStdString();
-        click(fig, "radiobutton_achromat");
-        slider_on = fig->findChild<QSlider*>("slider_severity")->isEnabled();
-        click(fig, "pushbutton_colourparms");
-    });
-    EXPECT_TRUE(deutan_on);
-    EXPECT_EQ(label, "60 %");
-    EXPECT_FALSE(slider_on);
-    EXPECT_TRUE(imt() == colour::simulate_achromatopsia(im));
-}
 
 TEST_F(CombinedCommands, APresetIsTheCombinedRunAndAClickRendersTheFieldStepThere) {
     const AnyImage im = state().im;
