@@ -188,7 +188,7 @@ void colour_Callback(Handle hObject, const Value&, OcumbraState handles) {
     handles.fixactive = false;
     handles.colour = dlg::colourparms(handles.colour);
     const colour::Params params = handles.colour;
-    colour::check_severity(params.severity);
+    colour::check(params);
 
     BusyStatus busy(handles[tag::statustext]);
     AnyImage imt = colour::run(handles.im, params);

@@ -94,7 +94,7 @@ void slider_severity_Callback(Handle hObject, const Value&, S handles) {
 // OK: ends the modal wait once the simulation accepts the values.
 OCU_HEAD(pushbutton_colourparms_Callback)
 void pushbutton_colourparms_Callback(Handle, const Value&, S handles) {
-    detail::confirm(handles[tag::figure1], {}, [&] { colour::check_severity(handles.params.severity); });
+    detail::confirm(handles[tag::figure1], {}, [&] { colour::check(handles.params); });
 }
 
 gui::LocalOps<S> make_ops() {
