@@ -40,6 +40,8 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
     handles.fixactive = false;
     handles.colour = colour::Params{};
     handles.steps = kDefaultSteps;
+    handles.field_source.reset();  // the Condition dialog starts from the default plot again
+    handles.combined.reset();
     store_state(hObject, handles);
 
     // A re-used window is visible: its image stays.

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -20,6 +21,7 @@
 #include "cli_testutil.hpp"
 #include "colour/colour.hpp"
 #include "dialogs_testutil.hpp"
+#include "testutil.hpp"
 #include "fixindep/fixindep.hpp"
 #include "scenario/pipeline.hpp"
 #include "scenario/scenario.hpp"
@@ -142,6 +144,26 @@ TEST_F(CombinedCommands, APresetIsTheCombinedRunAndAClickRendersTheFieldStepTher
     const fixdep::Params fp{.width = 20, .mar = 0.5, .polim = imread(find_data_file("polarplotREmd.bmp"))};
     fixdep::Session session = fixdep::prepare(600, 400, fp);
     EXPECT_TRUE(imt() == fixdep::render(session, {120.5, 333}, im));
+}
+
+TEST_F(CombinedCommands, EveryPresetShowsItsDescriptionAndRunsAsThePipeline) {
+    // A small image keeps the ten runs short; the field steps render at its centre.
+    const AnyImage im = testutil::random_u8(90, 130, 3, 11);
+    OcumbraState s = state();
+    s.im = im;
+    gui::guidata(fig_, s);
+    for (const scenario::Scenario& preset : scenario::presets()) {
+        std::string shown;
+        run("condition", "conditionparms", [&](QWidget* fig) {
+            choose(fig, preset_entry(preset.name));
+            shown = fig->findChild<QLabel*>("text_description")->text().toStdString();
+            click(fig, "pushbutton_condition");
+        });
+        ASSERT_TRUE(fake_->errors.empty()) << preset.name << ": " << fake_->errors[0];
+        EXPECT_EQ(shown.rfind(preset.description, 0), 0u) << shown;
+        EXPECT_TRUE(imt() == scenario::run(im, scenario::resolve(preset, find_data_file("NatIm13.jpg")))) << preset.name;
+        EXPECT_EQ(state().fixactive, preset.steps.field) << preset.name;
+    }
 }
 
 TEST_F(CombinedCommands, CurrentSettingsRunAndSaveTheDialogsValues) {
