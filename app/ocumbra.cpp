@@ -38,6 +38,10 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
     handles.filename = kDefaultImage;
     handles.pathname.clear();
     handles.fixactive = false;
+    handles.colour = colour::Params{};
+    handles.steps = kDefaultSteps;
+    handles.field_source.reset();  // the Condition dialog starts from the default plot again
+    handles.combined.reset();
     store_state(hObject, handles);
 
     // A re-used window is visible: its image stays.
@@ -104,6 +108,7 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
+        add_condition_commands(o);
         add_help_commands(o);
         return o;
     }();

@@ -1,10 +1,14 @@
 #pragma once
 // The main window `ocumbra`: its window function, its state record and the
 // pieces its commands share.
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "colour/colour.hpp"
 #include "fixdep/simulation.hpp"
+#include "scenario/pipeline.hpp"
+#include "scenario/scenario.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
 #include "toolkit/viewing.hpp"
@@ -29,11 +33,17 @@ inline constexpr gui::Tag transform{"transform"};  // the menu of the simulation
 inline constexpr gui::Tag fixindep{"fixindep"};
 inline constexpr gui::Tag fixdep{"fixdep"};
 inline constexpr gui::Tag glare{"glare"};
+inline constexpr gui::Tag colour{"colour"};
+inline constexpr gui::Tag condition{"condition"};
 }  // namespace tag
 
 // Which simulation produced the result `imt` on the current image. The values
 // are the numbers the window's state has always used for them.
-enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3 };
+// Colour vision and the combined simulation (Condition) come after them.
+enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3, Colour = 4, Condition = 5 };
+
+// The steps the Condition dialog starts with: the three original simulations.
+inline constexpr scenario::Steps kDefaultSteps{.glare = true, .acuity = true, .field = true};
 
 // The main window's state record `handles`. Control handles by tag through
 // `handles[tag::axes1]` etc.; the parameters and images below.
@@ -58,6 +68,13 @@ struct OcumbraState : gui::StateBase {
     std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
     std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
+    colour::Params colour;                          // colour vision: type and severity
+    std::optional<scenario::Field> field_source;    // the file(s) polim came from; empty: the default plot
+    scenario::Steps steps = kDefaultSteps;          // the steps of the last combined run
+    // The last combined run, kept while it is the result shown: its
+    // intermediate image and field masks, so that a click renders only the
+    // field step. Shared, not copied, by the copies of the record.
+    std::shared_ptr<scenario::Prepared> combined;
 };
 
 using Ops = gui::LocalOps<OcumbraState>;
@@ -72,6 +89,7 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
+void add_condition_commands(Ops& ops);
 void add_help_commands(Ops& ops);
 
 // Stores the main window's record with the window `h` belongs to (guidata),

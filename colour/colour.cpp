@@ -164,7 +164,10 @@ ArrayD simulate_achromatopsia(const AnyImage& im) {
     return simulate_cvd(im, Deficiency::Achromat, 1.0);
 }
 
+void check(const Params& params) { check_severity(params.severity); }
+
 ArrayD run(const AnyImage& im, const Params& params) {
+    check(params);
     return simulate_cvd(im, params.type, params.severity);
 }
 
