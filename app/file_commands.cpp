@@ -37,6 +37,7 @@ void open_source_image(const Handle& hObject, OcumbraState& handles, const std::
     handles.pathname = pathname;
     handles.prevtrans = Transform::None;
     handles.imt_for_im = false;
+    handles.combined.reset();  // its intermediate image is of the previous image
     const Handle axes = handles[tag::axes1];
     store_state(hObject, std::move(handles));
     if (gui::ImageArea* a = gui::image_area(axes)) a->set_image(im.pointer());

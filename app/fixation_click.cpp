@@ -54,7 +54,7 @@ std::optional<FixationClick::Chosen> FixationClick::wait(const gui::Handle& fig,
     // The record as stored now, and only if no command stored it meanwhile.
     if (!gui::is_valid(fig) || gui::guidata_revision(fig) != revision) return std::nullopt;
     std::optional<OcumbraState> now = gui::guidata<OcumbraState>(fig);
-    if (!now || !now->fixactive || !now->fixdep_session) return std::nullopt;
+    if (!now || !now->fixactive || !(now->fixdep_session || now->combined)) return std::nullopt;
     return Chosen{{xy[0], xy[1]}, std::move(*now)};
 }
 

@@ -38,6 +38,10 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
     handles.filename = kDefaultImage;
     handles.pathname.clear();
     handles.fixactive = false;
+    handles.colour = colour::Params{};
+    handles.steps = kDefaultSteps;
+    handles.field_source.reset();  // the Condition dialog starts from the default plot again
+    handles.combined.reset();
     store_state(hObject, handles);
 
     // A re-used window is visible: its image stays.
@@ -84,9 +88,10 @@ void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.
 void store_state(const Handle& h, OcumbraState handles) {
     // Save resolution map does something only in fixation mode.
     if (handles.controls.has(tag::Save_resmap.name)) gui::set_enable(handles[tag::Save_resmap], handles.fixactive);
-    // So does following the pointer.
+    // So does following the pointer, after a fixation-dependent run (not yet
+    // after a combined one).
     if (handles.controls.has(tag::followpointer_menu.name))
-        gui::set_enable(handles[tag::followpointer_menu], handles.fixactive);
+        gui::set_enable(handles[tag::followpointer_menu], handles.fixactive && handles.fixdep_session.has_value());
     gui::guidata(h, gui::Record{std::any(std::move(handles))});
     if (QWidget* fig = gui::figure_of(h)) fixation_click(Handle(fig))->superseded(Handle(fig));
 }
@@ -107,6 +112,7 @@ const Ops& ocumbra_ops() {
         OCU_GUI_CALLBACK(o, axes1_ButtonDownFcn);
         add_file_commands(o);
         add_simulation_commands(o);
+        add_condition_commands(o);
         add_help_commands(o);
         add_view_commands(o);
         return o;

@@ -1,10 +1,14 @@
 #pragma once
 // The main window `ocumbra`: its window function, its state record and the
 // pieces its commands share.
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "colour/colour.hpp"
 #include "fixdep/simulation.hpp"
+#include "scenario/pipeline.hpp"
+#include "scenario/scenario.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
 #include "toolkit/shared.hpp"
@@ -41,6 +45,8 @@ inline constexpr gui::Tag Save_sidebyside{"Save_sidebyside"};
 // Work in the background (work.hpp): shown in the status line while it runs.
 inline constexpr gui::Tag progressbar{"progressbar"};
 inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
+inline constexpr gui::Tag colour{"colour"};
+inline constexpr gui::Tag condition{"condition"};
 }  // namespace tag
 
 // For a photo larger than the screen, what the view that follows the pointer
@@ -55,7 +61,11 @@ struct FixationPreview {
 
 // Which simulation produced the result `imt` on the current image. The values
 // are the numbers the window's state has always used for them.
-enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3 };
+// Colour vision and the combined simulation (Condition) come after them.
+enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3, Colour = 4, Condition = 5 };
+
+// The steps the Condition dialog starts with: the three original simulations.
+inline constexpr scenario::Steps kDefaultSteps{.glare = true, .acuity = true, .field = true};
 
 // The main window's state record `handles`. Control handles by tag through
 // `handles[tag::axes1]` etc.; the parameters and images below. The images are
@@ -85,6 +95,13 @@ struct OcumbraState : gui::StateBase {
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
     std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
     std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen
+    colour::Params colour;                          // colour vision: type and severity
+    std::optional<scenario::Field> field_source;    // the file(s) polim came from; empty: the default plot
+    scenario::Steps steps = kDefaultSteps;          // the steps of the last combined run
+    // The last combined run, kept while it is the result shown: its
+    // intermediate image and field masks, so that a click renders only the
+    // field step. Shared, not copied, by the copies of the record.
+    std::shared_ptr<scenario::Prepared> combined;
 };
 
 using Ops = gui::LocalOps<OcumbraState>;
@@ -99,6 +116,7 @@ const Ops& ocumbra_ops();
 // The commands register themselves into the table, one file per group.
 void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
+void add_condition_commands(Ops& ops);
 void add_help_commands(Ops& ops);
 void add_view_commands(Ops& ops);
 

@@ -11,12 +11,14 @@
 #include <cmath>
 #include <utility>
 
+#include "app/command_steps.hpp"
 #include "app/fixation_click.hpp"
 #include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
 #include "app/view.hpp"
 #include "app/work.hpp"
+#include "colour/colour.hpp"
 #include "dialogs/dialogs.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -24,6 +26,7 @@
 #include "toolkit/arrayops.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
+#include "toolkit/paths.hpp"
 
 namespace ocu::app {
 
@@ -52,9 +55,6 @@ void set_glare_computations(GlareComputations c) {
     glare_computations() = std::move(c);
 }
 
-namespace {
-
-// A simulation needs an image to work on.
 void require_image(const OcumbraState& handles) {
     if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
 }
@@ -67,16 +67,25 @@ void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& im
     handles.imt = std::move(imt);
     show_result(handles, handles.imt);
     handles.prevtrans = prevtrans;
+    // Clicks render the combined run only while its result is the one shown.
+    if (prevtrans != Transform::Condition) handles.combined.reset();
     store_state(hObject, std::move(handles));
     busy.done();
 }
+
+std::string photo_file(const OcumbraState& handles) {
+    if (!has_pixels(handles.im) || handles.filename.empty()) return {};
+    return handles.pathname.empty() ? find_data_file(handles.filename) : handles.pathname + handles.filename;
+}
+
+namespace {
 
 // What the glare command computes: the shown result again (nothing changed),
 // the kept veil re-weighted (only the glare factor changed), or everything.
 // The values are the command's `type` numbers.
 enum class GlareWork { ShownResult = 0, Full = 1, ReuseVeil = 2 };
 
-// The menu holding the three simulations.
+// The menu holding the simulations.
 OCU_HEAD(transform_Callback)
 void transform_Callback(Handle, const Value&, OcumbraState) {}
 
@@ -85,7 +94,8 @@ OCU_HEAD(fixindep_Callback)
 void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     require_image(handles);
     handles.fixactive = false;
-    const dlg::FixindepValues p = dlg::fixindepparms(handles.width, handles.mar, handles.contrastf);
+    const dlg::FixindepValues p =
+        dlg::fixindepparms(handles.width, handles.mar, handles.contrastf, photo_file(handles));
     handles.width = p.width;
     handles.mar = p.mar;
     handles.contrastf = p.contrastf;
@@ -108,10 +118,15 @@ OCU_HEAD(fixdep_Callback)
 void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     require_image(handles);
     handles.fixactive = true;
-    dlg::FixdepValues p = dlg::fixdepparms(handles.width, handles.mar);
+    dlg::FixdepValues p = dlg::fixdepparms(handles.width, handles.mar, photo_file(handles));
     handles.width = p.width;
     handles.mar = p.mar;
     handles.polim = std::move(p.polarim);
+    scenario::Field source;
+    source.file = p.source.file;
+    source.other_eye = p.source.other_eye;
+    source.eye = p.source.eye;
+    handles.field_source = std::move(source);
     const fixdep::Params params{.width = handles.width, .mar = handles.mar, .polim = *handles.polim};
     const std::size_t sx = image_cols(handles.im);
     const std::size_t sy = image_rows(handles.im);
@@ -158,7 +173,7 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
     handles.fixactive = false;
     const double oldwidth = handles.width;
     const double oldglarefact = handles.glarefact;
-    const dlg::GlareValues p = dlg::glareparms2(handles.width, handles.glarefact);
+    const dlg::GlareValues p = dlg::glareparms2(handles.width, handles.glarefact, photo_file(handles));
     handles.width = p.width;
     handles.glarefact = p.glarefact;
     const glare::Params params{.width = handles.width,
@@ -203,14 +218,31 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Glare, busy);
 }
 
+// Colour vision: a colour vision deficiency of the chosen type and severity
+// over the whole image.
+OCU_HEAD(colour_Callback)
+void colour_Callback(Handle hObject, const Value&, OcumbraState handles) {
+    require_image(handles);
+    handles.fixactive = false;
+    handles.colour = dlg::colourparms(handles.colour);
+    const colour::Params params = handles.colour;
+    colour::check(params);
+
+    BusyStatus busy(handles[tag::statustext]);
+    AnyImage imt = compute<ArrayD>(hObject, [&](const Progress*) { return colour::run(handles.im, params); });
+    finish_command(hObject, std::move(handles), std::move(imt), Transform::Colour, busy);
+}
+
 // A press in the main window while in fixation mode: wait for the click
 // that chooses the fixation point (fixation_click.hpp) and render for it,
-// with the masks prepared by the last fixation-dependent run, on the record
-// as stored when the click came.
+// with the masks prepared by the last fixation-dependent or combined run, on
+// the record as stored when the click came. After a combined run only its
+// field step is rendered again, from the kept intermediate image.
 OCU_HEAD(figure1_WindowButtonDownFcn)
 void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
-    // Fixation mode is entered only by a fixation-dependent run, which leaves its session.
-    if (!handles.fixactive || !handles.fixdep_session || is_working(hObject)) return;
+    // Fixation mode is entered only by a fixation-dependent or combined run,
+    // which leaves its session.
+    if (!handles.fixactive || !(handles.fixdep_session || handles.combined) || is_working(hObject)) return;
     // While the view follows the pointer, a press renders at once (live_view.hpp).
     if (follow_pointer_on(handles)) return;
     const Handle statustext = handles[tag::statustext];
@@ -222,8 +254,13 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     BusyStatus busy(now[tag::statustext]);
     // A new result (the previous one is shared with the stored record and the display).
     ArrayD imt;
-    run_on_worker(hObject,
-                  [&](const Progress*) { fixdep::render(*now.fixdep_session, chosen->point, now.im, imt); });
+    run_on_worker(hObject, [&](const Progress*) {
+        if (now.combined) {
+            now.combined->render(chosen->point, imt);
+        } else {
+            fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
+        }
+    });
     now.imt = std::move(imt);
     now.imt_for_im = true;
     now.fixpoint = chosen->point;
@@ -239,6 +276,7 @@ void add_simulation_commands(Ops& ops) {
     OCU_GUI_CALLBACK(ops, fixindep_Callback);
     OCU_GUI_CALLBACK(ops, fixdep_Callback);
     OCU_GUI_CALLBACK(ops, glare_Callback);
+    OCU_GUI_CALLBACK(ops, colour_Callback);
     OCU_GUI_CALLBACK(ops, figure1_WindowButtonDownFcn);
 }
 

@@ -69,7 +69,7 @@ template <> struct From<double> { using type = FromDouble; };
 template <class T>
 ArrayD gray(const Array<T>& im) {
     const typename From<T>::type from;
-    ArrayD out = zeroed_array(im.rows(), im.cols(), 1, Pages::Huge);
+    ArrayD out = uninitialized_array(im.rows(), im.cols(), 1, Pages::Huge);  // written whole below
     for (std::size_t i = 0; i < im.numel(); ++i) out[i] = from.value(im[i]);
     return out;
 }
@@ -77,7 +77,8 @@ ArrayD gray(const Array<T>& im) {
 template <class T>
 ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
     const std::size_t n = im.rows() * im.cols();
-    ArrayD out = zeroed_array(im.rows(), im.cols(), 3, Pages::Huge);
+    // Every element is written below, by the threads that compute it.
+    ArrayD out = uninitialized_array(im.rows(), im.cols(), 3, Pages::Huge);
     const T* src[3] = {im.data(), im.data() + n, im.data() + 2 * n};
     double* const dst[3] = {out.data(), out.data() + n, out.data() + 2 * n};
     parallel_for(
@@ -163,7 +164,10 @@ ArrayD simulate_achromatopsia(const AnyImage& im) {
     return simulate_cvd(im, Deficiency::Achromat, 1.0);
 }
 
+void check(const Params& params) { check_severity(params.severity); }
+
 ArrayD run(const AnyImage& im, const Params& params) {
+    check(params);
     return simulate_cvd(im, params.type, params.severity);
 }
 

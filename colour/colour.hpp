@@ -38,7 +38,12 @@ struct Params {
     double severity = 1;  // 0..1; not used for Achromat (but still checked)
 };
 
-// The simulation for `params`: simulate_cvd(im, params.type, params.severity).
+// Refuses parameters the simulation cannot use (the severity, for every type);
+// what the window's dialog and the batch tool call before any work.
+void check(const Params& params);
+
+// The simulation for `params`: check(params), then
+// simulate_cvd(im, params.type, params.severity).
 ArrayD run(const AnyImage& im, const Params& params);
 
 // The simulation of `type` at `severity` (0..1); for Achromat the severity is

@@ -47,6 +47,59 @@ void edit_field(gui::LocalOps<S>& ops, gui::Tag tag, double S::*field, int line)
 }
 #define OCU_EDIT_FIELD(ops, tag, field) ::ocu::dlg::detail::edit_field(ops, tag, field, __LINE__)
 
+// `typed` without the blanks before and after it.
+std::string trimmed(const std::string& typed);
+
+// The decimal acuity an acuity field's text stands for: a plain number as it
+// reads (gui::str2double), so that the simulation's check judges its range
+// as before; otherwise any clinical notation (clinical::parse_acuity on the
+// trimmed text: "20/40", "6/12", "logMAR 0.3"); NaN when it is none of these.
+double acuity_value(const std::string& typed);
+
+// An acuity field `tag`: edit_field, with the text read by acuity_value.
+template <gui::StateRecord S>
+void acuity_field(gui::LocalOps<S>& ops, gui::Tag tag, double S::*field, int line) {
+    const std::string name(tag.name);
+    ops.callback(
+        name + "_CreateFcn", [](gui::Handle hObject, const gui::Value&, S) { edit_background(hObject); },
+        line);
+    ops.callback(
+        name + "_Callback",
+        [field](gui::Handle hObject, const gui::Value&, S handles) {
+            handles.*field = acuity_value(gui::get_string(hObject));
+            gui::guidata(hObject, handles);
+        },
+        line);
+}
+#define OCU_ACUITY_FIELD(ops, tag, field) ::ocu::dlg::detail::acuity_field(ops, tag, field, __LINE__)
+
+// The width of the photo in `photo` (clinical::photo_width_degrees: from its
+// EXIF 35 mm focal length), written into the width field `width_field`. A
+// refusal (no photo, no such tag) is an ocu::Error naming the field by its
+// label; the field and the dialog stay as they were.
+double width_from_photo(const gui::Handle& width_field, const std::string& photo);
+
+// The "From photo" button beside a width field (tag pushbutton_widthphoto):
+// registers pushbutton_widthphoto_Callback, which stores width_from_photo of
+// handles.*photo in handles.*width. The photo is the main window's current
+// image file, passed to the dialog when it opens.
+template <gui::StateRecord S>
+void photo_button(gui::LocalOps<S>& ops, gui::Tag width_tag, double S::*width, std::string S::*photo, int line) {
+    ops.callback(
+        "pushbutton_widthphoto_Callback",
+        [width_tag, width, photo](gui::Handle hObject, const gui::Value&, S handles) {
+            handles.*width = width_from_photo(handles[width_tag], handles.*photo);
+            gui::guidata(hObject, handles);
+        },
+        line);
+}
+#define OCU_PHOTO_BUTTON(ops, width_tag, width, photo) \
+    ::ocu::dlg::detail::photo_button(ops, width_tag, width, photo, __LINE__)
+
+// The photo's file from the optional argument `index` of a dialog's call
+// (empty when not given).
+std::string photo_argument(const gui::Args& varargin, std::size_t index);
+
 // The Cancel button (tag pushbutton_cancel, marked "cancel" in the layout so
 // that Escape and the window's close button press it too): registers
 // pushbutton_cancel_Callback, which ends the modal wait with gui::uicancel.
@@ -75,7 +128,9 @@ struct FieldTag {
 void confirm(const gui::Handle& fig, std::initializer_list<FieldTag> fields, const std::function<void()>& check);
 
 // "<label>: '<typed>' is not a number; <rule>." and the like: the message
-// about a refused value, with the field's label and its text as typed.
+// about a refused value, with the field's label and its text as typed. For an
+// acuity field, text that reads in no notation says why ("'20/0' is not an
+// acuity; both parts of a Snellen fraction must be greater than 0.").
 std::string field_message(const std::string& label, const std::string& typed, const viewing::InvalidValue& e);
 
 }  // namespace ocu::dlg::detail

@@ -1,4 +1,5 @@
-// The glare parameters dialog: image width and the glare factor slider.
+// The glare parameters dialog: image width (typed or from the photo) and the
+// glare factor slider.
 #include <optional>
 
 #include "dialogs/dialogs.hpp"
@@ -24,6 +25,7 @@ void glareparms2_OpeningFcn(Handle hObject, const Value&, S handles, const Args&
         if (varargin.size() < 2) detail::too_few_values("glareparms2", "width and glarefact", varargin.size());
         handles.width = gui::number(varargin[0]);
         handles.mar = gui::number(varargin[1]);
+        handles.photo = detail::photo_argument(varargin, 2);
         gui::set_string(handles[tag::edit_width], gui::num2str(handles.width));
         const double v = slider_position(handles.mar);
         handles.mar = glare_factor(v);
@@ -70,6 +72,7 @@ gui::LocalOps<S> make_ops() {
     OCU_GUI_OPENING(ops, glareparms2_OpeningFcn);
     ops.output("glareparms2_OutputFcn", &glareparms2_OutputFcn, glareparms2_OutputFcn_line, 2);
     OCU_EDIT_FIELD(ops, tag::edit_width, &S::width);
+    OCU_PHOTO_BUTTON(ops, tag::edit_width, &S::width, &S::photo);
     OCU_GUI_CALLBACK(ops, slider2_CreateFcn);
     OCU_GUI_CALLBACK(ops, slider2_Callback);
     OCU_GUI_CALLBACK(ops, pushbutton_glareparms2_Callback);
@@ -90,8 +93,8 @@ gui::Results glareparms2(const gui::Args& varargin, int nargout) {
     return gui::gui_mainfcn(detail::description("glareparms2", varargin), ops, varargin, nargout);
 }
 
-GlareValues glareparms2(double width, double glarefact) {
-    const gui::Results r = glareparms2(gui::Args{width, glarefact}, 2);
+GlareValues glareparms2(double width, double glarefact, const std::string& photo) {
+    const gui::Results r = glareparms2(gui::Args{width, glarefact, photo}, 2);
     return GlareValues{gui::number(r.at(0)), gui::number(r.at(1))};
 }
 

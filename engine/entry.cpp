@@ -151,7 +151,7 @@ enum class Output : std::uint8_t { None, Image, Rects };
 
 struct Result {
     Output output = Output::None;
-    kal::Image8 image;
+    kal::ImageRef image;  // lent by the table until the outputs are made
     kal::MaskRects rects;
 };
 
@@ -220,7 +220,7 @@ const char* run_operation(int index, Inputs in, Result& res) {
                 res.rects = kal::getMaskRects(n, k);
                 res.output = Output::Rects;
             } else {
-                res.image = kal::getBlendMask(n, k);
+                res.image = kal::blendMaskRef(n, k);
                 res.output = Output::Image;
             }
             return nullptr;
@@ -242,7 +242,7 @@ const char* run_operation(int index, Inputs in, Result& res) {
             if ((err = existing_pyramid(in[0], n)) != nullptr) return err;
             std::int32_t level = 0;
             if ((err = level_number(in[1], n, level)) != nullptr) return err;
-            res.image = index == 6 ? kal::getSrcLevel(n, level) : kal::getEncLevel(n, level);
+            res.image = index == 6 ? kal::srcLevelRef(n, level) : kal::encLevelRef(n, level);
             res.output = Output::Image;
             return nullptr;
         }
@@ -274,7 +274,7 @@ const char* run_operation(int index, Inputs in, Result& res) {
         }
         case 11:
             if ((err = existing_pyramid(in[0], n)) != nullptr) return err;
-            res.image = kal::getEncodedImage(n);
+            res.image = kal::encodedImageRef(n);
             res.output = Output::Image;
             return nullptr;
         default:
@@ -298,8 +298,8 @@ HostArray* new_array(std::size_t rows, std::size_t cols, HostClass cls, const vo
 // Creates, fills and confirms the outputs, then places them in the slots.
 const char* store_outputs(Result& res, HostArray* plhs[]) {
     if (res.output == Output::Image) {
-        const kal::Image8& im = res.image;
-        HostArray* a = new_array(im.rows, im.cols, HOST_CLASS_UINT8, im.data.data(), im.data.size());
+        const kal::ImageRef& im = res.image;
+        HostArray* a = new_array(im.rows, im.cols, HOST_CLASS_UINT8, im.data, im.rows * im.cols);
         if (a == nullptr) return kal::msg::kOutOfMemory;
         if (hostArrayIsUint8(a) == 0) return kOutputMustBeUint8;
         plhs[0] = a;

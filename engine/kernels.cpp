@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/workers.hpp"
 
@@ -39,7 +44,7 @@ inline uint8_t* at(const ImageView& v, int64_t r, int64_t c) {
 }
 
 // Work below this many pixels stays on one thread.
-constexpr size_t kPixelsPerThread = 1 << 16;
+constexpr size_t kPixelsPerThread = 1 << 18;
 
 size_t columnGrain(int64_t rows) {
     return static_cast<size_t>(std::max<int64_t>(1, int64_t{kPixelsPerThread} / std::max<int64_t>(rows, 1)));
@@ -123,106 +128,208 @@ bool reduceLevel(const ImageView* fine, const ImageView* coarse) {
 //   F(j, i)   = (F(j, i-1) + g + b + a + 2) >> 2
 //   F(j-1, i+1) = (F(j-2, i+1) + d + g + a + 2) >> 2
 //   F(j-1, i) = (F(j-1, i-1) + F(j-2, i) + F(j, i) + g + 2) >> 2
-// Each fine pixel is written once. The even columns (i+1) depend only on the
-// coarse level and the seeded first row; an odd column i depends on the even
-// column left of it (or the seeded first column) and the one right of it. So
-// all even columns are filled first, then all odd columns, each column on its
-// own; this gives exactly the values of the pair-by-pair order.
+// Each fine pixel is written once. An even column (i+1) depends only on the
+// coarse level and its seeded first row; an odd column i on the even columns
+// left and right of it (or the seeded first column). So the columns are
+// computed pair by pair, even column first; a range of pairs that starts
+// after the first one computes the even column left of it into scratch space
+// of its own, and so reads nothing another range writes. This gives exactly
+// the values of the pair-by-pair order.
+//
+// The border step only copies: rows 0, R-2 (R odd) and R-1 of a column come
+// from the rows inside it, which the interior never reads back, so a column is
+// finished right after its interior; column 0 (whose seeds odd column 1 reads)
+// becomes a copy of column 1 after that one, and columns C-2 (C odd) and C-1
+// copies of their left neighbours. The seeds the border step overwrites
+// without their being read (row R-1 and columns 0 and C-1 apart from what
+// column 1 reads) are not written at all.
+namespace {
+
+struct Expansion {
+    const uint8_t* qp;
+    int64_t qs;
+    int32_t Rq, Cq;
+    uint8_t* fp;
+    int64_t fs;
+    int32_t R, C;
+    int64_t colPairs;  // column pairs i = 1, 3, ... while i < C-2
+    int32_t rowPairs;  // row pairs j = 2, 4, ... while j-1 < R-2
+
+    uint8_t coarse(int64_t r, int64_t c) const {  // Q(r, c) clamped like getPixelClamped
+        return qp[std::min<int64_t>(c, Cq - 1) * qs + std::min<int64_t>(r, Rq - 1)];
+    }
+    uint8_t* column(int64_t c) const { return fp + c * fs; }
+    const uint8_t* coarseColumn(int64_t c) const { return qp + c * qs; }
+};
+
+#if defined(__SSE2__)
+inline __m128i widen8(const uint8_t* p) {  // 8 bytes as 16-bit lanes
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+inline __m128i quarter(__m128i a, __m128i b, __m128i c, __m128i d) {  // (a + b + c + d + 2) >> 2
+    const __m128i two = _mm_set1_epi16(2);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, d)), two), 2);
+}
+#endif
+
+// Rows 1 .. 2n of the even column fe from coarse columns qa (I) and qd (I+1);
+// fe[0] holds its seed.
+void evenColumn(const uint8_t* qa, const uint8_t* qd, uint8_t* fe, int32_t n) {
+    {  // j = 2
+        const int g = (qa[0] + qa[1] + qd[0] + qd[1] + 2) >> 2;
+        fe[1] = static_cast<uint8_t>((fe[0] + qd[0] + g + qa[0] + 2) >> 2);
+        fe[2] = static_cast<uint8_t>(g);
+    }
+    int32_t q = 1;
+#if defined(__SSE2__)
+    for (; q + 8 <= n; q += 8) {  // eight row pairs: coarse rows q-1 .. q+8
+        const __m128i a = widen8(qa + q), b = widen8(qa + q + 1), am = widen8(qa + q - 1);
+        const __m128i d = widen8(qd + q), e = widen8(qd + q + 1), dm = widen8(qd + q - 1);
+        const __m128i g = quarter(a, b, d, e);
+        const __m128i above = quarter(am, a, dm, d);
+        const __m128i odd = quarter(above, d, g, a);
+        // Rows 2q+1, 2q+2, ...: odd row, g, odd row, g, ...
+        const __m128i out = _mm_unpacklo_epi8(_mm_packus_epi16(odd, odd), _mm_packus_epi16(g, g));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(fe + 2 * q + 1), out);
+    }
+#endif
+    for (; q < n; ++q) {  // j = 2q+2, J = q+1
+        const int a = qa[q], b = qa[q + 1], d = qd[q], e = qd[q + 1];
+        const int g = (a + b + d + e + 2) >> 2;
+        const int above = (qa[q - 1] + a + qd[q - 1] + d + 2) >> 2;
+        fe[2 * q + 1] = static_cast<uint8_t>((above + d + g + a + 2) >> 2);
+        fe[2 * q + 2] = static_cast<uint8_t>(g);
+    }
+}
+
+// Rows 1 .. 2n of the odd column fi (fi[0] its seed) from coarse column qa and
+// the even columns fl (left) and fe (right).
+void oddColumn(const uint8_t* qa, const uint8_t* fl, const uint8_t* fe, uint8_t* fi, int32_t n) {
+    {  // j = 2
+        const int here = (fl[2] + fe[2] + qa[1] + qa[0] + 2) >> 2;
+        fi[1] = static_cast<uint8_t>((fl[1] + fi[0] + here + fe[2] + 2) >> 2);
+        fi[2] = static_cast<uint8_t>(here);
+    }
+    int32_t q = 1;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(0xff);
+    for (; q + 8 <= n; q += 8) {
+        // 16-bit lanes over rows 2q+1 .. 2q+16: low byte the odd row j-1,
+        // high byte the even row j; and the same one row pair up.
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fl + 2 * q + 1));
+        const __m128i lm = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fl + 2 * q - 1));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fe + 2 * q + 1));
+        const __m128i rm = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fe + 2 * q - 1));
+        const __m128i a = widen8(qa + q), b = widen8(qa + q + 1), am = widen8(qa + q - 1);
+        const __m128i g = _mm_srli_epi16(r, 8);
+        const __m128i here = quarter(_mm_srli_epi16(l, 8), g, b, a);
+        const __m128i above = quarter(_mm_srli_epi16(lm, 8), _mm_srli_epi16(rm, 8), a, am);
+        const __m128i odd = quarter(_mm_and_si128(l, low), above, here, g);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(fi + 2 * q + 1), _mm_or_si128(odd, _mm_slli_epi16(here, 8)));
+    }
+#endif
+    for (; q < n; ++q) {
+        const int j = 2 * q + 2;
+        const int g = fe[j], a = qa[q], b = qa[q + 1];
+        const int here = (fl[j] + g + b + a + 2) >> 2;
+        const int above = (fl[j - 2] + fe[j - 2] + a + qa[q - 1] + 2) >> 2;
+        fi[j - 1] = static_cast<uint8_t>((fl[j - 1] + above + here + g + 2) >> 2);
+        fi[j] = static_cast<uint8_t>(here);
+    }
+}
+
+// The border step down one column: F(0) = F(1); if R is odd F(R-2) = F(R-3);
+// then F(R-1) = F(R-2).
+void finishColumn(uint8_t* col, int32_t R) {
+    col[0] = col[1];
+    if (R % 2 == 1) col[R - 2] = col[R - 3];
+    col[R - 1] = col[R - 2];
+}
+
+// The fine columns of the pairs pb .. pe-1, and column 0 with the first pair
+// and the columns after the last pair with it. scratch: R bytes.
+void expandPairs(const Expansion& x, std::size_t pb, std::size_t pe, uint8_t* scratch) {
+    const int32_t R = x.R, n = x.rowPairs;
+    const auto first = static_cast<int64_t>(pb), end = static_cast<int64_t>(pe);
+    const uint8_t* left = nullptr;  // the even column left of the next odd one
+    if (first == 0) {
+        uint8_t* c0 = x.column(0);
+        for (int32_t r = 0; r < R; ++r) c0[r] = x.coarse(r / 2, 0);
+        left = c0;
+    } else {  // the even column 2 first, which the range before finishes itself
+        scratch[0] = x.coarse(0, first);
+        evenColumn(x.coarseColumn(first - 1), x.coarseColumn(first), scratch, n);
+        left = scratch;
+    }
+    for (int64_t p = first; p < end; ++p) {
+        const int64_t i = 2 * p + 1;  // odd column; coarse column I = p
+        uint8_t* fe = x.column(i + 1);
+        fe[0] = x.coarse(0, p + 1);
+        evenColumn(x.coarseColumn(p), x.coarseColumn(p + 1), fe, n);
+        uint8_t* fi = x.column(i);
+        fi[0] = x.coarse(0, p);
+        oddColumn(x.coarseColumn(p), left, fe, fi, n);
+        finishColumn(fi, R);
+        finishColumn(fe, R);
+        left = fe;
+    }
+    if (first == 0) std::copy_n(x.column(1), R, x.column(0));
+    if (end == x.colPairs) {
+        const int32_t C = x.C;
+        if (C % 2 == 1) std::copy_n(x.column(C - 3), R, x.column(C - 2));
+        std::copy_n(x.column(C - 2), R, x.column(C - 1));
+    }
+}
+
+}  // namespace
+
 bool expandLevel(const ImageView* coarse, const ImageView* fine) {
-    if (!adjacentLevels(fine, coarse)) return false;
-    const int32_t Rq = viewRows(*coarse), Cq = viewCols(*coarse);
-    if (Rq < 2 || Cq < 2) return true;
-    const int32_t R = viewRows(*fine), C = viewCols(*fine);  // at least 4 each
-    const ImageView* F = fine;
-    const ImageView* Q = coarse;
+    return expandAndBlend(coarse, fine, nullptr, nullptr, nullptr, 0, 0, 0) == ExpandBlend::Done;
+}
 
-    // 1, 2: seed the outer rows and columns.
-    for (int32_t c = 0; c < C; ++c) {
-        setPixelClamped(F, 0, c, getPixelClamped(Q, 0, c / 2));
-        setPixelClamped(F, R - 1, c, getPixelClamped(Q, (R - 1) / 2, c / 2));
-    }
-    for (int32_t r = 0; r < R; ++r) {
-        setPixelClamped(F, r, 0, getPixelClamped(Q, r / 2, 0));
-        setPixelClamped(F, r, C - 1, getPixelClamped(Q, r / 2, (C - 1) / 2));
-    }
-
-    // 3: the interior. Column pairs i = 1, 3, ... while i < C-2; row pairs
-    // j = 2, 4, ... while j-1 < R-2, i.e. j = 2q+2 for q < rowPairs.
-    const int64_t colPairs = (C - 2) / 2;
-    const int32_t rowPairs = (R - 2) / 2;
-    const int64_t fs = viewStride(*F), qs = viewStride(*Q);
-    uint8_t* const fp = F->pixels;
-    const uint8_t* const qp = Q->pixels;
-    const size_t grain = columnGrain(R);
-
-    // Even columns e = i + 1: g on the even rows j, and on the odd rows j-1
-    // (F(j-2, i+1) + d + g + a + 2) >> 2, where F(j-2, i+1) is the g of the row
-    // pair above (or the seeded first row). Each row pair is computed from the
-    // coarse level alone, so the loop has no carried dependence.
-    forEachRange(static_cast<size_t>(colPairs), grain, [&](size_t pb, size_t pe) {
-        for (size_t p = pb; p < pe; ++p) {
-            const int32_t n = rowPairs;  // a local copy: stores through bytes may alias captures
-            const int64_t i = 2 * static_cast<int64_t>(p) + 1, I = i / 2;
-            const uint8_t* qa = qp + I * qs;  // coarse column I: a = Q(J-1, I), b = Q(J, I)
-            const uint8_t* qd = qa + qs;      // coarse column I+1: d = Q(J-1, I+1), e = Q(J, I+1)
-            uint8_t* fe = fp + (i + 1) * fs;
-            if (n < 1) continue;
-            {  // j = 2
-                const int g = (qa[0] + qa[1] + qd[0] + qd[1] + 2) >> 2;
-                fe[1] = static_cast<uint8_t>((fe[0] + qd[0] + g + qa[0] + 2) >> 2);
-                fe[2] = static_cast<uint8_t>(g);
-            }
-            for (int32_t q = 1; q < n; ++q) {  // j = 2q+2, J = q+1
-                const int a = qa[q], b = qa[q + 1], d = qd[q], e = qd[q + 1];
-                const int g = (a + b + d + e + 2) >> 2;
-                const int above = (qa[q - 1] + a + qd[q - 1] + d + 2) >> 2;
-                fe[2 * q + 1] = static_cast<uint8_t>((above + d + g + a + 2) >> 2);
-                fe[2 * q + 2] = static_cast<uint8_t>(g);
-            }
+ExpandBlend expandAndBlend(const ImageView* coarse, const ImageView* fine, const ImageView* source,
+                           const ImageView* mask, const BlockRect* rects, std::size_t nrects, std::int64_t offR,
+                           std::int64_t offC) {
+    if (!adjacentLevels(fine, coarse)) return ExpandBlend::ExpandRefused;
+    bool blend = false;
+    for (std::size_t t = 0; t < nrects; ++t)
+        blend = blend || int64_t{rects[t].r1 - rects[t].r0} * int64_t{rects[t].c1 - rects[t].c0} != 0;
+    // The blend's views, as blendLevel checks them (the rectangles aside).
+    const bool blendFits = !blend || blendLevelColumns(source, fine, mask, nullptr, 0, 0, 0, 0);
+    auto blendColumns = [&](int64_t cb, int64_t ce) {
+        for (std::size_t t = 0; t < nrects; ++t) {
+            const BlockRect& r = rects[t];
+            if (int64_t{r.r1 - r.r0} * int64_t{r.c1 - r.c0} == 0) continue;
+            blendLevelColumns(source, fine, mask, &r, offR, offC, cb, ce);
         }
-    });
-    // Odd columns i: on the even rows (F(j, i-1) + g + b + a + 2) >> 2, on the
-    // odd rows (F(j-1, i-1) + F(j-2, i) + F(j, i) + g + 2) >> 2, where F(j-2, i)
-    // is the even-row value of the row pair above (or the seeded first row).
-    forEachRange(static_cast<size_t>(colPairs), grain, [&](size_t pb, size_t pe) {
-        for (size_t p = pb; p < pe; ++p) {
-            const int32_t n = rowPairs;
-            const int64_t i = 2 * static_cast<int64_t>(p) + 1, I = i / 2;
-            const uint8_t* qa = qp + I * qs;
-            const uint8_t* fl = fp + (i - 1) * fs;  // F(., i-1), complete
-            uint8_t* fi = fp + i * fs;              // F(., i)
-            const uint8_t* fe = fi + fs;            // F(., i+1): g on the even rows
-            if (n < 1) continue;
-            {  // j = 2
-                const int here = (fl[2] + fe[2] + qa[1] + qa[0] + 2) >> 2;
-                fi[1] = static_cast<uint8_t>((fl[1] + fi[0] + here + fe[2] + 2) >> 2);
-                fi[2] = static_cast<uint8_t>(here);
-            }
-            for (int32_t q = 1; q < n; ++q) {
-                const int j = 2 * q + 2;
-                const int g = fe[j], a = qa[q], b = qa[q + 1];
-                const int here = (fl[j] + g + b + a + 2) >> 2;
-                const int above = (fl[j - 2] + fe[j - 2] + a + qa[q - 1] + 2) >> 2;
-                fi[j - 1] = static_cast<uint8_t>((fl[j - 1] + above + here + g + 2) >> 2);
-                fi[j] = static_cast<uint8_t>(here);
-            }
-        }
-    });
-
-    // 4: replicate the borders, first down every column, then along every row.
-    for (int32_t c = 0; c < C; ++c) {
-        uint8_t* col = fp + c * fs;
-        col[0] = col[1];
-        if (R % 2 == 1) col[R - 2] = col[R - 3];
-        col[R - 1] = col[R - 2];
-    }
-    auto copyColumn = [&](int32_t to, int32_t from) {
-        std::copy_n(fp + from * fs, R, fp + to * fs);
     };
-    copyColumn(0, 1);
-    if (C % 2 == 1) copyColumn(C - 2, C - 3);
-    copyColumn(C - 1, C - 2);
-    return true;
+    const int32_t Rq = viewRows(*coarse), Cq = viewCols(*coarse);
+    const int32_t R = viewRows(*fine), C = viewCols(*fine);
+    const size_t grain = columnGrain(R);
+    if (Rq < 2 || Cq < 2) {  // the fine level stays as it is
+        if (!blendFits) return ExpandBlend::BlendRefused;
+        if (blend) {
+            forEachRange(static_cast<size_t>(std::max(C, 0)), grain, [&](size_t cb, size_t ce) {
+                blendColumns(static_cast<int64_t>(cb), static_cast<int64_t>(ce));
+            });
+        }
+        return ExpandBlend::Done;
+    }
+    // R, C >= 4 here.
+    const Expansion x{coarse->pixels, viewStride(*coarse), Rq, Cq, fine->pixels, viewStride(*fine), R, C,
+                      (C - 2) / 2,    (R - 2) / 2};
+    const size_t pairs = static_cast<size_t>(x.colPairs);
+    std::vector<uint8_t> scratch(rangeCount(pairs, grain) * static_cast<size_t>(R));
+    const bool blendHere = blend && blendFits;
+    forEachRangeNumbered(pairs, grain, [&](size_t t, size_t pb, size_t pe) {
+        expandPairs(x, pb, pe, scratch.data() + t * static_cast<size_t>(R));
+        // The columns this range finished: from the odd column of its first
+        // pair (column 0 with the first) to the even column of its last (the
+        // last column with the last), each blended right after it.
+        if (blendHere) blendColumns(pb == 0 ? 0 : 2 * static_cast<int64_t>(pb) + 1,
+                                    pe == pairs ? C : 2 * static_cast<int64_t>(pe) + 1);
+    });
+    return blendFits ? ExpandBlend::Done : ExpandBlend::BlendRefused;
 }
 
 // ---- Blending ----------------------------------------------------------------

@@ -13,6 +13,7 @@
 //  - Kernels take views by pointer (null = missing), check their parameters
 //    first and return false without touching any buffer when they do not fit.
 //  - Integer arithmetic only; results do not depend on the number of threads.
+#include <cstddef>
 #include <cstdint>
 
 namespace kal {
@@ -56,6 +57,18 @@ bool reduceLevel(const ImageView* fine, const ImageView* coarse);
 // their inner neighbours. A coarse view with fewer than 2 rows or columns
 // leaves the fine view as it is. Same view conditions as reduceLevel.
 bool expandLevel(const ImageView* coarse, const ImageView* fine);
+
+// expandLevel followed by blendLevelColumns of `fine` for each rectangle
+// rects[0 .. nrects-1] with a non-zero area, in list order -- computed column
+// range by column range, each range blended right after it is expanded, with
+// exactly the result of the two steps one after the other. When the blend's
+// views do not fit (checked only if some rectangle has an area), the level is
+// expanded and BlendRefused returned; when the expansion's do not,
+// ExpandRefused and nothing changes.
+enum class ExpandBlend { Done, ExpandRefused, BlendRefused };
+ExpandBlend expandAndBlend(const ImageView* coarse, const ImageView* fine, const ImageView* source,
+                           const ImageView* mask, const BlockRect* rects, std::size_t nrects, std::int64_t offR,
+                           std::int64_t offC);
 
 // For the level pixels inside `rect` (full-resolution coordinates, stepping by
 // 2^k) that the mask covers, with the mask laid at (offR, offC):

@@ -45,5 +45,9 @@ void setEncLevel(std::int32_t n, std::int32_t level, std::size_t rows, std::size
 }
 void encode(std::int32_t n, std::int32_t fixCol, std::int32_t fixRow) { table().encode(n, fixCol, fixRow); }
 Image8 getEncodedImage(std::int32_t n) { return table().getEncodedImage(n); }
+ImageRef blendMaskRef(std::int32_t n, std::int32_t k) { return table().blendMaskRef(n, k); }
+ImageRef srcLevelRef(std::int32_t n, std::int32_t level) { return table().srcLevelRef(n, level); }
+ImageRef encLevelRef(std::int32_t n, std::int32_t level) { return table().encLevelRef(n, level); }
+ImageRef encodedImageRef(std::int32_t n) { return table().encodedImageRef(n); }
 
 }  // namespace kal

@@ -101,6 +101,14 @@ struct Image8 {
     std::vector<std::uint8_t> data;
 };
 
+// A byte image the pyramid table holds (a level or a mask), column-major, lent
+// until the next operation on the table: what the entry copies into an output
+// array, without a copy of its own in between.
+struct ImageRef {
+    std::size_t rows = 0, cols = 0;
+    const std::uint8_t* data = nullptr;  // rows * cols bytes; may be null when empty
+};
+
 // Block rectangles of one mask, one entry per rectangle in list order:
 // first column, first row, column end, row end (0-based, ends exclusive).
 struct MaskRects {
@@ -144,5 +152,11 @@ void setEncLevel(std::int32_t n, std::int32_t level, std::size_t rows,
                  std::size_t cols, const std::uint8_t* image);                 // 9
 void encode(std::int32_t n, std::int32_t fixCol, std::int32_t fixRow);         // 10
 Image8 getEncodedImage(std::int32_t n);                                        // 11
+
+// The images of indices 3, 6, 7 and 11 lent instead of copied; the same checks.
+ImageRef blendMaskRef(std::int32_t n, std::int32_t k);
+ImageRef srcLevelRef(std::int32_t n, std::int32_t level);
+ImageRef encLevelRef(std::int32_t n, std::int32_t level);
+ImageRef encodedImageRef(std::int32_t n);
 
 }  // namespace kal

@@ -167,11 +167,13 @@ MaskRects PyramidTable::getMaskRects(std::int32_t n, std::int32_t k) const {
     });
 }
 
+ImageRef PyramidTable::blendMaskRef(std::int32_t n, std::int32_t k) const {
+    const BlendMask& m = maskChecked(n, k);
+    return ImageRef{static_cast<size_t>(m.rows), static_cast<size_t>(m.cols), m.pixels.data()};
+}
+
 Image8 PyramidTable::getBlendMask(std::int32_t n, std::int32_t k) const {
-    return guarded([&] {
-        const BlendMask& m = maskChecked(n, k);
-        return Image8{static_cast<size_t>(m.rows), static_cast<size_t>(m.cols), m.pixels};
-    });
+    return guarded([&] { return copyOf(blendMaskRef(n, k)); });
 }
 
 // ---- level images --------------------------------------------------------------
@@ -185,8 +187,14 @@ void PyramidTable::copyIn(PyramidLevel& level, std::size_t rows, std::size_t col
     std::memcpy(level.pixels.data(), image, bytes);
 }
 
-Image8 PyramidTable::copyOut(const PyramidLevel& level) {
-    return Image8{static_cast<size_t>(level.levelRows()), static_cast<size_t>(level.levelCols()), level.pixels};
+ImageRef PyramidTable::refOf(const PyramidLevel& level) {
+    return ImageRef{static_cast<size_t>(level.levelRows()), static_cast<size_t>(level.levelCols()), level.pixels.data()};
+}
+
+Image8 PyramidTable::copyOf(const ImageRef& image) {
+    Image8 out{image.rows, image.cols, {}};
+    if (image.data != nullptr) out.data.assign(image.data, image.data + image.rows * image.cols);
+    return out;
 }
 
 void PyramidTable::setBase(std::int32_t n, std::size_t rows, std::size_t cols, const std::uint8_t* image) {
@@ -209,28 +217,34 @@ void PyramidTable::setEncLevel(std::int32_t n, std::int32_t level, std::size_t r
     copyIn(p.enc[static_cast<size_t>(level) - 1], rows, cols, image);
 }
 
+ImageRef PyramidTable::srcLevelRef(std::int32_t n, std::int32_t level) const {
+    const Pyramid& p = pyramid(n);
+    if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.src[static_cast<size_t>(level) - 1]);
+}
+
+ImageRef PyramidTable::encLevelRef(std::int32_t n, std::int32_t level) const {
+    const Pyramid& p = pyramid(n);
+    if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.enc[static_cast<size_t>(level) - 1]);
+}
+
+ImageRef PyramidTable::encodedImageRef(std::int32_t n) const {
+    const Pyramid& p = pyramid(n);
+    if (p.levels == 0) throw EngineError(msg::kNoSuchLevel);
+    return refOf(p.enc[0]);
+}
+
 Image8 PyramidTable::getSrcLevel(std::int32_t n, std::int32_t level) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.src[static_cast<size_t>(level) - 1]);
-    });
+    return guarded([&] { return copyOf(srcLevelRef(n, level)); });
 }
 
 Image8 PyramidTable::getEncLevel(std::int32_t n, std::int32_t level) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (!levelInRange(p, level)) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.enc[static_cast<size_t>(level) - 1]);
-    });
+    return guarded([&] { return copyOf(encLevelRef(n, level)); });
 }
 
 Image8 PyramidTable::getEncodedImage(std::int32_t n) const {
-    return guarded([&] {
-        const Pyramid& p = pyramid(n);
-        if (p.levels == 0) throw EngineError(msg::kNoSuchLevel);
-        return copyOut(p.enc[0]);
-    });
+    return guarded([&] { return copyOf(encodedImageRef(n)); });
 }
 
 // ---- reduce -------------------------------------------------------------------
@@ -290,30 +304,20 @@ void PyramidTable::encode(std::int32_t n, std::int32_t fixCol, std::int32_t fixR
         // 3: the coarsest rendered level is the coarsest source level.
         p.enc[L - 1] = p.src[L - 1];
 
-        // 4: upwards, expanding and blending the source's detail back in.
+        // 4: upwards, expanding and blending the source's detail back in,
+        // both in one pass over the columns of each level.
         for (size_t k = L - 1; k-- > 0;) {
             const ImageView coarse = p.enc[k + 1].view(), fine = p.enc[k].view();
-            if (!expandLevel(&coarse, &fine)) throw EngineError(msg::kExpandFailed);
-
-            const std::vector<BlockRect>& rects = p.imageRects[k];
-            const bool anyArea = std::any_of(rects.begin(), rects.end(), [](const BlockRect& r) {
-                return int64_t{r.r1 - r.r0} * int64_t{r.c1 - r.c0} != 0;
-            });
-            if (!anyArea) continue;
             const ImageView source = p.src[k].view(), mask = p.masks[k].view();
-            // The views are the same for every rectangle: check them once.
-            if (!blendLevelColumns(&source, &fine, &mask, nullptr, 0, 0, 0, 0))
-                throw EngineError(msg::kBlendFailed);
-            const auto levelCols = static_cast<size_t>(std::max(p.enc[k].levelCols(), 0));
-            const int64_t levelRows = std::max(p.enc[k].levelRows(), 1);
-            const size_t grain = static_cast<size_t>(std::max<int64_t>(1, (int64_t{1} << 16) / levelRows));
-            forEachRange(levelCols, grain, [&](size_t cb, size_t ce) {
-                for (const BlockRect& r : rects) {
-                    if (int64_t{r.r1 - r.r0} * int64_t{r.c1 - r.c0} == 0) continue;
-                    blendLevelColumns(&source, &fine, &mask, &r, offR[k], offC[k], static_cast<int64_t>(cb),
-                                      static_cast<int64_t>(ce));
-                }
-            });
+            const std::vector<BlockRect>& rects = p.imageRects[k];
+            switch (expandAndBlend(&coarse, &fine, &source, &mask, rects.data(), rects.size(), offR[k], offC[k])) {
+                case ExpandBlend::Done:
+                    break;
+                case ExpandBlend::ExpandRefused:
+                    throw EngineError(msg::kExpandFailed);
+                case ExpandBlend::BlendRefused:
+                    throw EngineError(msg::kBlendFailed);
+            }
         }
     });
 }

@@ -72,12 +72,18 @@ public:
                      const std::uint8_t* image);                                                   // 9
     void encode(std::int32_t n, std::int32_t fixCol, std::int32_t fixRow);                         // 10
     Image8 getEncodedImage(std::int32_t n) const;                                                  // 11
+    // The same images lent (ops.hpp); the same checks.
+    ImageRef blendMaskRef(std::int32_t n, std::int32_t k) const;
+    ImageRef srcLevelRef(std::int32_t n, std::int32_t level) const;
+    ImageRef encLevelRef(std::int32_t n, std::int32_t level) const;
+    ImageRef encodedImageRef(std::int32_t n) const;
 
 private:
     Pyramid& at(std::int32_t n);
     const BlendMask& maskChecked(std::int32_t n, std::int32_t k) const;
     static void copyIn(PyramidLevel& level, std::size_t rows, std::size_t cols, const std::uint8_t* image);
-    static Image8 copyOut(const PyramidLevel& level);
+    static ImageRef refOf(const PyramidLevel& level);
+    static Image8 copyOf(const ImageRef& image);
 
     std::vector<Pyramid> pyramids_;
 };

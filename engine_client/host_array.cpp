@@ -157,7 +157,7 @@ ocu::Array<T> to_program_array(const HostArray& h, const T* p, const char* what)
                          " array of at most three dimensions from the engine.");
     }
     const std::size_t planes = h.ndims() == 3 ? h.dims()[2] : 1;
-    std::vector<T> v;
+    typename ocu::Array<T>::Storage v;
     if (p != nullptr) v.assign(p, p + h.numel());
     return ocu::Array<T>(h.rows(), h.dims()[1], planes, std::move(v));
 }

@@ -93,8 +93,8 @@ private:
     std::vector<std::size_t> dims_;
     std::size_t cols_ = 0;
     std::size_t numel_ = 0;
-    std::vector<double> d_;
-    std::vector<std::uint8_t> u8_;
+    ocu::ArrayD::Storage d_;  // the program arrays' storage, so that a result moves over
+    ocu::ArrayU8::Storage u8_;
     std::vector<double> imag_;
     const void* borrowed_ = nullptr;
     LiveCounter counter_;

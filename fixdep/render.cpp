@@ -3,16 +3,22 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine_client/kal.hpp"
 #include "toolkit/arrayops.hpp"
 #include "toolkit/memory.hpp"
-#include "toolkit/parallel.hpp"
 #include "toolkit/numtext.hpp"
+#include "toolkit/parallel.hpp"
 
 namespace ocu::fixdep {
 
@@ -56,41 +62,45 @@ std::uint8_t squared(double v) {
     return static_cast<std::uint8_t>(static_cast<int>(x + 0.5));
 }
 
-// Plane p of `a` on the squared 8-bit scale.
+// Planes 0 .. n-1 of `a` on the squared 8-bit scale, in one pass over all
+// cores (each parallel pass costs a wake-up of the other threads, dear on a
+// busy machine, so the planes are not squared one at a time).
 template <class T>
-ArrayU8 squared_plane(const Array<T>& a, std::size_t p) {
-    ArrayU8 out(a.rows(), a.cols());
-    const T* in = a.data() + p * a.rows() * a.cols();
-    if constexpr (std::is_same_v<T, std::uint8_t>) {
-        std::array<std::uint8_t, 256> lut{};
-        for (int v = 0; v < 256; ++v) lut[static_cast<std::size_t>(v)] = squared(v);
-        std::uint8_t* dst = out.data();
-        parallel_for(
-            out.numel(),
-            [lut, in, dst](std::size_t b, std::size_t e) {
-                // Local copies: byte stores could otherwise alias the table and
-                // the pointers, forcing a reload of each on every element.
-                const std::array<std::uint8_t, 256> table = lut;
-                const std::uint8_t* s = in;
-                std::uint8_t* d = dst;
-                for (std::size_t i = b; i < e; ++i) d[i] = table[s[i]];
-            },
-            kGrain);
-    } else {
-        // Element by element, so the result does not depend on the threads.
-        std::uint8_t* dst = out.data();
-        parallel_for(
-            out.numel(),
-            [in, dst](std::size_t b, std::size_t e) {
-                for (std::size_t i = b; i < e; ++i) dst[i] = squared(static_cast<double>(in[i]));
-            },
-            kGrain);
-    }
+std::vector<ArrayU8> squared_planes(const Array<T>& a, std::size_t n) {
+    const std::size_t numel = a.rows() * a.cols();
+    std::vector<ArrayU8> out;
+    for (std::size_t p = 0; p < n; ++p) out.push_back(ArrayU8::uninitialized(a.rows(), a.cols()));  // written whole below
+    std::array<std::uint8_t*, 3> dst{};
+    for (std::size_t p = 0; p < n; ++p) dst[p] = out[p].data();
+    const T* in = a.data();
+    parallel_for(
+        n * numel,
+        [in, dst, numel](std::size_t b, std::size_t e) {
+            for (std::size_t p = b / numel; p * numel < e; ++p) {  // the planes this range touches
+                const std::size_t lo = std::max(b, p * numel) - p * numel, hi = std::min(e, (p + 1) * numel) - p * numel;
+                const T* s = in + p * numel;  // local copies: byte stores may alias captures
+                std::uint8_t* d = dst[p];
+                if constexpr (std::is_same_v<T, std::uint8_t>) {
+                    // 255 (v / 255)^2 rounded is (v^2 + 127) div 255 in integers:
+                    // v^2 / 255 is never within 1/510 of a half (2 v^2 is even,
+                    // 255 (2k + 1) odd), far more than the error of the doubles, so
+                    // both round alike. In 16 bits (v^2 + 127 <= 65152) the loop
+                    // runs on whole vectors.
+                    for (std::size_t i = lo; i < hi; ++i) {
+                        const std::uint16_t v = s[i];
+                        d[i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v * v + 127) / 255);
+                    }
+                } else {
+                    for (std::size_t i = lo; i < hi; ++i) d[i] = squared(static_cast<double>(s[i]));
+                }
+            }
+        },
+        kGrain);
     return out;
 }
 
-ArrayU8 squared_plane(const AnyImage& im, std::size_t p) {
-    return std::visit([p](const auto& a) { return squared_plane(a, p); }, im);
+std::vector<ArrayU8> squared_planes(const AnyImage& im, std::size_t n) {
+    return std::visit([n](const auto& a) { return squared_planes(a, n); }, im);
 }
 
 // sqrt(u / 255) for every byte value.
@@ -120,48 +130,76 @@ ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nole
     return im2;
 }
 
-// Writes sqrt(u / 255) of the rendered plane `u` into plane p of `out`.
-void to_display(const ArrayU8& u, ArrayD& out, std::size_t p) {
+// Writes sqrt(u / 255) of the rendered planes u[p] into planes p of `out`,
+// in one pass over all cores.
+void to_display(const std::vector<ArrayU8>& u, ArrayD& out) {
     const auto& lut = display_lut();
-    double* dst = out.data() + p * out.rows() * out.cols();
-    const std::uint8_t* src = u.data();
+    const std::size_t numel = out.rows() * out.cols();
+    std::array<const std::uint8_t*, 3> src{};
+    for (std::size_t p = 0; p < u.size(); ++p) src[p] = u[p].data();
+    double* const dst = out.data();
     parallel_for(
-        u.numel(),
-        [&lut, src, dst](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) dst[i] = lut[src[i]];
+        u.size() * numel,
+        [&lut, src, dst, numel](std::size_t b, std::size_t e) {
+            for (std::size_t p = b / numel; p * numel < e; ++p) {
+                const std::uint8_t* s = src[p];
+                double* d = dst + p * numel;
+                std::size_t i = std::max(b, p * numel) - p * numel;
+                const std::size_t end = std::min(e, (p + 1) * numel) - p * numel;
+#if defined(__SSE2__)
+                // Streaming stores: the planes are far larger than the caches,
+                // and writing around them spares reading every line in first.
+                if ((reinterpret_cast<std::uintptr_t>(d + i) & 15u) != 0 && i < end) {
+                    d[i] = lut[s[i]];
+                    ++i;
+                }
+                for (; i + 2 <= end; i += 2) _mm_stream_pd(d + i, _mm_set_pd(lut[s[i + 1]], lut[s[i]]));
+#endif
+                for (; i < end; ++i) d[i] = lut[s[i]];
+            }
+#if defined(__SSE2__)
+            _mm_sfence();
+#endif
         },
         kGrain);
 }
 
-// Renders planes 0..nplanes-1 of an image of sx columns, sy rows and np
-// planes, whose squared planes `squared_of(p)` gives (nplanes 1: a one-plane
-// image; 3: the first three planes of an image with at least three), into
-// `imt2`, whose storage is kept when it has the result's size. Planes beyond
-// the rendered ones are 0.
-template <class SquaredOf>
-void render_planes(double x1, double y1, std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes,
-                   SquaredOf&& squared_of, ArrayD& imt2) {
+// Checks that an image of sx columns, sy rows and np planes can have planes
+// 0..nplanes-1 rendered (nplanes 1: a one-plane image; 3: the first three
+// planes of an image with at least three). Returns the level count to render.
+int render_levels(std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes) {
     if (nplanes == 1 && np != 1) {
         throw Error("fixdepimage1 renders one plane; this image has " + std::to_string(np) + ".");
     }
     if (nplanes == 3 && np < 3) {
         throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
     }
-    const int nolevs = std::min(mask_levels_of(kMainPyramid), fixdep_max_levels(sx, sy));
+    return std::min(mask_levels_of(kMainPyramid), fixdep_max_levels(sx, sy));
+}
+
+// Renders the squared planes sq[0..nplanes-1] of an image of sx columns, sy
+// rows and np planes with nolevs levels into `imt2`, whose storage is kept
+// when it has the result's size. Planes beyond the rendered ones are 0.
+void render_squared(double x1, double y1, std::size_t sx, std::size_t sy, std::size_t np, std::size_t nplanes,
+                    const std::array<const ArrayU8*, 3>& sq, int nolevs, ArrayD& imt2) {
     if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != np) {
         imt2 = ArrayD();  // release the old storage before taking the new
-        imt2 = zeroed_array(sy, sx, np, Pages::Huge);
-    } else {
-        std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
+        // The rendered planes are written whole; the memory is first touched there.
+        imt2 = uninitialized_array(sy, sx, np, Pages::Huge);
     }
-    for (std::size_t p = 0; p < nplanes; ++p) {
-        to_display(render_plane(squared_of(p), sx, sy, nolevs, x1, y1), imt2, p);
-    }
+    std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
+    std::vector<ArrayU8> planes;
+    for (std::size_t p = 0; p < nplanes; ++p) planes.push_back(render_plane(*sq[p], sx, sy, nolevs, x1, y1));
+    to_display(planes, imt2);
 }
 
 void render_planes(double x1, double y1, const AnyImage& im0, std::size_t nplanes, ArrayD& imt2) {
-    render_planes(x1, y1, image_cols(im0), image_rows(im0), image_planes(im0), nplanes,
-                  [&im0](std::size_t p) { return squared_plane(im0, p); }, imt2);
+    const std::size_t sx = image_cols(im0), sy = image_rows(im0), np = image_planes(im0);
+    const int nolevs = render_levels(sx, sy, np, nplanes);
+    const std::vector<ArrayU8> sq = squared_planes(im0, nplanes);
+    std::array<const ArrayU8*, 3> ptr{};
+    for (std::size_t p = 0; p < nplanes; ++p) ptr[p] = &sq[p];
+    render_squared(x1, y1, sx, sy, np, nplanes, ptr, nolevs, imt2);
 }
 
 }  // namespace
@@ -181,9 +219,21 @@ int fixdep_level_count(std::size_t sx, std::size_t sy) { return std::min(kMaskLe
 
 int mask_level_count(const ArrayD& m, std::size_t sx, std::size_t sy) {
     const int cap = std::max(kMaskLevels, fixdep_max_levels(sx, sy));
+    // The smallest positive value, over all cores (the smallest is the same
+    // whatever the order).
     double vmin = std::numeric_limits<double>::infinity();
-    for (double v : m.span())
-        if (v > 0.0 && v < vmin) vmin = v;
+    std::mutex merge;
+    const double* mv = m.data();
+    parallel_for(
+        m.numel(),
+        [&, mv](std::size_t b, std::size_t e) {
+            double here = std::numeric_limits<double>::infinity();
+            for (std::size_t i = b; i < e; ++i)
+                if (mv[i] > 0.0 && mv[i] < here) here = mv[i];
+            const std::lock_guard<std::mutex> lock(merge);
+            vmin = std::min(vmin, here);
+        },
+        std::size_t{1} << 20);
     if (vmin == std::numeric_limits<double>::infinity()) return kMaskLevels;
     // Mask k takes level k whole where u >= t_k (engine rule: u = v / 2 + 2^-52).
     const double u = vmin * 0.5 + 2.220446049250313e-16;
@@ -238,12 +288,15 @@ SquaredImage::SquaredImage(const AnyImage& im)
     if (nplanes_ > 1 && nplanes_ < 3) {
         throw Error("A colour image needs three planes; this one has " + std::to_string(nplanes_) + ".");
     }
-    for (std::size_t p = 0; p < n; ++p) planes_.push_back(squared_plane(im, p));
+    planes_ = squared_planes(im, n);
 }
 
 void fixdepimage(double x1, double y1, const SquaredImage& im0, ArrayD& imt2) {
-    render_planes(x1, y1, im0.cols(), im0.rows(), im0.planes(), im0.planes() > 1 ? 3 : 1,
-                  [&im0](std::size_t p) -> const ArrayU8& { return im0.plane(p); }, imt2);
+    const std::size_t nplanes = im0.planes() > 1 ? 3 : 1;
+    const int nolevs = render_levels(im0.cols(), im0.rows(), im0.planes(), nplanes);
+    std::array<const ArrayU8*, 3> ptr{};
+    for (std::size_t p = 0; p < nplanes; ++p) ptr[p] = &im0.plane(p);
+    render_squared(x1, y1, im0.cols(), im0.rows(), im0.planes(), nplanes, ptr, nolevs, imt2);
 }
 
 void fixdepimage_planes(double x1, double y1, const SquaredImage& im0, ArrayU8& planes, int pyramid,

@@ -81,7 +81,7 @@ ArrayD fixdepimage(double x1, double y1, const AnyImage& im0);
 // already has the size and plane count of the result (otherwise it is
 // replaced by a new array), which spares a caller that renders click after
 // click the cost of a fresh image-sized allocation each time. If the engine
-// fails, `imt2` may hold a partial result.
+// fails, `imt2` holds a partial result (planes not yet rendered are undefined).
 void fixdepimage(double x1, double y1, const AnyImage& im0, ArrayD& imt2);
 // An image converted once to the squared 8-bit scale the rendering works on
 // (the first three planes of a colour image, the plane of a gray one), for an

@@ -168,7 +168,9 @@ ArrayD resmaptotim(const AnyImage& im, std::size_t sx, std::size_t sy, double pi
     check_distance(pixdist);
     check_minmar(minmar);
     const std::size_t rows = 2 * sy, cols = 2 * sx;
-    ArrayD out(rows, cols);
+    // Every element is written below (each offset gives up to four), by the
+    // threads that compute it.
+    ArrayD out = ArrayD::uninitialized(rows, cols);
     if (out.empty()) return out;
     const double rscale = kPolarRadius90 / 90.0;
 

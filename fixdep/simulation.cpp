@@ -1,12 +1,15 @@
 #include "fixdep/simulation.hpp"
 
+#include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 
 #include "toolkit/arrayops.hpp"
 #include "toolkit/limits.hpp"
 #include "toolkit/numtext.hpp"
+#include "toolkit/parallel.hpp"
 
 namespace ocu::fixdep {
 
@@ -16,31 +19,56 @@ ArrayD blind_as_minus_one(ArrayD restot) {
     return restot;
 }
 
+namespace {
+
+// Maps of photos are hundreds of megabytes: the passes over them run on all cores.
+constexpr std::size_t kMapGrain = std::size_t{1} << 20;
+
+bool any_negative(const ArrayD& m) {
+    std::atomic<bool> found{false};
+    const double* v = m.data();
+    parallel_for(
+        m.numel(),
+        [&found, v](std::size_t b, std::size_t e) {
+            bool here = false;
+            for (std::size_t i = b; i < e; ++i) here = here || v[i] < 0.0;
+            if (here) found.store(true, std::memory_order_relaxed);
+        },
+        kMapGrain);
+    return found.load();
+}
+
+void replace_all(std::span<double> m, double from, double to) {
+    double* v = m.data();
+    parallel_for(
+        m.size(),
+        [v, from, to](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                if (v[i] == from) v[i] = to;
+        },
+        kMapGrain);
+}
+
+}  // namespace
+
 void prepare_masks(ArrayD& restot, int pyramid) {
     // Swapping 0 for -1 and back is lossless only if the map holds no -1 of
     // its own; resolution maps are never negative, but a caller's map might
     // be, and then it gets a copy.
     const int nolevs = mask_level_count(restot, restot.cols() / 2, restot.rows() / 2);
-    bool negative = false;
-    for (double v : restot.span()) negative = negative || v < 0.0;
-    if (negative) {
+    if (any_negative(restot)) {
         prepblendmasks(blind_as_minus_one(restot), nolevs, pyramid);
         return;
     }
     const std::span<double> m = restot.span();
-    for (double& v : m)
-        if (v == 0.0) v = -1.0;
-    auto restore = [m] {
-        for (double& v : m)
-            if (v == -1.0) v = 0.0;
-    };
+    replace_all(m, 0.0, -1.0);
     try {
         prepblendmasks(restot, nolevs, pyramid);
     } catch (...) {
-        restore();
+        replace_all(m, -1.0, 0.0);
         throw;
     }
-    restore();
+    replace_all(m, -1.0, 0.0);
 }
 
 Fixation centre_fixation(std::size_t sx, std::size_t sy) {

@@ -297,7 +297,10 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
     const std::array<double, 3> band_sig = {ac * 0.5, ac, ac * 2.0};
     const bool colour = src.colour();
     const std::size_t nplanes = colour ? 3 : 1;
-    ArrayD imt = zeroed_array(sy, sx, nplanes, Pages::Huge);
+    // The direct form adds the bands up in imt; the fast form writes every
+    // element once, from the threads that compute it.
+    ArrayD imt = filtering == Filtering::Direct2D ? zeroed_array(sy, sx, nplanes, Pages::Huge)
+                                                  : uninitialized_array(sy, sx, nplanes, Pages::Huge);
     // In gray mode the gray version itself is blurred.
     auto load = [&](std::size_t j, std::size_t c, std::size_t r0, std::size_t r1, double* col) {
         if (colour) {

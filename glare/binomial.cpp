@@ -74,7 +74,8 @@ ArrayD corrdn_fast(std::size_t rows, std::size_t cols, const ColumnSource& colum
     const Index r = static_cast<Index>(rows), c = static_cast<Index>(cols);
     const Index r2 = (r + 1) / 2, c2 = (c + 1) / 2;
     const std::size_t ur2 = static_cast<std::size_t>(r2);
-    ArrayD out = zeroed_array(ur2, static_cast<std::size_t>(c2), 1, Pages::MapAhead);
+    // Every element is written below (all blocks of columns, all rows).
+    ArrayD out = uninitialized_array(ur2, static_cast<std::size_t>(c2), 1, Pages::Huge);
     const std::size_t nblocks = (static_cast<std::size_t>(c2) + kBlock - 1) / kBlock;
     parallel_for(
         nblocks,

@@ -100,7 +100,7 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
     const LinearLight lin(im, powcam);
     const double e = 1.0 / powmon;
     const Display mode = e == 0.5 ? Display::Sqrt : e == 1.0 ? Display::Identity : Display::Pow;
-    imt = zeroed_array(dim.rows(), dim.cols(), dim.planes(), Pages::MapAhead);
+    imt = uninitialized_array(dim.rows(), dim.cols(), dim.planes(), Pages::Huge);  // written whole below
     const double* dv = dim.data();
     double* o = imt.data();
     const std::size_t n = imt.numel();
@@ -329,7 +329,7 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
 
     // Back up to (at least) the image size, and nearest-neighbour down to it.
     GlareImage g;
-    g.dim = zeroed_array(rows, cols, np, Pages::MapAhead);
+    g.dim = uninitialized_array(rows, cols, np, Pages::Huge);  // every plane written whole below
     for (std::size_t p = 0; p < np; ++p) {
         upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
         report(progress, 0.6 + 0.3 * static_cast<double>(p + 1) / static_cast<double>(np));

@@ -104,7 +104,8 @@ Prepared prepare(const AnyImage& im, const Params& p, const Progress* progress) 
     } else {
         s.intermediate_ = AnyImage(std::move(result));
     }
-    report(progress, 1.0);
+    // Past the field step's masks: the engine holds them now, so no stop here.
+    if (progress) progress->unstoppable().at(1.0);
     return s;
 }
 

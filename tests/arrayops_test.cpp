@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "toolkit/arrayops.hpp"
+#include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
 #include "testutil.hpp"
 
@@ -66,7 +67,7 @@ TEST(ArrayStorage, SpanInStorageOrderAndReleaseHandsItOver) {
     EXPECT_EQ(a(1, 2, 0), 5.0);
     EXPECT_EQ(a(0, 1, 1), 8.0);
     const double* storage = a.data();
-    std::vector<double> v = std::move(a).release();
+    ArrayD::Storage v = std::move(a).release();
     ASSERT_EQ(v.size(), 12u);
     EXPECT_EQ(v.data(), storage);  // taken over, not copied
     EXPECT_EQ(v[11], 11.0);
@@ -74,6 +75,37 @@ TEST(ArrayStorage, SpanInStorageOrderAndReleaseHandsItOver) {
     EXPECT_EQ(a.rows(), 0u);
     EXPECT_EQ(a.cols(), 0u);
     EXPECT_EQ(a.planes(), 1u);
+}
+
+TEST(ArrayStorage, UninitializedArraysHaveTheirSizeAndKeepWhatIsWritten) {
+    ArrayD u = ArrayD::uninitialized(3, 4, 2);
+    EXPECT_EQ(u.rows(), 3u);
+    EXPECT_EQ(u.cols(), 4u);
+    EXPECT_EQ(u.planes(), 2u);
+    ASSERT_EQ(u.numel(), 24u);
+    for (std::size_t i = 0; i < u.numel(); ++i) u[i] = 0.5 * static_cast<double>(i);
+    EXPECT_EQ(u(2, 3, 1), 11.5);  // (1 * 4 + 3) * 3 + 2 = 23
+    const ArrayU8 none = ArrayU8::uninitialized(0, 5);
+    EXPECT_TRUE(none.empty());
+    EXPECT_THROW((void)ArrayD::uninitialized(std::size_t{1} << 20, std::size_t{1} << 20, 4), Error);
+
+    const ArrayD big = uninitialized_array(2, 3, 2, Pages::Huge);
+    EXPECT_TRUE(big.rows() == 2 && big.cols() == 3 && big.planes() == 2 && big.numel() == 12);
+    EXPECT_EQ(zeroed_array(2, 3, 2, Pages::MapAhead), ArrayD(2, 3, 2, 0.0));
+
+    // Copies are deep; storage is taken over, a std::vector is copied.
+    ArrayD copy = u;
+    copy[0] = -1.0;
+    EXPECT_EQ(u[0], 0.0);
+    ArrayD::Storage s(6, 2.0);
+    const double* where = s.data();
+    const ArrayD taken(2, 3, 1, std::move(s));
+    EXPECT_EQ(taken.data(), where);
+    const std::vector<double> v(6, 2.0);
+    const ArrayD copied(2, 3, 1, v);
+    EXPECT_NE(copied.data(), v.data());
+    EXPECT_EQ(copied, taken);
+    EXPECT_THROW(ArrayD(2, 2, 1, v), Error);  // the data must match the size
 }
 
 TEST(Rounding, HalvesAwayFromZero) {

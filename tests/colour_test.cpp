@@ -264,6 +264,9 @@ TEST(Colour, BadInputIsRefusedNamingTheValue) {
     expect_error([] { ocu::colour::check_severity(-0.01); }, "The severity must be a number from 0 to 1, not -0.01.");
     expect_error([] { ocu::colour::check_severity(std::nan("")); },
                  "The severity must be a number from 0 to 1, not NaN.");
+    expect_error([] { ocu::colour::check({Deficiency::Achromat, -1}); },
+                 "The severity must be a number from 0 to 1, not -1.");
+    EXPECT_NO_THROW(ocu::colour::check({Deficiency::Tritan, 0}));
     const ArrayU8 im = random_u8(4, 5, 3, 7);
     for (const Deficiency t : {Deficiency::Deutan, Deficiency::Achromat}) {
         EXPECT_EQ(error_of([&] { ocu::colour::run(im, {t, 1.0000001}); }),

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 
@@ -27,6 +29,7 @@
 #include "app/simulation_commands.hpp"
 #include "app/status.hpp"
 #include "app/work.hpp"
+#include "colour/colour.hpp"
 #include "dialogs_testutil.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
@@ -171,6 +174,41 @@ TEST_F(Commands, FixindepResultIsTheSharedComputationsBitForBit) {
     EXPECT_EQ(busy_colour_.b, 0);
     EXPECT_EQ(gui::get_string(s[app::tag::statustext]), idle);
     EXPECT_EQ(gui::get_foreground(s[app::tag::statustext]), (gui::Rgb{0, 0, 0}));
+}
+
+// ---------------------------------------------------------------------------
+// Colour vision command
+
+TEST_F(Commands, ColourVisionIsTheLibrarysRunBitForBit) {
+    const AnyImage im = state().im;
+    RUN_WITH_DIALOG("colour", "colourparms", [](QWidget* fig) {
+        QTest::mouseClick(fig->findChild<QRadioButton*>("radiobutton_deutan"), Qt::LeftButton, {}, QPoint(8, 8));
+        fig->findChild<QSlider*>("slider_severity")->setValue(60);
+        ok(fig, "pushbutton_colourparms");
+    });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const ArrayD expected = colour::run(im, {colour::Deficiency::Deutan, 0.6});
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    EXPECT_EQ(state().prevtrans, app::Transform::Colour);
+    EXPECT_EQ(state().colour.type, colour::Deficiency::Deutan);
+    EXPECT_EQ(state().colour.severity, 0.6);
+    EXPECT_EQ(busy_text_, "STATUS: resultaat berekenen...");
+
+    // The dialog opens with the values kept; achromatopsia has no severity.
+    std::string label;
+    bool slider_on = true, deutan_on = false;
+    RUN_WITH_DIALOG("colour", "colourparms", [&](QWidget* fig) {
+        deutan_on = fig->findChild<QRadioButton*>("radiobutton_deutan")->isChecked();
+        label = fig->findChild<QLabel*>("text_severity")->text().toStdString();
+        QTest::mouseClick(fig->findChild<QRadioButton*>("radiobutton_achromat"), Qt::LeftButton, {}, QPoint(8, 8));
+        slider_on = fig->findChild<QSlider*>("slider_severity")->isEnabled();
+        ok(fig, "pushbutton_colourparms");
+    });
+    EXPECT_TRUE(deutan_on);
+    EXPECT_EQ(label, "60 %");
+    EXPECT_FALSE(slider_on);
+    EXPECT_TRUE(imt() == colour::simulate_achromatopsia(im));
 }
 
 TEST_F(Commands, ValuesThatCannotBeComputedAreRefusedBeforeTheBusyStatus) {
@@ -576,7 +614,8 @@ TEST_F(Commands, WithoutAnImageEverySimulationSaysOpenAnImageFirst) {
     s.im = AnyImage{};  // what a failed start-up leaves
     gui::guidata(fig_, s);
     for (auto [command, layout] : {std::pair{"fixindep", "fixindepparms"}, std::pair{"fixdep", "fixdepparms"},
-                                   std::pair{"glare", "glareparms2"}}) {
+                                   std::pair{"glare", "glareparms2"}, std::pair{"colour", "colourparms"},
+                                   std::pair{"condition", "conditionparms"}}) {
         fake_->errors.clear();
         WhenOpen w(layout, [](QWidget* fig) { ok(fig, "pushbutton_cancel"); });
         run(command);

@@ -456,9 +456,10 @@ TEST(FixdepParms, TypedValuesAndARefusedAcuity) {
     EXPECT_EQ(shown_width, "30");
     EXPECT_EQ(shown_mar, "0.5");
     ASSERT_EQ(fake->errors.size(), 1u);
+    // Text in no acuity notation: the message lists the notations.
     EXPECT_EQ(fake->errors[0],
-              "Visual acuity: 'half' is not a number; enter the decimal acuity, a number greater than 0 (for "
-              "example 1 or 0.5).");
+              "Visual acuity: 'half' is not an acuity; enter a decimal acuity (for example 0.5), a Snellen fraction "
+              "(20/40, 6/12) or a logMAR value (logMAR 0.3, 0.3 logMAR).");
     EXPECT_EQ(width_after, "35");
     EXPECT_EQ(v.width, 35);
     EXPECT_EQ(v.mar, 0.4);

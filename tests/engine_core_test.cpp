@@ -4,19 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "engine/kernels.hpp"
 #include "engine/masks.hpp"
 #include "engine/ops.hpp"
 #include "engine/pyramid.hpp"
 #include "engine/workers.hpp"
+#include "tests/vector_state.hpp"
 
 namespace {
 
@@ -598,6 +606,65 @@ TEST(EngineCoreMasks, AllZeroMaskBecomesEmpty) {
     EXPECT_TRUE(kal::maskBlockRects(m, 0).empty());
 }
 
+// All masks of a map are built together, each value's band found once; every
+// mask must still be what the rule for that one mask gives (maskWeight, the
+// weight table above), then cropped: here for values at and next to every
+// threshold, non-finite, signed-zero and subnormal values, and 31 masks.
+TEST(EngineCoreMasks, AllMasksTogetherFollowTheRuleOfEachMask) {
+    std::vector<double> values = {std::nan(""), INFINITY, -INFINITY, -0.0, 0.0, -1.0, 1.0, 5.0,
+                                  4.9e-324, std::numeric_limits<double>::min(), 1e-300};
+    for (int k = 0; k <= 31; ++k) {
+        const double t = kal::levelThreshold(k), eps = std::ldexp(1.0, -52);
+        for (double v : {2.0 * t, std::nextafter(2.0 * t, 0.0), std::nextafter(2.0 * t, 1.0), (t - eps) * 2.0,
+                         std::nextafter((t - eps) * 2.0, 0.0), 2.0 * kal::levelThreshold(k + 1) * 1.0001})
+            values.push_back(v);
+    }
+    // Column 1 of three, between rows of blind values.
+    const int MR = static_cast<int>(values.size()) + 4, MC = 3;
+    std::vector<double> map(static_cast<std::size_t>(MR * MC), -1.0);
+    for (std::size_t i = 0; i < values.size(); ++i) map[static_cast<std::size_t>(MR) + 2 + i] = values[i];
+
+    const std::vector<kal::BlendMask> masks = kal::buildMasks(map.data(), MR, MC, 31);
+    ASSERT_EQ(masks.size(), 31u);
+    for (int k = 0; k < 31; ++k) {
+        kal::BlendMask want;
+        want.rows = MR;
+        want.cols = MC;
+        want.anchorR = MR / 2;
+        want.anchorC = MC / 2;
+        for (double v : map) want.pixels.push_back(kal::maskWeight(v, k));
+        kal::cropMask(want);
+        const kal::BlendMask& got = masks[static_cast<std::size_t>(k)];
+        EXPECT_EQ(got.rows, want.rows) << k;
+        EXPECT_EQ(got.cols, want.cols) << k;
+        EXPECT_EQ(got.anchorR, want.anchorR) << k;
+        EXPECT_EQ(got.anchorC, want.anchorC) << k;
+        EXPECT_EQ(got.pixels, want.pixels) << k;
+    }
+    // Mask 2 ranges from 255 to 0 over the values: it is cropped but not empty.
+    EXPECT_GT(masks[2].rows, 0);
+    EXPECT_LT(masks[2].rows, MR);
+}
+
+// A value at exactly t(k+1) has weight 0 in mask k (exp(-ln 4) = 0.25) but 255
+// in mask k+1: mask k is empty and keeps the map's centre as its anchor.
+TEST(EngineCoreMasks, WeightZeroAtTheLowerThresholdLeavesTheMaskEmpty) {
+    const double eps = std::ldexp(1.0, -52), t2 = kal::levelThreshold(2);
+    ASSERT_EQ((t2 - eps) * 2.0 * 0.5 + eps, t2);
+    std::vector<double> map(7 * 5, 0.0);
+    map[4 * 7 + 6] = (t2 - eps) * 2.0;  // row 6, column 4: the far corner
+    const std::vector<kal::BlendMask> masks = kal::buildMasks(map.data(), 7, 5, 3);
+    EXPECT_EQ(masks[1].rows, 0);
+    EXPECT_EQ(masks[1].cols, 0);
+    EXPECT_EQ(masks[1].anchorR, 3);
+    EXPECT_EQ(masks[1].anchorC, 2);
+    EXPECT_EQ(masks[2].rows, 1);
+    EXPECT_EQ(masks[2].cols, 1);
+    EXPECT_EQ(masks[2].pixels, Bytes{255});
+    EXPECT_EQ(masks[2].anchorR, 3 - 6);
+    EXPECT_EQ(masks[2].anchorC, 2 - 4);
+}
+
 TEST(EngineCoreMasks, FullMaskIsCutIntoBandsOf32Columns) {
     kal::BlendMask m;
     m.rows = 40;
@@ -980,6 +1047,40 @@ TEST(EngineCoreModel, ReduceAndExpandOnRandomSizes) {
     }
 }
 
+// Large levels are expanded in column ranges, one per worker, each blended
+// right after it; odd and even extents, several ranges, against the model.
+TEST(EngineCoreModel, ExpansionInRangesOnOddAndEvenSizes) {
+    std::mt19937 rng(21);
+    for (unsigned threads : {3u, 7u}) {
+        kal::workerCountOverride() = threads;
+        for (auto [rows, cols] : {std::pair{1025, 1001}, {1024, 1000}, {1023, 998}}) {
+            const model::Img coarse = randomImg(rng, rows / 2, cols / 2);
+            const model::Img fine = randomImg(rng, rows, cols);
+            model::Img want = fine;
+            model::expand(coarse, want);
+            Bytes cb = coarse.p, fb = fine.p;
+            ImageView q{rows, cols, rows, 1, cb.data()}, f{rows, cols, rows, 0, fb.data()};
+            ASSERT_TRUE(kal::expandLevel(&q, &f));
+            EXPECT_EQ(fb, want.p) << rows << " x " << cols << ", " << threads << " threads";
+
+            // With a blend: the same as expanding and then blending.
+            Bytes src = randomImg(rng, rows, cols).p, mk = randomImg(rng, 300, 900).p, fb2 = fine.p;
+            ImageView s{rows, cols, rows, 0, src.data()}, m{300, 900, 300, 0, mk.data()},
+                f2{rows, cols, rows, 0, fb2.data()};
+            const BlockRect rects[] = {{10, 5, 200, 700}, {0, 0, 0, 0}, {250, 600, 1024, 1001}};
+            ASSERT_EQ(kal::expandAndBlend(&q, &f2, &s, &m, rects, 3, 7, -40), kal::ExpandBlend::Done);
+            ImageView f3 = f;  // the expanded level, blended rectangle by rectangle
+            for (const BlockRect& r : rects) {
+                if ((r.r1 - r.r0) * (r.c1 - r.c0) != 0) {
+                    ASSERT_TRUE(kal::blendLevel(&s, &f3, &m, &r, 7, -40));
+                }
+            }
+            EXPECT_EQ(fb2, fb) << rows << " x " << cols << ", " << threads << " threads";
+        }
+    }
+    kal::workerCountOverride() = 0;
+}
+
 TEST(EngineCoreModel, BlendOnRandomRectanglesAndOffsets) {
     std::mt19937 rng(12);
     std::uniform_int_distribution<int> size(1, 40), lvl(0, 3), off(-50, 50), pos(-10, 90);
@@ -1099,6 +1200,58 @@ TEST(EngineCoreModel, ResultsDoNotDependOnTheThreadCount) {
     for (int k = 0; k < 4; ++k) masks.push_back(model::mask(map, 2 * rows, 2 * cols, k));
     model::encode(src, enc, masks, 301, 288);
     EXPECT_EQ(runs[0].enc[0], enc[0].p);
+}
+
+// The engine's ranges start with the upper halves of the AVX registers unused
+// whatever its host left in them (Qt's BMP reader leaves them in use, and SSE
+// code around exp then ran 25 times slower).
+TEST(EngineCoreWorkers, RangesStartWithTheAvxUpperHalvesUnused) {
+    if (!ocu::testutil::avx_upper_in_use().has_value()) GTEST_SKIP() << "the processor cannot tell";
+    for (unsigned threads : {1u, 2u, 3u}) {
+        kal::workerCountOverride() = threads;
+        std::atomic<int> ranges{0}, dirty{0};
+        ocu::testutil::dirty_avx_upper();
+        ASSERT_TRUE(*ocu::testutil::avx_upper_in_use());
+        kal::forEachRange(300, 100, [&](std::size_t, std::size_t) {
+            if (*ocu::testutil::avx_upper_in_use()) ++dirty;
+            ++ranges;
+        });
+        EXPECT_EQ(ranges.load(), static_cast<int>(threads));
+        EXPECT_EQ(dirty.load(), 0) << threads << " threads";
+    }
+    kal::workerCountOverride() = 0;
+}
+
+// A process forked after the pool started has the pool but not its threads:
+// its ranges still all run, and it exits (the pool's destructor runs at exit)
+// instead of waiting for the parent's threads.
+TEST(EngineCoreWorkers, AForkedChildRunsItsRangesAndExits) {
+    kal::workerCountOverride() = 3;
+    std::atomic<int> ranges{0};
+    kal::forEachRange(300, 100, [&](std::size_t, std::size_t) { ++ranges; });  // the pool's threads start
+    ASSERT_EQ(ranges.load(), 3);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::atomic<std::size_t> covered{0};
+        kal::forEachRange(300, 100, [&](std::size_t b, std::size_t e) { covered += e - b; });
+        std::exit(covered.load() == 300 ? 0 : 3);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 200 && done == 0; ++i) {  // at most 20 s
+        done = ::waitpid(pid, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "the forked child did not exit";
+    } else {
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    kal::workerCountOverride() = 0;
 }
 
 }  // namespace

@@ -7,14 +7,23 @@
 // The user-facing 1-based element (r, c, p) is (r-1, c-1, p-1) in this API.
 //
 // `Array<T>` owns its elements and is a value type (copying copies the data).
+// Its constructors fill every element; Array<T>::uninitialized leaves them
+// unwritten, for a result that is about to be overwritten as a whole: the
+// memory is then first touched by the threads that compute it, and nothing is
+// written twice.
 // `View<T>` / `View<const T>` refer to elements owned elsewhere, with explicit
 // extents and strides; kernels take a const view in and a mutable view out.
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
+#include <memory>
+#include <new>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -38,6 +47,27 @@ inline std::size_t checked_numel(std::size_t rows, std::size_t cols, std::size_t
     }
     return rows * cols * planes;
 }
+
+// std::allocator, except that elements made without a value are
+// default-initialized: for the arithmetic sample types, not written at all.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() noexcept = default;
+    template <class U>
+    DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}  // NOLINT: converting, as std::allocator's
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 template <class T>
 struct View {
@@ -82,17 +112,39 @@ template <class T>
 class Array {
 public:
     using value_type = T;
+    // The element storage: a std::vector whose allocator leaves elements
+    // made without a value unwritten.
+    using Storage = std::vector<T, DefaultInitAllocator<T>>;
 
     Array() = default;
     Array(std::size_t rows, std::size_t cols, std::size_t planes = 1, T fill = T{})
         : data_(checked_numel(rows, cols, planes), fill), rows_(rows), cols_(cols),
           planes_(planes) {}
     // Takes ownership of column-major data of the given extents.
-    Array(std::size_t rows, std::size_t cols, std::size_t planes, std::vector<T> data)
+    Array(std::size_t rows, std::size_t cols, std::size_t planes, Storage data)
         : data_(std::move(data)), rows_(rows), cols_(cols), planes_(planes) {
         if (data_.size() != checked_numel(rows, cols, planes)) {
             throw Error("Array data does not match its size.");
         }
+    }
+    // The same from a std::vector, whose elements are copied.
+    Array(std::size_t rows, std::size_t cols, std::size_t planes, const std::vector<T>& data)
+        : Array(rows, cols, planes, Storage(data.begin(), data.end())) {}
+    Array(std::size_t rows, std::size_t cols, std::size_t planes, std::initializer_list<T> data)
+        : Array(rows, cols, planes, Storage(data)) {}
+
+    // An array whose elements are not written (for the arithmetic sample
+    // types: hold whatever the memory held). For results the caller then
+    // writes completely, typically from several threads: filling it first
+    // would cost a serial pass over memory that is about to be overwritten.
+    // Reading an element before writing it is an error.
+    static Array uninitialized(std::size_t rows, std::size_t cols, std::size_t planes = 1) {
+        Array a;
+        a.data_.resize(checked_numel(rows, cols, planes));
+        a.rows_ = rows;
+        a.cols_ = cols;
+        a.planes_ = planes;
+        return a;
     }
 
     std::size_t rows() const { return rows_; }
@@ -110,8 +162,8 @@ public:
     std::span<const T> span() const { return data_; }
     // Hands the storage over (in storage order) and leaves the array empty,
     // 0 x 0: for a consumer that keeps the elements without copying them.
-    std::vector<T> release() && {
-        std::vector<T> out = std::move(data_);
+    Storage release() && {
+        Storage out = std::move(data_);
         data_.clear();
         rows_ = cols_ = 0;
         planes_ = 1;
@@ -142,7 +194,7 @@ public:
     }
 
 private:
-    std::vector<T> data_;
+    Storage data_;
     std::size_t rows_ = 0, cols_ = 0, planes_ = 1;
 };
 

@@ -45,10 +45,19 @@ void advise_pages(void* data, std::size_t bytes, Pages pages) { advise(data, byt
 
 ArrayD zeroed_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages) {
     const std::size_t n = checked_numel(rows, cols, planes);
-    std::vector<double> v;
+    ArrayD::Storage v;
     v.reserve(n);
     advise(v.data(), n * sizeof(double), pages);
     v.resize(n, 0.0);
+    return ArrayD(rows, cols, planes, std::move(v));
+}
+
+ArrayD uninitialized_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages) {
+    const std::size_t n = checked_numel(rows, cols, planes);
+    ArrayD::Storage v;
+    v.reserve(n);
+    advise(v.data(), n * sizeof(double), pages);
+    v.resize(n);  // default-initialized: nothing written
     return ArrayD(rows, cols, planes, std::move(v));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Large zero-filled arrays whose memory is made ready before it is filled.
+// Large arrays whose memory is made ready before it is filled: zero-filled,
+// or left unwritten for a result that is computed into every element.
 //
 // An image-sized result of doubles is megabytes, far beyond what the
 // allocator keeps for re-use, so each one arrives as fresh pages from the
@@ -25,5 +26,11 @@ ArrayD zeroed_array(std::size_t rows, std::size_t cols, std::size_t planes, Page
 // The same advice for memory allocated elsewhere (e.g. a NumPy array about to
 // be filled): [data, data + bytes) is left as it is, only its mapping changes.
 void advise_pages(void* data, std::size_t bytes, Pages pages);
+
+// A rows x cols x planes array of doubles whose elements are not written
+// (Array::uninitialized), for a caller that writes every one of them. With
+// Pages::Huge the pages are mapped by the threads that first write them,
+// in parallel; Pages::MapAhead maps them all here first.
+ArrayD uninitialized_array(std::size_t rows, std::size_t cols, std::size_t planes, Pages pages);
 
 }  // namespace ocu

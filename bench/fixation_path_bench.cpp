@@ -1,0 +1,114 @@
+// The fixation rendering as a live view needs it, on photo-sized colour images
+// with the masks prepared beforehand:
+//  - BM_Render: one fixation rendered into the storage of the previous result
+//    (squaring, pyramid fill and reduction, the grey coarsest level, encode,
+//    the rendered planes back from the engine, square root);
+//  - BM_ClickPath: the same followed by the conversion of the result into the
+//    picture the image area shows (no window, no repaint).
+// The work is spread over the cores, so the CPU time is that of the whole
+// process and the headline figure is the real time.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <variant>
+
+#include "fixdep/simulation.hpp"
+#include "toolkit/gui/imshow.hpp"
+#include "toolkit/imageio.hpp"
+#include "toolkit/paths.hpp"
+
+namespace {
+
+const ocu::AnyImage& polar_plot() {
+    static const ocu::AnyImage p = ocu::imread(ocu::find_data_file("polarplotREmd.bmp"));
+    return p;
+}
+
+// A deterministic photo-like colour image: gradients, blocks and pixel noise.
+ocu::ArrayU8 test_image(std::size_t rows, std::size_t cols) {
+    ocu::ArrayU8 im(rows, cols, 3);
+    std::uint32_t state = 4711;
+    for (std::size_t p = 0; p < 3; ++p)
+        for (std::size_t c = 0; c < cols; ++c)
+            for (std::size_t r = 0; r < rows; ++r) {
+                state = state * 1664525u + 1013904223u;
+                double v = 40.0 + 150.0 * static_cast<double>(c) / static_cast<double>(cols) +
+                           20.0 * static_cast<double>(p) + static_cast<double>(state >> 27);
+                if ((r / 64 + c / 48) % 4 == 0) v *= 0.4;
+                im(r, c, p) = static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
+            }
+    return im;
+}
+
+// One prepared image size at a time: the engine holds one set of masks.
+struct Prepared {
+    std::size_t cols = 0, rows = 0;
+    ocu::AnyImage image;
+    ocu::fixdep::Session session;
+};
+
+Prepared& prepared(std::size_t cols, std::size_t rows) {
+    static std::unique_ptr<Prepared> p;
+    if (!p || p->cols != cols || p->rows != rows) {
+        p.reset();
+        p = std::make_unique<Prepared>(Prepared{cols, rows, test_image(rows, cols),
+                                                ocu::fixdep::prepare(cols, rows, {20.0, 1.0, polar_plot()})});
+        p->session.release_resmap();
+    }
+    return *p;
+}
+
+// Fixation points that move across the image, a different one each time.
+struct Walk {
+    double x, y, step, lo, hi;
+    ocu::fixdep::Fixation next() {
+        x = x > hi ? lo : x + step;
+        return {x, y};
+    }
+};
+
+Walk walk(std::size_t cols, std::size_t rows) {
+    const double c = static_cast<double>(cols);
+    return {0.15 * c, 0.45 * static_cast<double>(rows), 0.05 * c, 0.15 * c, 0.85 * c};
+}
+
+void BM_Render(benchmark::State& state) {
+    const auto cols = static_cast<std::size_t>(state.range(0)), rows = static_cast<std::size_t>(state.range(1));
+    Prepared& p = prepared(cols, rows);
+    Walk w = walk(cols, rows);
+    ocu::ArrayD imt;
+    ocu::fixdep::render(p.session, w.next(), p.image, imt);  // the kept storage
+    for (auto _ : state) {
+        ocu::fixdep::render(p.session, w.next(), p.image, imt);
+        benchmark::DoNotOptimize(imt.data());
+    }
+}
+
+void BM_ClickPath(benchmark::State& state) {
+    const auto cols = static_cast<std::size_t>(state.range(0)), rows = static_cast<std::size_t>(state.range(1));
+    Prepared& p = prepared(cols, rows);
+    Walk w = walk(cols, rows);
+    ocu::AnyImage shown{ocu::ArrayD()};
+    ocu::fixdep::render(p.session, w.next(), p.image, std::get<ocu::ArrayD>(shown));
+    for (auto _ : state) {
+        ocu::fixdep::render(p.session, w.next(), p.image, std::get<ocu::ArrayD>(shown));
+        const QImage picture = ocu::gui::to_qimage(shown);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Render)->Args({1920, 1080})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_ClickPath)
+    ->Args({1920, 1080})
+    ->Args({4000, 3000})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+BENCHMARK_MAIN();
