@@ -39,11 +39,11 @@ wid=$(xdotool search --sync --onlyvisible --name '^ocumbra' | head -1)
 xdotool windowsize "$wid" 1700 1040 windowmove "$wid" 0 0
 sleep 1
 # Transform -> Fixation-dependent..., OK with the defaults, then Follow pointer.
-xdotool windowactivate --sync "$wid" key --clearmodifiers alt+t d
+xdotool windowfocus --sync "$wid"; xdotool key --clearmodifiers alt+t; sleep 0.5; xdotool key d
 sleep 2
 xdotool key Return
 sleep "${OCUMBRA_PREPARE_SECONDS:-20}"
-xdotool windowactivate --sync "$wid" key ctrl+f
+xdotool windowfocus --sync "$wid"; xdotool key ctrl+f
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$wid")"  # X Y WIDTH HEIGHT
 cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2 - 20)); r=$((HEIGHT / 4))
