@@ -6,7 +6,8 @@
 //   values = dialog(..., photo_file(handles));    // the parameters (may cancel)
 //   <simulation>::check(params);                  // refused before the busy status
 //   BusyStatus busy(handles[tag::statustext]);
-//   imt = <simulation>::run(handles.im, params);
+//   imt = compute<ArrayD>(hObject, [&](const Progress* p) {   // on the worker (work.hpp):
+//       return <simulation>::run(handles.im, params, p); });  // Esc/Cancel, progress bar
 //   finish_command(hObject, std::move(handles), std::move(imt), Transform::X, busy);
 //
 // so that a failed or cancelled command changes nothing.
@@ -20,10 +21,7 @@ namespace ocu::app {
 // A simulation needs an image to work on.
 void require_image(const OcumbraState& handles);
 
-// Shows a result in the main window's image area.
-void show_result(const OcumbraState& handles, const AnyImage& image);
-
-// The common end of the simulation commands: show the result, keep it as
+// The common end of the simulation commands: show the result (view.hpp), keep it as
 // `imt` with the simulation that made it, store the record, idle status. A
 // result of any other command than Condition drops the kept combined run.
 void finish_command(const gui::Handle& hObject, OcumbraState&& handles, AnyImage&& imt, Transform prevtrans,

@@ -7,6 +7,7 @@
 #include "app/command_steps.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "app/work.hpp"
 #include "dialogs/dialogs.hpp"
 #include "scenario/pipeline.hpp"
 #include "scenario/scenario.hpp"
@@ -46,8 +47,19 @@ void condition_Callback(Handle hObject, const Value&, OcumbraState handles) {
     scenario::check(image_cols(handles.im), image_rows(handles.im), params);
 
     BusyStatus busy(handles[tag::statustext]);
-    auto prepared = std::make_shared<scenario::Prepared>(scenario::prepare(handles.im, params));
-    AnyImage imt = prepared->render(s.fixation.value_or(prepared->centre()));
+    struct Run {
+        std::shared_ptr<scenario::Prepared> prepared;
+        ArrayD imt;
+    };
+    // On the worker (work.hpp); once the field step's masks are made, the run
+    // goes on to its end unstopped.
+    Run run = compute<Run>(hObject, [&](const Progress* progress) {
+        auto prep = std::make_shared<scenario::Prepared>(scenario::prepare(handles.im, params, progress));
+        ArrayD first = prep->render(s.fixation.value_or(prep->centre()));
+        return Run{std::move(prep), std::move(first)};
+    });
+    std::shared_ptr<scenario::Prepared> prepared = std::move(run.prepared);
+    AnyImage imt = std::move(run.imt);
     // The scenario's values become the dialogs' values.
     handles.width = params.width;
     handles.mar = params.mar;

@@ -1,7 +1,10 @@
 // The main window's file commands: open, save result, save resolution map,
 // print, close, and the source and transformed views.
+#include <QAction>
+
 #include "app/ocumbra.hpp"
 #include "app/startup.hpp"
+#include "app/view.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 #include "toolkit/imageio.hpp"
@@ -17,7 +20,7 @@ OCU_HEAD(FileMenu_Callback)
 void FileMenu_Callback(Handle, const Value&, OcumbraState) {}
 
 // The result, when there is one for the current image.
-const AnyImage& current_result(const OcumbraState& handles) {
+const Shared<AnyImage>& current_result(const OcumbraState& handles) {
     if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
     // A result made from the previous image does not belong to this one.
     if (!handles.imt_for_im) throw Error(kNoResultYet);
@@ -28,8 +31,8 @@ const AnyImage& current_result(const OcumbraState& handles) {
 // previous image no longer belongs to it.
 void open_source_image(const Handle& hObject, OcumbraState& handles, const std::string& pathname,
                        const std::string& filename) {
-    AnyImage im = imread(pathname + filename);
-    handles.im = im;
+    handles.im = imread(pathname + filename);
+    const Shared<AnyImage> im = handles.im;
     handles.filename = filename;
     handles.pathname = pathname;
     handles.prevtrans = Transform::None;
@@ -37,7 +40,7 @@ void open_source_image(const Handle& hObject, OcumbraState& handles, const std::
     handles.combined.reset();  // its intermediate image is of the previous image
     const Handle axes = handles[tag::axes1];
     store_state(hObject, std::move(handles));
-    gui::imshow(axes, im);
+    if (gui::ImageArea* a = gui::image_area(axes)) a->set_image(im.pointer());
 }
 
 // Open: choose a file, read it, make it the source image.
@@ -90,19 +93,20 @@ OCU_HEAD(original_menu_Callback)
 void original_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
     handles.fixactive = false;
     const Handle axes = handles[tag::axes1];
-    const AnyImage im = handles.im;
+    const Shared<AnyImage> im = handles.im;
+    // The source alone, also after side by side.
+    if (auto* a = qobject_cast<QAction*>(handles[tag::sidebyside_menu].data())) a->setChecked(false);
     store_state(hObject, std::move(handles));
-    gui::imshow(axes, im);
+    if (gui::ImageArea* a = gui::image_area(axes)) a->set_image(im.pointer());
 }
 
 // Transformed view: show imt, leave fixation mode.
 OCU_HEAD(transformed_menu_Callback)
 void transformed_menu_Callback(Handle hObject, const Value&, OcumbraState handles) {
-    const AnyImage imt = current_result(handles);
+    const Shared<AnyImage> imt = current_result(handles);
     handles.fixactive = false;
-    const Handle axes = handles[tag::axes1];
+    show_result(handles, imt);
     store_state(hObject, std::move(handles));
-    gui::imshow(axes, imt);
 }
 
 }  // namespace

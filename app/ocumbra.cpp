@@ -52,8 +52,8 @@ void ocumbra_OpeningFcn(Handle hObject, const Value&, OcumbraState handles, cons
         gui::imshow(im);
         gui::set_callback(Handle(gui::gca()), "ButtonDownFcn",
                           gui::callback_text("ocumbra", "axes1_ButtonDownFcn"));
-        handles.im = im;
-        handles.imt = std::move(im);
+        handles.im = std::move(im);
+        handles.imt = handles.im;  // the same pixels
         handles.imt_for_im = true;
         store_state(hObject, std::move(handles));
     }
@@ -88,6 +88,10 @@ void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.
 void store_state(const Handle& h, OcumbraState handles) {
     // Save resolution map does something only in fixation mode.
     if (handles.controls.has(tag::Save_resmap.name)) gui::set_enable(handles[tag::Save_resmap], handles.fixactive);
+    // So does following the pointer, after a fixation-dependent run (not yet
+    // after a combined one).
+    if (handles.controls.has(tag::followpointer_menu.name))
+        gui::set_enable(handles[tag::followpointer_menu], handles.fixactive && handles.fixdep_session.has_value());
     gui::guidata(h, gui::Record{std::any(std::move(handles))});
     if (QWidget* fig = gui::figure_of(h)) fixation_click(Handle(fig))->superseded(Handle(fig));
 }
@@ -110,6 +114,7 @@ const Ops& ocumbra_ops() {
         add_simulation_commands(o);
         add_condition_commands(o);
         add_help_commands(o);
+        add_view_commands(o);
         return o;
     }();
     return ops;

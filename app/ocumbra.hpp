@@ -11,6 +11,7 @@
 #include "scenario/scenario.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/gui/framework.hpp"
+#include "toolkit/shared.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::app {
@@ -33,9 +34,30 @@ inline constexpr gui::Tag transform{"transform"};  // the menu of the simulation
 inline constexpr gui::Tag fixindep{"fixindep"};
 inline constexpr gui::Tag fixdep{"fixdep"};
 inline constexpr gui::Tag glare{"glare"};
+// The View menu's display entries (view_commands.cpp): they change only the display.
+inline constexpr gui::Tag ViewMenu{"ViewMenu"};
+inline constexpr gui::Tag actualpixels_menu{"actualpixels_menu"};
+inline constexpr gui::Tag fittowindow_menu{"fittowindow_menu"};
+inline constexpr gui::Tag followpointer_menu{"followpointer_menu"};  // checkable; live_view.hpp
+inline constexpr gui::Tag sidebyside_menu{"sidebyside_menu"};        // checkable
+inline constexpr gui::Tag showfixation_menu{"showfixation_menu"};    // checkable
+inline constexpr gui::Tag Save_sidebyside{"Save_sidebyside"};
+// Work in the background (work.hpp): shown in the status line while it runs.
+inline constexpr gui::Tag progressbar{"progressbar"};
+inline constexpr gui::Tag cancelwork{"pushbutton_cancelwork"};
 inline constexpr gui::Tag colour{"colour"};
 inline constexpr gui::Tag condition{"condition"};
 }  // namespace tag
+
+// For a photo larger than the screen, what the view that follows the pointer
+// renders its quick frames from (live_view.hpp): the photo reduced k times
+// (block_mean) with a resolution map and masks of its own in engine pyramid 2,
+// prepared by the fixation-dependent command with the full-size ones.
+struct FixationPreview {
+    fixdep::Session session;
+    AnyImage image;
+    std::size_t k = 1;
+};
 
 // Which simulation produced the result `imt` on the current image. The values
 // are the numbers the window's state has always used for them.
@@ -46,7 +68,10 @@ enum class Transform : int { None = -1, Fixindep = 1, Fixdep = 2, Glare = 3, Col
 inline constexpr scenario::Steps kDefaultSteps{.glare = true, .acuity = true, .field = true};
 
 // The main window's state record `handles`. Control handles by tag through
-// `handles[tag::axes1]` etc.; the parameters and images below.
+// `handles[tag::axes1]` etc.; the parameters and images below. The images are
+// held as Shared values (toolkit/shared.hpp): the framework hands every
+// callback a copy of the record, and a copy shares the pixels instead of
+// copying them.
 struct OcumbraState : gui::StateBase {
     gui::Handle output;                            // the main window: first result of ocumbra
     bool prepfixdep = false;                       // a fixation-dependent run prepared its map and masks
@@ -61,13 +86,15 @@ struct OcumbraState : gui::StateBase {
     std::string filename = "NatIm13.jpg";          // current image file, without folder
     std::string pathname;           // its folder with trailing separator; empty = working folder
     bool fixactive = false;         // fixation mode: clicks choose the fixation point
-    AnyImage im;                    // source image as read
-    AnyImage imt;                   // current result
+    Shared<AnyImage> im;            // source image as read
+    Shared<AnyImage> imt;           // current result
     bool imt_for_im = true;         // imt was made from im (or is im itself); false after
                                     // opening another image until a simulation runs on it
-    std::optional<AnyImage> polim;  // polar plot of the last fixation-dependent run
-    std::optional<ArrayD> restot;   // resolution map of the last fixation-dependent run
+    Shared<AnyImage> polim;         // polar plot of the last fixation-dependent run
+    Shared<ArrayD> restot;          // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
+    std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
+    std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen
     colour::Params colour;                          // colour vision: type and severity
     std::optional<scenario::Field> field_source;    // the file(s) polim came from; empty: the default plot
     scenario::Steps steps = kDefaultSteps;          // the steps of the last combined run
@@ -91,6 +118,7 @@ void add_file_commands(Ops& ops);
 void add_simulation_commands(Ops& ops);
 void add_condition_commands(Ops& ops);
 void add_help_commands(Ops& ops);
+void add_view_commands(Ops& ops);
 
 // Stores the main window's record with the window `h` belongs to (guidata),
 // as every command does at its end, and brings what depends on it in line:

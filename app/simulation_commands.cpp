@@ -1,7 +1,8 @@
 // The main window's simulation commands and the fixation click. Each
 // follows the same shape: parameters from its dialog, checked by the
 // simulation's `check` before anything else happens; the busy status line
-// (BusyStatus); the simulation's `run`; the result
+// (BusyStatus); the simulation's `run` on the window's worker thread
+// (compute, work.hpp: the window stays alive, Esc or Cancel stops it); the result
 // shown and stored as `imt`; and `handles` stored with guidata at the end, so
 // that a failed command changes nothing.
 #include "app/simulation_commands.hpp"
@@ -12,13 +13,17 @@
 
 #include "app/command_steps.hpp"
 #include "app/fixation_click.hpp"
+#include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "app/status.hpp"
+#include "app/view.hpp"
+#include "app/work.hpp"
 #include "colour/colour.hpp"
 #include "dialogs/dialogs.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
 #include "fixindep/fixindep.hpp"
+#include "toolkit/arrayops.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
 #include "toolkit/paths.hpp"
@@ -34,12 +39,18 @@ std::optional<ArrayD>& glare_veil() {
 }
 
 GlareComputations& glare_computations() {
-    static GlareComputations c{&glare::run, &glare::reuse_veil};
+    static GlareComputations c{[](const AnyImage& im, const glare::Params& p, const Progress* progress) {
+                                   return glare::run(im, p, progress);
+                               },
+                               &glare::reuse_veil};
     return c;
 }
 
 void set_glare_computations(GlareComputations c) {
-    if (!c.full) c.full = &glare::run;
+    if (!c.full)
+        c.full = [](const AnyImage& im, const glare::Params& p, const Progress* progress) {
+            return glare::run(im, p, progress);
+        };
     if (!c.reuse) c.reuse = &glare::reuse_veil;
     glare_computations() = std::move(c);
 }
@@ -48,19 +59,16 @@ void require_image(const OcumbraState& handles) {
     if (!has_pixels(handles.im)) throw Error(kOpenImageFirst);
 }
 
-void show_result(const OcumbraState& handles, const AnyImage& image) {
-    gui::imshow(handles[tag::axes1], image);
-}
-
+// The common end of the three simulation commands: show the result, keep it
+// as `imt` with the simulation that made it, store the record, idle status.
 void finish_command(const Handle& hObject, OcumbraState&& handles, AnyImage&& imt, Transform prevtrans,
                     BusyStatus& busy) {
-    show_result(handles, imt);
-    handles.imt = std::move(imt);
     handles.imt_for_im = true;
+    handles.imt = std::move(imt);
+    show_result(handles, handles.imt);
     handles.prevtrans = prevtrans;
     // Clicks render the combined run only while its result is the one shown.
     if (prevtrans != Transform::Condition) handles.combined.reset();
-    // Moved, not copied: the record holds the image, the result and the map.
     store_state(hObject, std::move(handles));
     busy.done();
 }
@@ -99,7 +107,8 @@ void fixindep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixindep::check(params);
 
     BusyStatus busy(handles[tag::statustext]);
-    AnyImage imt = fixindep::run(handles.im, params);
+    AnyImage imt = compute<ArrayD>(
+        hObject, [&](const Progress* progress) { return fixindep::run(handles.im, params, progress); });
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixindep, busy);
 }
 
@@ -124,11 +133,35 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixdep::check(sx, sy, params);
 
     BusyStatus busy(handles[tag::statustext]);
-    fixdep::Session session = fixdep::prepare(sx, sy, params);
-    handles.restot = session.release_resmap();
+    // A photo larger than the screen also gets a reduced copy for the quick
+    // frames of the view that follows the pointer (live_view.hpp).
+    const std::size_t k = preview_reduction(sx, sy, screen_pixels());
+    struct Prepared {
+        fixdep::Session session;
+        ArrayD imt;
+        std::optional<FixationPreview> preview;
+    };
+    Prepared r = compute<Prepared>(hObject, [&](const Progress* progress) {
+        Progress part;
+        fixdep::Session session = fixdep::prepare(sx, sy, params, part_of(progress, 0.0, 0.8, part));
+        // The engine holds the new masks: the run goes on to its end unstopped.
+        ArrayD first = fixdep::render(session, session.centre(), handles.im);
+        std::optional<FixationPreview> preview;
+        if (k > 1) {
+            AnyImage small = block_mean(handles.im, k);
+            fixdep::Session ps = fixdep::prepare(image_cols(small), image_rows(small), params, nullptr,
+                                                 fixdep::kPreviewPyramid);
+            (void)ps.release_resmap();  // the engine holds what frames need
+            preview = FixationPreview{std::move(ps), std::move(small), k};
+        }
+        return Prepared{std::move(session), std::move(first), std::move(preview)};
+    });
+    handles.restot = r.session.release_resmap();
     handles.prepfixdep = true;
-    AnyImage imt = fixdep::render(session, session.centre(), handles.im);
-    handles.fixdep_session = std::move(session);
+    handles.fixdep_session = std::move(r.session);
+    handles.fixdep_preview = std::move(r.preview);
+    handles.fixpoint = handles.fixdep_session->centre();
+    AnyImage imt = std::move(r.imt);
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Fixdep, busy);
 }
 
@@ -168,10 +201,15 @@ void glare_Callback(Handle hObject, const Value&, OcumbraState handles) {
             imt = handles.imt;
             break;
         case GlareWork::ReuseVeil:
-            imt = glare_computations().reuse(handles.im, *dim, params);
+            imt = compute<ArrayD>(hObject, [&](const Progress*) {
+                return glare_computations().reuse(handles.im, *dim, params);
+            });
             break;
         case GlareWork::Full: {
-            glare::Result result = glare_computations().full(handles.im, params);
+            // The veil is kept only once the command has its result.
+            glare::Result result = compute<glare::Result>(hObject, [&](const Progress* progress) {
+                return glare_computations().full(handles.im, params, progress);
+            });
             dim = std::move(result.dim);
             imt = std::move(result.imt);
             break;
@@ -191,7 +229,7 @@ void colour_Callback(Handle hObject, const Value&, OcumbraState handles) {
     colour::check(params);
 
     BusyStatus busy(handles[tag::statustext]);
-    AnyImage imt = colour::run(handles.im, params);
+    AnyImage imt = compute<ArrayD>(hObject, [&](const Progress*) { return colour::run(handles.im, params); });
     finish_command(hObject, std::move(handles), std::move(imt), Transform::Colour, busy);
 }
 
@@ -204,7 +242,9 @@ OCU_HEAD(figure1_WindowButtonDownFcn)
 void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState handles) {
     // Fixation mode is entered only by a fixation-dependent or combined run,
     // which leaves its session.
-    if (!handles.fixactive || !(handles.fixdep_session || handles.combined)) return;
+    if (!handles.fixactive || !(handles.fixdep_session || handles.combined) || is_working(hObject)) return;
+    // While the view follows the pointer, a press renders at once (live_view.hpp).
+    if (follow_pointer_on(handles)) return;
     const Handle statustext = handles[tag::statustext];
     handles = OcumbraState{};  // the wait may be long: do not hold a copy of the images
     std::optional<FixationClick::Chosen> chosen = fixation_click(hObject)->wait(hObject, statustext);
@@ -212,16 +252,18 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     OcumbraState& now = chosen->handles;
 
     BusyStatus busy(now[tag::statustext]);
-    // Render into the storage of the previous result when it fits.
+    // A new result (the previous one is shared with the stored record and the display).
     ArrayD imt;
-    if (auto* previous = std::get_if<ArrayD>(&now.imt)) imt = std::move(*previous);
-    if (now.combined) {
-        now.combined->render(chosen->point, imt);
-    } else {
-        fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
-    }
+    run_on_worker(hObject, [&](const Progress*) {
+        if (now.combined) {
+            now.combined->render(chosen->point, imt);
+        } else {
+            fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
+        }
+    });
     now.imt = std::move(imt);
     now.imt_for_im = true;
+    now.fixpoint = chosen->point;
     show_result(now, now.imt);
     store_state(hObject, std::move(now));
     busy.done();

@@ -6,7 +6,8 @@
 // whole program (not with the window), so that a new glare factor on the same
 // image and width only re-weights it. Tests may replace the two glare
 // computations (for instance to count which one ran); by default they are
-// glare::run and glare::reuse_veil.
+// glare::run and glare::reuse_veil. They run on the window's worker thread
+// (app/work.hpp).
 #include <functional>
 #include <optional>
 
@@ -19,7 +20,7 @@ namespace ocu::app {
 std::optional<ArrayD>& glare_veil();
 
 struct GlareComputations {
-    std::function<glare::Result(const AnyImage& im, const glare::Params& p)> full;
+    std::function<glare::Result(const AnyImage& im, const glare::Params& p, const Progress* progress)> full;
     std::function<ArrayD(const AnyImage& im, const ArrayD& dim, const glare::Params& p)> reuse;
 };
 // The computations in force; `set_glare_computations` with empty functions

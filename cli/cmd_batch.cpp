@@ -185,7 +185,7 @@ Plan parse_plan(const Args& args) {
     plan.sim_tag = sim;
 
     // The simulation's options take a value each ("--name VALUE" or
-    // "--name=VALUE"); "--" ends them. A scenario without --preset takes its
+    // "--name=VALUE"), except the switches (is_flag); "--" ends them. A scenario without --preset takes its
     // file first.
     bool options_end = false;
     std::vector<std::string> positional;
@@ -202,6 +202,8 @@ Plan parse_plan(const Args& args) {
             std::string v;
             if (eq != std::string::npos) {
                 v = a.substr(eq + 1);
+            } else if (is_flag(name)) {
+                continue;  // a switch: no value follows
             } else {
                 if (i + 1 >= args.size()) throw UsageError("option " + a + " needs a value");
                 v = args[++i];

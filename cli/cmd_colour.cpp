@@ -14,7 +14,7 @@ namespace ocu::cli {
 namespace {
 
 int colour_body(const Args& args) {
-    const Parsed p = parse_args(args, {"--type", "--severity"}, 2);
+    const Parsed p = parse_args(args, {"--type", "--severity", kSideBySide}, 2);
     if (!p.has("--type")) throw UsageError("--type is required: protan, deutan, tritan or achromat");
     colour::Params params;
     const std::string type = p.last("--type", "");
@@ -26,7 +26,7 @@ int colour_body(const Args& args) {
     check_outputs({p.positional[1]}, {p.positional[0]});
 
     const AnyImage im = read_input(p.positional[0]);
-    write_output(colour::run(im, params), p.positional[1]);
+    write_output(output_of(p, im, colour::run(im, params)), p.positional[1]);
     return 0;
 }
 

@@ -34,7 +34,7 @@ namespace {
 int fixdep_body(const Args& args) {
     const Parsed p = parse_args(args,
                                 {"--width", "--acuity", "--polar", "--field", "--other-eye", "--eye", "--age",
-                                 "--periphery", "--at", "--resmap"},
+                                 "--periphery", "--at", "--resmap", kSideBySide},
                                 2);
     const std::string& input = p.positional[0];
     fixdep::Params params;  // width 20, acuity 1
@@ -65,6 +65,7 @@ int fixdep_body(const Args& args) {
     if (photo_width) params.width = parse_width_option("photo", input);
 
     AnyImage im = read_input(input);
+    const AnyImage original = p.has(kSideBySide) ? im : AnyImage();  // as read, for --side-by-side
     if (auto* d = std::get_if<ArrayD>(&im)) im = scenario::step_input(scenario::Step::Field, std::move(*d));
     params.polim = from_field ? scenario::polar_plot_of(field) : read_input(polar_file, kMaxPolarPlotSide);
     fixdep::Session session = fixdep::prepare(image_cols(im), image_rows(im), params);
@@ -78,7 +79,7 @@ int fixdep_body(const Args& args) {
         result = ArrayD();  // the previous rendering is not needed any more
         result = fixdep::render(session, f, im);
     }
-    write_output(result, p.positional[1]);
+    write_output(output_of(p, original, std::move(result)), p.positional[1]);
     if (want_resmap) write_output(restot, p.last("--resmap", ""));
     return 0;
 }

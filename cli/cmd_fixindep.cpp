@@ -16,7 +16,7 @@ namespace ocu::cli {
 namespace {
 
 int fixindep_body(const Args& args) {
-    const Parsed p = parse_args(args, {"--width", "--acuity", "--contrast", "--logcs"}, 2);
+    const Parsed p = parse_args(args, {"--width", "--acuity", "--contrast", "--logcs", kSideBySide}, 2);
     const std::string& input = p.positional[0];
     fixindep::Params params;  // width 20, acuity 1, contrast 1, exponents 2
     if (p.has("--acuity")) params.mar = parse_acuity_option(p.last("--acuity", ""));
@@ -27,8 +27,7 @@ int fixindep_body(const Args& args) {
     if (photo_width) params.width = parse_width_option("photo", input);
 
     const AnyImage im = read_input(input);
-    const ArrayD imt = fixindep::run(im, params);
-    write_output(imt, p.positional[1]);
+    write_output(output_of(p, im, fixindep::run(im, params)), p.positional[1]);
     return 0;
 }
 

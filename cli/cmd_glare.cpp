@@ -7,6 +7,7 @@
 // the computation returns; any other extension goes through the image writer,
 // as the window's Save command does).
 #include <cmath>
+#include <utility>
 #include <string>
 
 #include "cli/commands.hpp"
@@ -29,7 +30,7 @@ double parse_glare_factor(const std::string& text) {
 }
 
 int glare_body(const Args& args) {
-    const Parsed p = parse_args(args, {"--width", "--glare"}, 2);
+    const Parsed p = parse_args(args, {"--width", "--glare", kSideBySide}, 2);
     const std::string& input = p.positional[0];
     glare::Params params;  // width 20, glare factor 1, exponents 2
     const bool photo_width = p.last("--width", "") == "photo";
@@ -39,8 +40,8 @@ int glare_body(const Args& args) {
     if (photo_width) params.width = parse_width_option("photo", input);
 
     const AnyImage im = read_input(input);
-    const glare::Result result = glare::run(im, params);
-    write_output(result.imt, p.positional[1]);
+    glare::Result result = glare::run(im, params);
+    write_output(output_of(p, im, std::move(result.imt)), p.positional[1]);
     return 0;
 }
 

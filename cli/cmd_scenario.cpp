@@ -23,7 +23,7 @@ namespace ocu::cli {
 namespace {
 
 int scenario_body(const Args& args) {
-    const Parsed p = parse_args(args, {"--preset", "--width", "--at"}, 2, 3);
+    const Parsed p = parse_args(args, {"--preset", "--width", "--at", kSideBySide}, 2, 3);
     const bool from_preset = p.has("--preset");
     if (from_preset != (p.positional.size() == 2)) {
         throw UsageError(from_preset ? "with --preset, give INPUT and OUTPUT only"
@@ -59,7 +59,7 @@ int scenario_body(const Args& args) {
     if (centre) points.front() = prepared.centre();
     ArrayD result;
     for (const fixdep::Fixation& f : points) prepared.render(f, result);
-    write_output(result, output);
+    write_output(output_of(p, im, std::move(result)), output);
     return 0;
 }
 

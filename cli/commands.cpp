@@ -10,19 +10,19 @@ namespace ocu::cli {
 namespace {
 
 constexpr Command kCommands[] = {
-    {"fixindep", "[--width DEG] [--acuity A] [--contrast F | --logcs S] INPUT OUTPUT",
+    {"fixindep", "[--width DEG] [--acuity A] [--contrast F | --logcs S] [--side-by-side] INPUT OUTPUT",
      "reduced acuity and contrast sensitivity over the whole image", &run_fixindep},
     {"fixdep",
      "[--width DEG] [--acuity A] [--polar FILE | --field FILE [--other-eye FILE]] [--at X,Y]... "
-     "[--resmap FILE] INPUT OUTPUT",
+     "[--resmap FILE] [--side-by-side] INPUT OUTPUT",
      "a visual-field defect from a polar plot, rendered around fixation points", &run_fixdep},
-    {"glare", "[--width DEG] [--glare N] INPUT OUTPUT", "light scattered inside the eye, added as a veil",
+    {"glare", "[--width DEG] [--glare N] [--side-by-side] INPUT OUTPUT", "light scattered inside the eye, added as a veil",
      &run_glare},
-    {"colour", "--type protan|deutan|tritan|achromat [--severity S] INPUT OUTPUT",
+    {"colour", "--type protan|deutan|tritan|achromat [--severity S] [--side-by-side] INPUT OUTPUT",
      "colour vision deficiency at a severity 0..1, or achromatopsia", &run_colour},
     {"field", "[--eye OD|OS] [--age N] [--periphery hull|normal] [--other-eye FILE] INPUT OUTPUT.bmp",
      "the polar plot of a perimetry measurement (CSV, JSON, DICOM)", &run_field},
-    {"scenario", "(FILE.json | --preset NAME) [--width DEG] [--at X,Y]... INPUT OUTPUT",
+    {"scenario", "(FILE.json | --preset NAME) [--width DEG] [--at X,Y]... [--side-by-side] INPUT OUTPUT",
      "the combined simulation of a scenario file or a built-in preset", &run_scenario},
     {"presets", "", "list the built-in scenarios", &run_presets},
     {"convert", "INPUT OUTPUT", "read INPUT as the program reads any image and write it to OUTPUT",

@@ -30,6 +30,7 @@ const char* kOptionsHelp =
     "  --preset NAME   a built-in scenario (see: ocumbra-sim presets)\n"
     "  --at X,Y        fixation point, 1-based column and row; may repeat (the centre)\n"
     "  --resmap FILE   also write the resolution map\n"
+    "  --side-by-side  write the input and the result next to each other in OUTPUT\n"
     "  --              ends the options (for a file whose name starts with --)\n"
     "  --out DIR       batch: the output folder (made when missing)\n"
     "  --jobs N        batch: files computed side by side, each job with its share\n"

@@ -1,5 +1,7 @@
 #include "cli/options.hpp"
 
+#include "toolkit/side_by_side.hpp"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -20,6 +22,8 @@ Parsed parse_args(const std::vector<std::string>& args, const std::set<std::stri
     return parse_args(args, allowed, npositional, npositional);
 }
 
+bool is_flag(const std::string& name) { return name == kSideBySide; }
+
 Parsed parse_args(const std::vector<std::string>& args, const std::set<std::string>& allowed,
                   std::size_t min_positional, std::size_t max_positional) {
     Parsed p;
@@ -34,6 +38,9 @@ Parsed parse_args(const std::vector<std::string>& args, const std::set<std::stri
             if (eq != std::string::npos) {
                 name = a.substr(0, eq);
                 value = a.substr(eq + 1);
+                if (is_flag(name)) throw UsageError("option " + name + " takes no value");
+            } else if (is_flag(a)) {
+                // A switch: present or not.
             } else {
                 if (i + 1 >= args.size()) throw UsageError("option " + a + " needs a value");
                 value = args[++i];
@@ -121,6 +128,11 @@ double parse_contrast_options(const Parsed& p, double fallback) {
         return f;
     }
     return fallback;
+}
+
+ArrayD output_of(const Parsed& p, const AnyImage& input, ArrayD result) {
+    if (!p.has(kSideBySide)) return result;
+    return side_by_side(input, result);
 }
 
 }  // namespace ocu::cli

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/array.hpp"
 #include "toolkit/error.hpp"
 
 namespace ocu::cli {
@@ -24,7 +25,13 @@ struct Parsed {
     std::string last(const std::string& name, const std::string& fallback) const;
 };
 
-// Parses "--name VALUE" and "--name=VALUE" for the allowed option names and
+// The switches: options that take no value (is_flag), recorded with the
+// value "" when given.
+inline constexpr const char* kSideBySide = "--side-by-side";  // write the input and the result side by side
+bool is_flag(const std::string& name);
+
+// Parses "--name VALUE" and "--name=VALUE" for the allowed option names (a
+// switch stands alone) and
 // collects the rest as positional arguments; exactly `npositional` are required.
 // A lone "--" ends the options: every argument after it is positional (a file
 // whose name starts with "--").
@@ -58,6 +65,10 @@ double parse_width_option(const std::string& text, const std::string& input);
 
 // --acuity in any clinical notation: decimal, Snellen "20/40", "logMAR 0.3".
 double parse_acuity_option(const std::string& text);
+
+// The result to write: with --side-by-side the input as read and the result
+// next to each other (toolkit/side_by_side.hpp), else the result itself.
+ArrayD output_of(const Parsed& p, const AnyImage& input, ArrayD result);
 
 // The contrast factor from --contrast F or --logcs S (a Pelli-Robson score,
 // factor 10^(1.95 - S)); both at once is a usage error. `fallback` when

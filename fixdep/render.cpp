@@ -24,14 +24,20 @@ namespace ocu::fixdep {
 
 namespace {
 
-constexpr double kPyramid = 1.0;         // the only engine pyramid the program uses
 constexpr int kMaskLevels = 6;           // level count of masks where that suffices
 constexpr std::uint8_t kCoarseGrey = 64;  // uniform coarsest level, squared scale
 constexpr std::size_t kGrain = 1 << 18;   // pixels worth a thread of their own
 
-// Level count of the masks the engine holds (set by prepblendmasks). Like the
-// engine's masks, it lives as long as the process.
-int g_mask_levels = kMaskLevels;
+// Level count of the masks each pyramid holds (set by prepblendmasks). Like
+// the engine's masks, it lives as long as the process.
+std::array<int, kPreviewPyramid + 1> g_mask_levels{kMaskLevels, kMaskLevels, kMaskLevels};
+
+int& mask_levels_of(int pyramid) {
+    if (pyramid != kMainPyramid && pyramid != kPreviewPyramid) {
+        throw Error("The program renders with engine pyramid 1 or 2, not " + std::to_string(pyramid) + ".");
+    }
+    return g_mask_levels[static_cast<std::size_t>(pyramid)];
+}
 
 // The engine's level thresholds t_k (the map value 2 t_k gives mask k full
 // weight), computed in the engine's own order of operations.
@@ -110,13 +116,14 @@ const std::array<double, 256>& display_lut() {
 // Builds the pyramid of the squared plane `im`, makes its coarsest level
 // uniform grey and renders it for (x1, y1). Returns the rendered plane.
 ArrayU8 render_plane(const ArrayU8& im, std::size_t sx, std::size_t sy, int nolevs, double x1,
-                     double y1) {
-    preppyramid(im, sx, sy, nolevs);
-    ArrayU8 imp = kal::kalgetsrcimage(kPyramid, nolevs);
+                     double y1, int pyramid = kMainPyramid) {
+    const double n = pyramid;
+    preppyramid(im, sx, sy, nolevs, pyramid);
+    ArrayU8 imp = kal::kalgetsrcimage(n, nolevs);
     std::fill(imp.span().begin(), imp.span().end(), kCoarseGrey);
-    kal::kalsetsrcimage(kPyramid, nolevs, imp);
-    kal::kalencode(kPyramid, x1, y1);
-    ArrayU8 im2 = kal::kalgetencodedimage(kPyramid);
+    kal::kalsetsrcimage(n, nolevs, imp);
+    kal::kalencode(n, x1, y1);
+    ArrayU8 im2 = kal::kalgetencodedimage(n);
     if (im2.rows() != sy || im2.cols() != sx || im2.planes() != 1) {
         throw Error("The pyramid engine returned a rendered image of the wrong size.");
     }
@@ -167,7 +174,7 @@ int render_levels(std::size_t sx, std::size_t sy, std::size_t np, std::size_t np
     if (nplanes == 3 && np < 3) {
         throw Error("A colour image needs three planes; this one has " + std::to_string(np) + ".");
     }
-    return std::min(g_mask_levels, fixdep_max_levels(sx, sy));
+    return std::min(mask_levels_of(kMainPyramid), fixdep_max_levels(sx, sy));
 }
 
 // Renders the squared planes sq[0..nplanes-1] of an image of sx columns, sy
@@ -235,27 +242,30 @@ int mask_level_count(const ArrayD& m, std::size_t sx, std::size_t sy) {
     return std::max(kMaskLevels, std::min(k + 2, cap));
 }
 
-int blendmask_levels() { return g_mask_levels; }
+int blendmask_levels(int pyramid) { return mask_levels_of(pyramid); }
 
 void prepblendmasks(const ArrayD& m) { prepblendmasks(m, kMaskLevels); }
 
-void prepblendmasks(const ArrayD& m, int nolevs) {
+void prepblendmasks(const ArrayD& m, int nolevs, int pyramid) {
+    int& levels = mask_levels_of(pyramid);
+    const double n = pyramid;
     // Half the map's rows go in the columns argument and half its columns in
     // the rows argument; the white base is shaped to match, so the calls fit
     // every map shape. Only the level count of this pyramid affects the masks.
     const std::size_t w = m.rows() / 2, h = m.cols() / 2;
     const ArrayU8 im(h, w, 1, std::uint8_t{255});
-    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), nolevs);
-    kal::kalsetbase(kPyramid, im);
-    kal::kalreduce(kPyramid);
-    kal::kalsetresmap(kPyramid, m);
-    g_mask_levels = nolevs;
+    kal::kalcreatepyramid(n, static_cast<double>(w), static_cast<double>(h), nolevs);
+    kal::kalsetbase(n, im);
+    kal::kalreduce(n);
+    kal::kalsetresmap(n, m);
+    levels = nolevs;
 }
 
-void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs) {
-    kal::kalcreatepyramid(kPyramid, static_cast<double>(w), static_cast<double>(h), nolevs);
-    kal::kalsetbase(kPyramid, im);
-    kal::kalreduce(kPyramid);
+void preppyramid(const ArrayU8& im, std::size_t w, std::size_t h, int nolevs, int pyramid) {
+    const double n = pyramid;
+    kal::kalcreatepyramid(n, static_cast<double>(w), static_cast<double>(h), nolevs);
+    kal::kalsetbase(n, im);
+    kal::kalreduce(n);
 }
 
 ArrayD fixdepimage(double x1, double y1, const AnyImage& im0) {
@@ -288,6 +298,45 @@ void fixdepimage(double x1, double y1, const SquaredImage& im0, ArrayD& imt2) {
     for (std::size_t p = 0; p < nplanes; ++p) ptr[p] = &im0.plane(p);
     render_squared(x1, y1, im0.cols(), im0.rows(), im0.planes(), nplanes, ptr, nolevs, imt2);
 }
+
+void fixdepimage_planes(double x1, double y1, const SquaredImage& im0, ArrayU8& planes, int pyramid,
+                        const Progress* progress) {
+    const std::size_t sx = im0.cols(), sy = im0.rows();
+    const std::size_t nplanes = im0.planes() > 1 ? 3 : 1;
+    const int nolevs = std::min(mask_levels_of(pyramid), fixdep_max_levels(sx, sy));
+    if (planes.rows() != sy || planes.cols() != sx || planes.planes() != nplanes) {
+        planes = ArrayU8();
+        planes = ArrayU8(sy, sx, nplanes);
+    }
+    for (std::size_t p = 0; p < nplanes; ++p) {
+        report(progress, static_cast<double>(p) / static_cast<double>(nplanes));
+        const ArrayU8 u = render_plane(im0.plane(p), sx, sy, nolevs, x1, y1, pyramid);
+        std::copy(u.data(), u.data() + u.numel(), planes.data() + p * sx * sy);
+    }
+    report(progress, 1.0);
+}
+
+void planes_to_result(const ArrayU8& planes, std::size_t image_planes, ArrayD& imt2) {
+    const std::size_t sy = planes.rows(), sx = planes.cols(), nplanes = planes.planes();
+    if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != image_planes) {
+        imt2 = ArrayD();
+        imt2 = zeroed_array(sy, sx, image_planes, Pages::Huge);
+    } else {
+        std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
+    }
+    // The rendering's last step (to_display) on all planes at once.
+    const auto& lut = display_lut();
+    const std::uint8_t* src = planes.data();
+    double* dst = imt2.data();
+    parallel_for(
+        planes.numel(),
+        [&lut, src, dst](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i) dst[i] = lut[src[i]];
+        },
+        kGrain);
+}
+
+const std::array<double, 256>& shown_value_table() { return display_lut(); }
 
 ArrayD fixdepimage1(double x1, double y1, const AnyImage& im0) {
     ArrayD imt2;

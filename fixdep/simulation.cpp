@@ -51,19 +51,19 @@ void replace_all(std::span<double> m, double from, double to) {
 
 }  // namespace
 
-void prepare_masks(ArrayD& restot) {
+void prepare_masks(ArrayD& restot, int pyramid) {
     // Swapping 0 for -1 and back is lossless only if the map holds no -1 of
     // its own; resolution maps are never negative, but a caller's map might
     // be, and then it gets a copy.
     const int nolevs = mask_level_count(restot, restot.cols() / 2, restot.rows() / 2);
     if (any_negative(restot)) {
-        prepblendmasks(blind_as_minus_one(restot), nolevs);
+        prepblendmasks(blind_as_minus_one(restot), nolevs, pyramid);
         return;
     }
     const std::span<double> m = restot.span();
     replace_all(m, 0.0, -1.0);
     try {
-        prepblendmasks(restot, nolevs);
+        prepblendmasks(restot, nolevs, pyramid);
     } catch (...) {
         replace_all(m, -1.0, 0.0);
         throw;
@@ -92,25 +92,54 @@ void check(const Params& p) {
     check_polar_plot(p.polim);
 }
 
-Session::Session(std::size_t sx, std::size_t sy, ArrayD restot)
-    : sx_(sx), sy_(sy), restot_(std::move(restot)) {}
+Session::Session(std::size_t sx, std::size_t sy, ArrayD restot, int pyramid)
+    : sx_(sx), sy_(sy), restot_(std::move(restot)), pyramid_(pyramid) {}
 
 ArrayD Session::release_resmap() { return std::exchange(restot_, ArrayD()); }
 
 Fixation Session::centre() const { return centre_fixation(sx_, sy_); }
 
-Session prepare(std::size_t sx, std::size_t sy, const Params& p) {
+Session prepare(std::size_t sx, std::size_t sy, const Params& p, const Progress* progress, int pyramid) {
     check(sx, sy, p);
+    blendmask_levels(pyramid);  // refuses a pyramid the program does not use
+    report(progress, 0.0);
     ArrayD restot = resmaptotim(p.polim, sx, sy, viewing::viewing_distance(sx, p.width), 1.0 / p.mar);
-    prepare_masks(restot);
-    return Session(sx, sy, std::move(restot));
+    // The map costs about as much as the masks.
+    report(progress, 0.5);
+    prepare_masks(restot, pyramid);
+    // The engine holds the new masks now: stopping here would leave them
+    // without the Session that stands for them.
+    if (progress) progress->unstoppable().at(1.0);
+    return Session(sx, sy, std::move(restot), pyramid);
 }
 
-ArrayD render(Session&, Fixation f, const AnyImage& im) { return fixdepimage(f.x, f.y, im); }
+ArrayD render(const Session& s, Fixation f, const AnyImage& im) {
+    ArrayD out;
+    render(s, f, im, out);
+    return out;
+}
 
-void render(Session&, Fixation f, const AnyImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
+void render(const Session& s, Fixation f, const AnyImage& im, ArrayD& into) {
+    if (s.pyramid() == kMainPyramid) {
+        fixdepimage(f.x, f.y, im, into);
+        return;
+    }
+    render(s, f, SquaredImage(im), into);
+}
 
-void render(Session&, Fixation f, const SquaredImage& im, ArrayD& into) { fixdepimage(f.x, f.y, im, into); }
+void render(const Session& s, Fixation f, const SquaredImage& im, ArrayD& into) {
+    if (s.pyramid() == kMainPyramid) {
+        fixdepimage(f.x, f.y, im, into);
+        return;
+    }
+    ArrayU8 planes;
+    render_planes(s, f, im, planes);
+    planes_to_result(planes, im.planes(), into);
+}
+
+void render_planes(const Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes, const Progress* progress) {
+    fixdepimage_planes(f.x, f.y, im, planes, s.pyramid(), progress);
+}
 
 ArrayD run(const AnyImage& im, const Params& p) {
     Session s = prepare(image_cols(im), image_rows(im), p);

@@ -17,10 +17,13 @@
 //  - All input checks run before the first engine call, so a refused input
 //    leaves the engine's masks of the previous preparation in place.
 //  - The masks live in the pyramid engine (the plug-in), which holds one set
-//    for the whole process: a Session stands for the masks its prepare() left
-//    there, and rendering uses whatever masks the engine holds, so preparing
-//    another Session changes what every Session renders with. Sessions are
-//    used from the user-interface thread only, as the engine is.
+//    per pyramid for the whole process: a Session stands for the masks its
+//    prepare() left with its pyramid (render.hpp: kMainPyramid unless asked
+//    otherwise), and rendering uses whatever masks that pyramid holds, so
+//    preparing another Session of the same pyramid changes what every such
+//    Session renders with. All engine calls of a process come from one thread
+//    at a time (the window's worker, app/work.hpp; the batch tool's only
+//    thread).
 //  - Errors: ocu::Error with a text for the user.
 #include <cstddef>
 
@@ -67,29 +70,41 @@ public:
     ArrayD release_resmap();
     // The first fixation point of a run: (round(sx / 2), round(sy / 2)).
     Fixation centre() const;
+    // The engine pyramid holding its masks.
+    int pyramid() const { return pyramid_; }
 
 private:
-    friend Session prepare(std::size_t sx, std::size_t sy, const Params& p);
-    Session(std::size_t sx, std::size_t sy, ArrayD restot);
+    friend Session prepare(std::size_t sx, std::size_t sy, const Params& p, const Progress* progress,
+                           int pyramid);
+    Session(std::size_t sx, std::size_t sy, ArrayD restot, int pyramid);
     std::size_t sx_ = 0, sy_ = 0;
     ArrayD restot_;
+    int pyramid_ = kMainPyramid;
 };
 
 // Checks the inputs, computes the resolution map for the polar plot, and
-// builds the engine's blending masks from it with blind parts (0) handed over
-// as -1.
-Session prepare(std::size_t sx, std::size_t sy, const Params& p);
+// builds the blending masks of `pyramid` from it with blind parts (0) handed
+// over as -1. `progress` hears when the map is made and when the masks are;
+// it may stop the preparation before the masks are made (toolkit/progress.hpp),
+// not after.
+Session prepare(std::size_t sx, std::size_t sy, const Params& p, const Progress* progress = nullptr,
+                int pyramid = kMainPyramid);
 
 // The image `im` seen while fixating `f`, with the masks the engine holds
 // (fixdepimage, render.hpp). Values 0..1, the size and plane count of `im`;
 // `im` may have another size than the session was prepared for.
-ArrayD render(Session& s, Fixation f, const AnyImage& im);
+ArrayD render(const Session& s, Fixation f, const AnyImage& im);
 // The same rendering written into `into`, whose storage is re-used when it
 // already has the result's size (fixdepimage's second form).
-void render(Session& s, Fixation f, const AnyImage& im, ArrayD& into);
+void render(const Session& s, Fixation f, const AnyImage& im, ArrayD& into);
 // The same from an image converted once (SquaredImage, render.hpp): exactly
 // the rendering of the image it was made from.
-void render(Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
+void render(const Session& s, Fixation f, const SquaredImage& im, ArrayD& into);
+// The engine's rendered planes only (fixdepimage_planes, render.hpp), with
+// the masks of the session's pyramid; planes_to_result turns them into the
+// result the forms above give.
+void render_planes(const Session& s, Fixation f, const SquaredImage& im, ArrayU8& planes,
+                   const Progress* progress = nullptr);
 
 // prepare for the size of `im`, then render fixating its centre.
 ArrayD run(const AnyImage& im, const Params& p);
@@ -101,7 +116,7 @@ ArrayD run(const AnyImage& im, const Params& p);
 // mask_level_count chooses for the map and the image size (restot's halves). `restot` is used as scratch space
 // (no map-sized copy is made) and holds its original values again on return,
 // also when the engine fails.
-void prepare_masks(ArrayD& restot);
+void prepare_masks(ArrayD& restot, int pyramid = kMainPyramid);
 
 // The map with every element equal to 0 replaced by -1, others unchanged.
 ArrayD blind_as_minus_one(ArrayD restot);

@@ -144,7 +144,7 @@ ArrayD luminance(const AnyImage& im, double powcam) {
         im);
 }
 
-ArrayD run(const AnyImage& im, const Params& p) {
+ArrayD run(const AnyImage& im, const Params& p, const Progress* progress) {
     // Every parameter is checked before any work, so a bad one costs nothing.
     check(p);
     const double ac = marpix(p.mar, viewing::viewing_distance(image_cols(im), p.width));
@@ -154,14 +154,14 @@ ArrayD run(const AnyImage& im, const Params& p) {
     const double exponent = 1.0 / p.powmon;
     if (const auto* a8 = std::get_if<ArrayU8>(&im)) {
         return locblur_source(TableSource<std::uint8_t>(*a8, lum_table<std::uint8_t>(255.0, p.powcam)), ac,
-                              ct10, std::nullopt, p.filtering, exponent);
+                              ct10, std::nullopt, p.filtering, exponent, progress);
     }
     if (const auto* a16 = std::get_if<ArrayU16>(&im)) {
         return locblur_source(TableSource<std::uint16_t>(*a16, lum_table<std::uint16_t>(65535.0, p.powcam)),
-                              ac, ct10, std::nullopt, p.filtering, exponent);
+                              ac, ct10, std::nullopt, p.filtering, exponent, progress);
     }
     const ArrayD lum = luminance(im, p.powcam);
-    return locblur_source(ArraySource(lum), ac, ct10, std::nullopt, p.filtering, exponent);
+    return locblur_source(ArraySource(lum), ac, ct10, std::nullopt, p.filtering, exponent, progress);
 }
 
 }  // namespace ocu::fixindep

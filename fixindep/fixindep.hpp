@@ -26,6 +26,7 @@
 
 #include "fixindep/locblurim.hpp"
 #include "toolkit/array.hpp"
+#include "toolkit/progress.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::fixindep {
@@ -49,7 +50,9 @@ void check(const Params& p);
 // The simulation: the displayed result imt of the stored image `im`, with the
 // size of `im` (one plane for a gray image or a colour image whose planes
 // agree, three otherwise; see locblurim.hpp). Calls check(p) first.
-ArrayD run(const AnyImage& im, const Params& p);
+// `progress` hears of each band of rows and may stop the run there
+// (toolkit/progress.hpp: Stopped); the result does not depend on it.
+ArrayD run(const AnyImage& im, const Params& p, const Progress* progress = nullptr);
 
 // Minimum angle of resolution (1 / mar minutes of arc) as a length in pixels
 // at viewing distance `pixdist` (viewing::viewing_distance).

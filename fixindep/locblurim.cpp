@@ -97,7 +97,8 @@ void load_band(std::size_t b0, std::size_t len, std::size_t w, std::size_t rows,
 // when `scratch` is null).
 template <class Put>
 void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
-                       SymFilterScratch* scratch, SymFilterScratch* scratch2, Put&& put) {
+                       SymFilterScratch* scratch, SymFilterScratch* scratch2, Put&& put,
+                       const Progress* progress = nullptr) {
     const std::size_t sy = src.rows(), sx = src.cols();
     if (filtering == Filtering::Direct2D) {
         ArrayD bwlum(sy, sx), lum2(sy, sx);
@@ -121,6 +122,7 @@ void for_each_contrast(const LumSource& src, double sig, Filtering filtering,
     }
     const std::size_t strip = strip_rows(w);
     for (std::size_t b0 = 0; b0 < sy; b0 += band) {
+        report(progress, static_cast<double>(b0) / static_cast<double>(sy));
         const std::size_t blen = std::min(band, sy - b0);
         parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
             std::vector<double> buf(2 * (blen + 2 * w));
@@ -288,7 +290,8 @@ ArrayD locblurim(const ArrayD& lum, double ac, std::optional<double> ct10, std::
 }
 
 ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct10,
-                      std::optional<double> ct3, Filtering filtering, double exponent) {
+                      std::optional<double> ct3, Filtering filtering, double exponent,
+                      const Progress* progress) {
     const std::array<double, 4> levs = band_levels(ct10, ct3);
     const std::size_t sy = src.rows(), sx = src.cols();
     const std::array<double, 3> band_sig = {ac * 0.5, ac, ac * 2.0};
@@ -336,15 +339,20 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
     scratch.reserve(3);
     for (std::size_t b = 0; b < 3; ++b) scratch.emplace_back(band, sx, wmax);
 
-    // Band of every pixel from its local contrast on the gray version.
+    // Band of every pixel from its local contrast on the gray version: the
+    // first fifth of the work as reported; the blurred bands the rest.
     ArrayU8 msk(sy, sx);
-    for_each_contrast(src, 2.0 * ac, filtering, &scratch[0], &scratch[1],
-                      [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); });
+    Progress contrast_part;
+    for_each_contrast(
+        src, 2.0 * ac, filtering, &scratch[0], &scratch[1],
+        [&](std::size_t r, std::size_t c, double v) { msk(r, c) = band_bits(v, levs); },
+        part_of(progress, 0.0, 0.2, contrast_part));
 
     const std::size_t w2 = halves[2].size() - 1;  // the widest band kernel
     const std::size_t strip = strip_rows(w2);
     for (std::size_t j = 0; j < nplanes; ++j) {
         for (std::size_t b0 = 0; b0 < sy; b0 += band) {
+            report(progress, 0.2 + 0.8 * (static_cast<double>(j * sy + b0) / static_cast<double>(nplanes * sy)));
             const std::size_t blen = std::min(band, sy - b0);
             parallel_for(sx, [&](std::size_t cb, std::size_t ce) {
                 std::vector<double> buf(blen + 2 * w2);
@@ -374,6 +382,7 @@ ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct1
             });
         }
     }
+    report(progress, 1.0);
     return imt;
 }
 

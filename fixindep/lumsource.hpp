@@ -9,6 +9,7 @@
 #include "fixindep/locblurim.hpp"
 #include "toolkit/array.hpp"
 #include "toolkit/arrayops.hpp"
+#include "toolkit/progress.hpp"
 
 namespace ocu::fixindep {
 
@@ -53,8 +54,10 @@ inline double gray_of(double r, double g, double b) {
 
 // locblurim on a source; the result is raised to `exponent` after the final
 // clip (1 leaves it as it is, 0.5 takes the square root). The arguments must
-// have passed check_locblurim_args.
+// have passed check_locblurim_args. `progress` hears of every band of rows
+// (toolkit/progress.hpp; the fast form only) and may stop the work there.
 ArrayD locblur_source(const LumSource& src, double ac, std::optional<double> ct10,
-                      std::optional<double> ct3, Filtering filtering, double exponent);
+                      std::optional<double> ct3, Filtering filtering, double exponent,
+                      const Progress* progress = nullptr);
 
 }  // namespace ocu::fixindep

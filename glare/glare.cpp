@@ -298,15 +298,18 @@ ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob) {
 }
 
 GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double powcam,
-                       double powmon, int nob) {
+                       double powmon, int nob, const Progress* progress) {
     const std::size_t rows = image_rows(im0), cols = image_cols(im0), np = image_planes(im0);
     require_glare_image(rows, cols, np);
     const int nsub = nob - 1;
     const LinearLight lin(im0, powcam);
 
     // Linear light of each plane, blurred and halved nsub times.
+    // Reported: the blurred and halved levels of each plane take half the
+    // work, the veil a tenth, the way back up and the composition the rest.
     ArrayD lum;
     for (std::size_t p = 0; p < np; ++p) {
+        report(progress, 0.5 * static_cast<double>(p) / static_cast<double>(np));
         const std::size_t off = p * rows * cols;
         const ArrayD lp = blurdnzel_columns(
             rows, cols,
@@ -320,15 +323,19 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
         std::copy(lp.span().begin(), lp.span().end(), lum.data() + p * lp.numel());
     }
 
+    report(progress, 0.5);
     const ArrayD ws = glare_veil_coarse(lum, fdist, nob);
+    report(progress, 0.6);
 
     // Back up to (at least) the image size, and nearest-neighbour down to it.
     GlareImage g;
     g.dim = uninitialized_array(rows, cols, np, Pages::Huge);  // every plane written whole below
     for (std::size_t p = 0; p < np; ++p) {
         upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
+        report(progress, 0.6 + 0.3 * static_cast<double>(p + 1) / static_cast<double>(np));
     }
     g.mx = compose(im0, kfact, g.dim, powcam, powmon, g.imt);
+    report(progress, 1.0);
     return g;
 }
 
@@ -346,10 +353,10 @@ ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, d
 
 void check(const Params& p) { viewing::check_width(p.width); }
 
-Result run(const AnyImage& im, const Params& p) {
+Result run(const AnyImage& im, const Params& p, const Progress* progress) {
     check(p);
     const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), p.width);
-    GlareImage g = glareimnew2(im, lv.fdist, p.glarefact, p.powcam, p.powmon, lv.nob);
+    GlareImage g = glareimnew2(im, lv.fdist, p.glarefact, p.powcam, p.powmon, lv.nob, progress);
     return Result{std::move(g.imt), std::move(g.dim)};
 }
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 
 #include "toolkit/array.hpp"
+#include "toolkit/progress.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::glare {
@@ -52,8 +53,10 @@ struct GlareImage {
 // nob 0 gives an all-zero veil. Throws for images with other than 1 or 3
 // planes, for empty images, and (the filters' rule) for images so elongated
 // that a pyramid level is narrower than 5 samples in one dimension only.
+// `progress` hears of each plane's levels and may stop the run there
+// (toolkit/progress.hpp); the result does not depend on it.
 GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double powcam,
-                       double powmon, int nob);
+                       double powmon, int nob, const Progress* progress = nullptr);
 
 // Re-use of a veil from glareimnew2 for the same image and geometry with a new
 // glare factor: exactly the imt that glareimnew2 with kfact = newfact gives.
@@ -90,8 +93,9 @@ struct Result {
 };
 
 // The full computation for `im` (the stored image): geometry from its size and
-// p.width (glare_levels), then glareimnew2. Calls check(p) first.
-Result run(const AnyImage& im, const Params& p);
+// p.width (glare_levels), then glareimnew2. Calls check(p) first. `progress`
+// as glareimnew2 takes it.
+Result run(const AnyImage& im, const Params& p, const Progress* progress = nullptr);
 
 // Re-use of a kept veil `dim` (from run on the same image with the same
 // width) for p.glarefact: glareimknown2, exactly the imt that run gives for

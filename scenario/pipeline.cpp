@@ -60,7 +60,7 @@ void Prepared::render(fixdep::Fixation f, ArrayD& into) {
     }
 }
 
-Prepared prepare(const AnyImage& im, const Params& p) {
+Prepared prepare(const AnyImage& im, const Params& p, const Progress* progress) {
     Prepared s;
     s.sx_ = image_cols(im);
     s.sy_ = image_rows(im);
@@ -69,30 +69,43 @@ Prepared prepare(const AnyImage& im, const Params& p) {
     // Each step's result, while there is one; the photo itself before that.
     ArrayD result;
     bool have_result = false;
+    // Each enabled step is an equal part of the reported work.
+    const int nsteps = int{p.steps.glare} + int{p.steps.acuity} + int{p.steps.colour} + int{p.steps.field};
+    int done = 0;
+    Progress part;
+    auto next_part = [&]() -> const Progress* {
+        const double from = static_cast<double>(done) / nsteps;
+        ++done;
+        return part_of(progress, from, static_cast<double>(done) / nsteps, part);
+    };
     auto input = [&](Step next) -> AnyImage {
         return have_result ? step_input(next, std::move(result)) : im;
     };
     if (p.steps.glare) {
-        result = glare::run(im, glare_params(p)).imt;
+        result = glare::run(im, glare_params(p), next_part()).imt;
         have_result = true;
     }
     if (p.steps.acuity) {
         const AnyImage in = input(Step::Acuity);
-        result = fixindep::run(in, acuity_params(p));
+        result = fixindep::run(in, acuity_params(p), next_part());
         have_result = true;
     }
     if (p.steps.colour) {
         const AnyImage in = input(Step::Colour);
+        const Progress* q = next_part();
+        report(q, 0.0);
         result = colour::run(in, p.colour);
         have_result = true;
     }
     if (p.steps.field) {
         s.intermediate_ = input(Step::Field);
-        s.session_ = fixdep::prepare(s.sx_, s.sy_, field_params(p));
+        s.session_ = fixdep::prepare(s.sx_, s.sy_, field_params(p), next_part());
         s.squared_ = fixdep::SquaredImage(s.intermediate_);
     } else {
         s.intermediate_ = AnyImage(std::move(result));
     }
+    // Past the field step's masks: the engine holds them now, so no stop here.
+    if (progress) progress->unstoppable().at(1.0);
     return s;
 }
 

@@ -44,6 +44,7 @@
 #include "colour/colour.hpp"
 #include "fixdep/simulation.hpp"
 #include "toolkit/array.hpp"
+#include "toolkit/progress.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::scenario {
@@ -98,9 +99,14 @@ public:
     const AnyImage& intermediate() const { return intermediate_; }
     // The resolution map of the field step (empty without one).
     const ArrayD& resmap() const;
+    // The field step's session and its input converted once (null and empty
+    // without a field step): what a caller that renders fixation points
+    // itself (the window's live view) renders from.
+    const fixdep::Session* session() const { return session_ ? &*session_ : nullptr; }
+    const fixdep::SquaredImage& squared() const { return squared_; }
 
 private:
-    friend Prepared prepare(const AnyImage& im, const Params& p);
+    friend Prepared prepare(const AnyImage& im, const Params& p, const Progress* progress);
     Prepared() = default;
     std::size_t sx_ = 0, sy_ = 0;
     AnyImage intermediate_;
@@ -109,8 +115,10 @@ private:
 };
 
 // Checks p, applies the enabled steps before the field step to `im` (the
-// stored photo) and prepares the field step's masks.
-Prepared prepare(const AnyImage& im, const Params& p);
+// stored photo) and prepares the field step's masks. `progress` hears of each
+// step's progress (each enabled step an equal part) and may stop the run
+// where a step may (toolkit/progress.hpp).
+Prepared prepare(const AnyImage& im, const Params& p, const Progress* progress = nullptr);
 
 // prepare, then render for `f` (default: the image centre).
 ArrayD run(const AnyImage& im, const Params& p, std::optional<fixdep::Fixation> f = {});

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: first the unit tests and short fuzz runs under
-# AddressSanitizer + UndefinedBehaviorSanitizer (clang, build-asan/), then the
+# AddressSanitizer + UndefinedBehaviorSanitizer (clang, build-asan/), the
+# threading tests under ThreadSanitizer (build-tsan/), then the
 # Release build (build/) with all tests, benchmarks compiled but not run; as
 # root in CI, the release check of the Debian package (scripts/release-check.sh).
 set -euo pipefail
@@ -17,6 +18,15 @@ cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   -DOCUMBRA_SANITIZE=ON -DOCUMBRA_WERROR=$werror -DOCUMBRA_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j "$jobs"
 (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs" --timeout 600)
+
+# The threading tests under ThreadSanitizer: the window's worker (the one
+# owner of the pyramid engine's calls) and the stop of a computation asked
+# from another thread. Only their target is built.
+cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOCUMBRA_TSAN=ON -DOCUMBRA_WERROR=$werror \
+  -DOCUMBRA_BENCH=OFF -DOCUMBRA_PYTHON=OFF -DOCUMBRA_DOCS=OFF -DOCUMBRA_FUZZ=OFF >/dev/null
+cmake --build "$top/build-tsan" -j "$jobs" --target serial_worker_test
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$top/build-tsan/bin/serial_worker_test"
 
 # The install prefix of the Debian package, so that the release check below
 # packages this build as it is.

@@ -402,6 +402,22 @@ TEST(Spline3, IsTheParabolaThroughThreePoints) {
     EXPECT_NEAR(spline3({1.0, 2.0, 4.0}, {3.0, 5.0, 9.0}, 10.0), 21.0, 1e-12);
 }
 
+TEST(BlockMean, RoundedMeansOfBlocksClippedAtTheEdges) {
+    // 3 x 3 uint8 by 2: blocks 2x2, 2x1, 1x2, 1x1.
+    ocu::ArrayU8 a(3, 3, 1, std::vector<std::uint8_t>{1, 2, 9, 4, 5, 20, 7, 8, 250});  // column-major
+    const auto r = std::get<ocu::ArrayU8>(ocu::block_mean(ocu::AnyImage(a), 2));
+    ASSERT_EQ(r.rows(), 2u);
+    ASSERT_EQ(r.cols(), 2u);
+    EXPECT_EQ(r(0, 0), 3);    // (1 + 2 + 4 + 5) / 4
+    EXPECT_EQ(r(1, 0), 15);   // (9 + 20) / 2 = 14.5 -> 15
+    EXPECT_EQ(r(0, 1), 8);    // (7 + 8) / 2 = 7.5 -> 8
+    EXPECT_EQ(r(1, 1), 250);
+    const ocu::ArrayD d(2, 2, 2, std::vector<double>{0, 1, 2, 3, 4, 4, 4, 5});
+    EXPECT_EQ(std::get<ocu::ArrayD>(ocu::block_mean(ocu::AnyImage(d), 2)), ocu::ArrayD(1, 1, 2, std::vector<double>{1.5, 4.25}));
+    EXPECT_TRUE(ocu::block_mean(ocu::AnyImage(a), 1) == ocu::AnyImage(a));
+    EXPECT_THROW(ocu::block_mean(ocu::AnyImage(a), 0), ocu::Error);
+}
+
 // ---------------------------------------------------------------------------
 TEST(ThreadCount, FromTheEnvironmentOnlyAPlainWholeNumberFrom1To1024) {
     EXPECT_EQ(ocu::parse_thread_count("1"), 1u);

@@ -215,3 +215,16 @@ TEST(BatchCommandLine, BadInputIsRefusedBeforeAnyWork) {
         EXPECT_TRUE(fs::is_empty(out.file("o")));
     }
 }
+
+TEST(BatchCommandLine, SwitchesOfTheSimulationTakeNoValue) {
+    // --side-by-side before the inputs: the inputs stay inputs.
+    TempDir in, other, out;
+    const std::vector<std::string> files = write_images(in, 2, 30, 40);
+    ToolRun r = batch({"--pattern", "{stem}.npy", "--out", out.path(), "glare", "--side-by-side", files[0], files[1]});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run_command("glare", {"--side-by-side", files[1], other.file("alone.npy")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ArrayD both = read_npy_f8(out.file("img01.npy"));
+    EXPECT_EQ(both.cols(), 80u);
+    EXPECT_EQ(both, read_npy_f8(other.file("alone.npy")));
+}

@@ -81,7 +81,7 @@ protected:
     QWidget* window() const { return gui::figure_of(fig_); }
     ArrayD imt() const {
         const OcumbraState s = state();
-        const auto* a = std::get_if<ArrayD>(&s.imt);
+        const auto* a = std::get_if<ArrayD>(&s.imt.get());
         return a ? *a : ArrayD{};
     }
     bool area_shows(const AnyImage& image) const {

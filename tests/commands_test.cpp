@@ -7,21 +7,28 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "app/fixation_click.hpp"
+#include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "app/simulation_commands.hpp"
 #include "app/status.hpp"
+#include "app/work.hpp"
 #include "colour/colour.hpp"
 #include "dialogs_testutil.hpp"
 #include "fixdep/render.hpp"
@@ -44,7 +51,7 @@ const auto* const qt_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment
 struct GlareCounter {
     int full = 0, reuse = 0;
     GlareCounter() {
-        app::set_glare_computations({[this](const AnyImage& im, const glare::Params& p) {
+        app::set_glare_computations({[this](const AnyImage& im, const glare::Params& p, const Progress*) {
                                          ++full;
                                          return glare::run(im, p);
                                      },
@@ -98,7 +105,7 @@ protected:
     // The result stored by the last command, as doubles.
     ArrayD imt() const {
         const OcumbraState s = state();
-        const auto* a = std::get_if<ArrayD>(&s.imt);
+        const auto* a = std::get_if<ArrayD>(&s.imt.get());
         return a ? *a : ArrayD{};
     }
 
@@ -629,4 +636,262 @@ TEST_F(Commands, SaveResolutionMapIsEnabledOnlyInFixationMode) {
     RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
     window()->findChild<QAction*>("original_menu")->trigger();
     EXPECT_FALSE(entry->isEnabled()) << "after the source view";
+}
+
+// ---------------------------------------------------------------------------
+// Long work: on the worker thread, stoppable, the window alive meanwhile
+
+TEST_F(Commands, LongWorkCanBeStoppedAndLeavesTheStoredStateAsItWas) {
+    // A glare computation that reports progress until it is asked to stop
+    // (or fails with a message, for the last case).
+    bool fail = false;
+    std::atomic<int> reports{0};
+    app::set_glare_computations({[&](const AnyImage&, const glare::Params&, const Progress* progress) -> glare::Result {
+                                     EXPECT_NE(progress, nullptr);
+                                     for (int i = 0; i < 2000; ++i) {
+                                         progress->at(0.25);  // throws Stopped once stopped
+                                         ++reports;
+                                         if (fail && i == 3) throw Error("The veil could not be made.");
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     }
+                                     ADD_FAILURE() << "never stopped";
+                                     return {};
+                                 },
+                                 {}});
+    const OcumbraState before = state();
+    const std::optional<ArrayD> veil_before = app::glare_veil();
+    QWidget* w = window();
+    auto* transform_entry = w->findChild<QAction*>("fixindep");
+    auto* open_entry = w->findChild<QAction*>("OpenMenuItem");
+    auto* close_entry = w->findChild<QAction*>("CloseMenuItem");
+    auto* bar = w->findChild<QProgressBar*>("progressbar");
+    auto* cancel = w->findChild<QPushButton*>("pushbutton_cancelwork");
+    ASSERT_TRUE(transform_entry && open_entry && close_entry && bar && cancel);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(cancel->isVisible());
+
+    for (const char* way : {"Cancel", "Escape", "error"}) {
+        fail = std::string(way) == "error";
+        fake_->errors.clear();
+        reports = 0;
+        bool seen = fail;  // a failure comes at once
+        // While it runs: the window answers, other work cannot start, the bar
+        // and the Cancel button show after a moment; then stop it.
+        if (!fail) QTimer::singleShot(app::kProgressDelayMs + 200, [&] {
+            seen = true;
+            EXPECT_TRUE(app::is_working(fig_));
+            EXPECT_FALSE(transform_entry->isEnabled());
+            EXPECT_FALSE(open_entry->isEnabled());
+            EXPECT_TRUE(close_entry->isEnabled());
+            EXPECT_TRUE(bar->isVisible());
+            EXPECT_EQ(bar->value(), 250) << "a quarter done";
+            EXPECT_TRUE(cancel->isVisible());
+            EXPECT_EQ(gui::get_string(state()[app::tag::statustext]), app::kBusyText);
+            if (std::string(way) == "Cancel") {
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            } else if (std::string(way) == "Escape") {
+                QTest::keyClick(w, Qt::Key_Escape);
+            }
+        });
+        RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+        EXPECT_TRUE(seen) << way;
+        if (fail) {
+            ASSERT_EQ(fake_->errors.size(), 1u) << way;
+            EXPECT_EQ(fake_->errors[0], "The veil could not be made.");
+        } else {
+            EXPECT_TRUE(fake_->errors.empty()) << way << ": a stop is no error";
+            EXPECT_GT(reports.load(), 50) << way << ": it ran until stopped";
+        }
+        expect_same_state(state(), before);
+        EXPECT_EQ(app::glare_veil().has_value(), veil_before.has_value());
+        EXPECT_FALSE(app::is_working(fig_));
+        EXPECT_TRUE(transform_entry->isEnabled()) << way;
+        EXPECT_TRUE(open_entry->isEnabled()) << way;
+        EXPECT_FALSE(bar->isVisible()) << way;
+        EXPECT_FALSE(cancel->isVisible()) << way;
+        EXPECT_EQ(gui::get_string(state()[app::tag::statustext]), "STATUS: gereed") << way;
+    }
+    app::set_glare_computations({});
+}
+
+// ---------------------------------------------------------------------------
+// Following the pointer
+
+namespace {
+
+// A pointer move (no button) or press over the image area at widget point p.
+void pointer_event(QWidget* area, QEvent::Type type, QPointF p) {
+    const Qt::MouseButton b = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, p, area->mapToGlobal(p), b, type == QEvent::MouseMove ? Qt::NoButton : b, Qt::NoModifier);
+    QApplication::sendEvent(area, &e);
+}
+
+}  // namespace
+
+TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickResultAtRest) {
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    ASSERT_NE(follow, nullptr);
+    EXPECT_FALSE(follow->isEnabled()) << "only in fixation mode";
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_TRUE(follow->isEnabled());
+    EXPECT_EQ(follow->shortcut(), QKeySequence("Ctrl+F"));
+    follow->trigger();
+    ASSERT_TRUE(follow->isChecked());
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
+    const int presses_before = fake_->pointer_inputs;
+    const int frames0 = live->frames_shown(), started0 = live->renderings_started(), results0 = live->results_shown();
+
+    // A burst of 100 moves without a pause: the first starts a rendering, the
+    // others replace each other while it runs; the last is rendered next.
+    QPointF last;
+    for (int i = 0; i < 100; ++i) {
+        last = QPointF(40 + 3 * i, 30 + 2 * i);
+        pointer_event(area, QEvent::MouseMove, last);
+    }
+    const QPointF d = area->widget_to_data(last);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->idle(); }, 10000));
+    EXPECT_EQ(live->frames_shown() - frames0, 2) << "the first position and the last";
+    // At rest the result for the last frame's point: no third engine rendering.
+    EXPECT_EQ(live->renderings_started() - started0, 3);
+    EXPECT_EQ(live->results_shown() - results0, 1);
+    ASSERT_TRUE(live->last_shown().has_value());
+    EXPECT_EQ(*live->last_shown(), d);
+
+    // Exactly the fixation click's result at that point, stored and shown.
+    const OcumbraState s = state();
+    ArrayD expected = fixdep::render(*s.fixdep_session, {d.x(), d.y()}, s.im);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_TRUE(area_shows(expected));
+    EXPECT_EQ(fake_->pointer_inputs, presses_before) << "no click wait while following";
+
+    // A press renders and stores at once, without waiting for a click.
+    const QPointF p(200, 150);
+    pointer_event(area, QEvent::MouseButtonPress, p);
+    pointer_event(area, QEvent::MouseButtonRelease, p);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() - results0 == 2 && live->idle(); }, 10000));
+    const QPointF dp = area->widget_to_data(p);
+    expected = fixdep::render(*s.fixdep_session, {dp.x(), dp.y()}, s.im);
+    EXPECT_TRUE(imt() == expected);
+    EXPECT_EQ(fake_->pointer_inputs, presses_before);
+
+    // A move after another command stored the record renders nothing: fixation mode is over.
+    RUN_WITH_DIALOG("glare", "glareparms2", [](QWidget* fig) { ok(fig, "pushbutton_glareparms2"); });
+    EXPECT_FALSE(follow->isEnabled());
+    const int started = live->renderings_started();
+    pointer_event(area, QEvent::MouseMove, QPointF(100, 100));
+    QTest::qWait(app::kRestMs + 50);
+    EXPECT_EQ(live->renderings_started(), started);
+    follow->setEnabled(true);
+    follow->trigger();  // off again
+    EXPECT_FALSE(follow->isChecked());
+}
+
+TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    auto* sbs = window()->findChild<QAction*>("sidebyside_menu");
+    auto* cross = window()->findChild<QAction*>("showfixation_menu");
+    ASSERT_TRUE(sbs && cross);
+    EXPECT_FALSE(cross->isChecked());
+    sbs->trigger();
+    EXPECT_TRUE(cross->isChecked()) << "on with side by side";
+    gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
+    ASSERT_TRUE(area->is_pair());
+    const OcumbraState s = state();
+    EXPECT_EQ(area->picture(0), gui::to_qimage(s.im));
+    EXPECT_EQ(area->picture(1), gui::to_qimage(s.imt));
+    ASSERT_TRUE(area->marker().has_value());
+    EXPECT_EQ(*area->marker(), QPointF(300, 200)) << "the centre of 600 x 400";
+
+    // Following the pointer over the right half: a press at the widget
+    // position of pixel (150, 100) of the result fixates that pixel.
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    follow->trigger();
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    const int results_before = live->results_shown();
+    const QPointF at = area->data_to_widget(QPointF(150, 100), 1);
+    EXPECT_EQ(area->half_at(at), 1);
+    pointer_event(area, QEvent::MouseButtonPress, at);
+    pointer_event(area, QEvent::MouseButtonRelease, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == results_before + 1 && live->idle(); }, 10000));
+    ASSERT_TRUE(state().fixpoint.has_value());
+    EXPECT_NEAR(state().fixpoint->x, 150, 1e-9);
+    EXPECT_NEAR(state().fixpoint->y, 100, 1e-9);
+    EXPECT_TRUE(imt() == fixdep::render(*s.fixdep_session, {state().fixpoint->x, state().fixpoint->y}, s.im));
+    EXPECT_TRUE(area->is_pair());
+    EXPECT_EQ(area->picture(1), gui::to_qimage(state().imt));
+    EXPECT_EQ(*area->marker(), QPointF(state().fixpoint->x, state().fixpoint->y));
+    follow->trigger();
+    cross->trigger();
+    EXPECT_FALSE(area->marker().has_value()) << "Show fixation off";
+
+    // File -> Save side by side: both in one file twice as wide, the source on the left as read.
+    QTemporaryDir dir;
+    fake_->file_replies = {{"both.png", dir.path().toStdString() + "/", false}};
+    window()->findChild<QAction*>("Save_sidebyside")->trigger();
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    EXPECT_EQ(fake_->choosers.back().arg, "SNatIm13.jpg");
+    const AnyImage both = imread(dir.path().toStdString() + "/both.png");
+    ASSERT_EQ(image_cols(both), 1200u);
+    ASSERT_EQ(image_rows(both), 400u);
+    const auto& b = std::get<ArrayU8>(both);
+    const auto& im = std::get<ArrayU8>(s.im.get());
+    bool left_is_source = true;
+    for (std::size_t p = 0; p < 3; ++p)
+        for (std::size_t c = 0; c < 600; c += 7)
+            for (std::size_t r = 0; r < 400; r += 5) left_is_source = left_is_source && b(r, c, p) == im(r, c, p);
+    EXPECT_TRUE(left_is_source);
+
+    // The source view shows the source alone.
+    window()->findChild<QAction*>("original_menu")->trigger();
+    EXPECT_FALSE(sbs->isChecked());
+    EXPECT_FALSE(area->is_pair());
+}
+
+TEST(Preview, ReductionKeepsThePreviewAtLeastAsLargeAsTheFittedPhoto) {
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1920, 1080)), 2u);  // 3000 / 1080 = 2.8
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1280, 720)), 4u);   // 4.2
+    EXPECT_EQ(app::preview_reduction(1920, 1080, QSize(1920, 1080)), 1u);
+    EXPECT_EQ(app::preview_reduction(3839, 100, QSize(1920, 1080)), 1u);  // 1.9995: no preview
+    EXPECT_EQ(app::preview_reduction(100, 100, QSize()), 1u);
+}
+
+TEST_F(Commands, ALargePhotoFollowsWithPreviewFramesAndStoresTheFullResolutionResultAtRest) {
+    // A photo 2.2 times the screen in each direction: a preview reduced twice.
+    const QSize screen = app::screen_pixels();
+    ASSERT_FALSE(screen.isEmpty());
+    const std::size_t cols = static_cast<std::size_t>(screen.width() * 2.2),
+                      rows = static_cast<std::size_t>(screen.height() * 2.2);
+    ArrayU8 photo(rows, cols, 3);
+    for (std::size_t i = 0; i < photo.numel(); ++i) photo[i] = static_cast<std::uint8_t>((i * 7 + i / 977) % 256);
+    QTemporaryDir dir;
+    imwrite(AnyImage(photo), dir.path().toStdString() + "/large.png");
+    fake_->file_replies = {{"large.png", dir.path().toStdString() + "/", false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
+    RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
+    ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
+    const OcumbraState s = state();
+    ASSERT_TRUE(s.fixdep_preview.has_value());
+    EXPECT_EQ(s.fixdep_preview->k, 2u);
+    EXPECT_EQ(image_cols(s.fixdep_preview->image), (cols + 1) / 2);
+    EXPECT_EQ(s.fixdep_preview->session.pyramid(), fixdep::kPreviewPyramid);
+
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    follow->trigger();
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    gui::ImageArea* area = gui::image_area(s[app::tag::axes1]);
+    ASSERT_GE(area->picture_step(), 2) << "shown at or below the preview's scale";
+    const int previews = live->preview_frames(), results = live->results_shown();
+    const QPointF at = area->data_to_widget(QPointF(301, 222));
+    pointer_event(area, QEvent::MouseMove, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == results + 1 && live->idle(); }, 20000));
+    EXPECT_EQ(live->preview_frames(), previews + 1);
+    // The result at rest: full resolution, exactly the click's.
+    const QPointF d = area->widget_to_data(at);
+    EXPECT_TRUE(imt() == fixdep::render(*s.fixdep_session, {d.x(), d.y()}, s.im));
+    EXPECT_EQ(image_cols(state().imt), cols);
+    follow->trigger();
+    // Back to the default image for the tests after this one.
+    fake_->file_replies = {{"NatIm13.jpg", program_data_dir(), false}};
+    window()->findChild<QAction*>("OpenMenuItem")->trigger();
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -642,4 +644,22 @@ TEST(FixIndepCommand, BadValuesFailWithoutOutput) {
     EXPECT_EQ(run({input}), 2);
     EXPECT_EQ(run({input, out, dir.file("extra.npy")}), 2);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(FixindepRun, ReportsRisingProgressAndStopsWhenAsked) {
+    // Progress changes nothing; the fractions rise to 1; a stop asked for
+    // ends the run at its next report with Stopped.
+    const AnyImage im = AnyImage(random_image(300, 40, 3, 21));
+    const fixindep::Params p{.width = 10, .mar = 0.3};
+    std::vector<double> seen;
+    std::atomic<bool> stop{false};
+    const Progress progress([&](double f) { seen.push_back(f); }, &stop);
+    EXPECT_TRUE(fixindep::run(im, p, &progress) == fixindep::run(im, p));
+    ASSERT_GT(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 1.0);
+    int calls = 0;
+    const Progress stopping([&](double) { stop = ++calls == 2; }, &stop);
+    EXPECT_THROW(fixindep::run(im, p, &stopping), Stopped);
+    EXPECT_EQ(calls, 2) << "stopped at the report after the one that asked";
 }

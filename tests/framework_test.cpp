@@ -607,6 +607,74 @@ TEST(Imshow, DataCoordinatesArePixelCoordinatesWithSquarePixels) {
     EXPECT_DOUBLE_EQ(area.widget_to_data(QPointF(0, 0)).x(), -4.5);
 }
 
+TEST(Imshow, KnownPixelsMapAtEveryZoomAndInBothHalvesOfAPair) {
+    test::ensure_app();
+    ImageArea area;
+    area.resize(300, 200);
+    area.set_image(AnyImage(ArrayU8(10, 20)));  // 10 rows, 20 columns
+    // (zoom, view centre or none, widget point of the centre of pixel row 3, column 7 / 16)
+    auto expect_pixel = [&](QPointF widget, double col, double row, int half, const char* what) {
+        EXPECT_EQ(area.half_at(widget), half) << what;
+        const QPointF d = area.widget_to_data(widget);
+        EXPECT_NEAR(d.x(), col, 1e-9) << what;
+        EXPECT_NEAR(d.y(), row, 1e-9) << what;
+        const QPointF back = area.data_to_widget(QPointF(col, row), half);
+        EXPECT_NEAR(back.x(), widget.x(), 1e-9) << what;
+        EXPECT_NEAR(back.y(), widget.y(), 1e-9) << what;
+    };
+    // Fit: scale min(300/20, 200/10) = 15, 300 x 150 centred: top 25.
+    expect_pixel({6.5 * 15, 25 + 2.5 * 15}, 7, 3, 0, "fit");
+    // Fixed 2: 40 x 20, centred in the area: left 130, top 90.
+    area.set_zoom(ZoomMode::Fixed, 2.0);
+    EXPECT_DOUBLE_EQ(area.scale(), 2.0);
+    expect_pixel({130 + 6.5 * 2, 90 + 2.5 * 2}, 7, 3, 0, "fixed 2");
+    // Fixed 40: 800 x 400, larger than the area, around the image centre
+    // (10.5, 5.5): left 150 - 10 * 40 = -250, top 100 - 5 * 40 = -100.
+    area.set_zoom(ZoomMode::Fixed, 40.0);
+    expect_pixel({-250 + 6.5 * 40, -100 + 2.5 * 40}, 7, 3, 0, "fixed 40");
+    // Moved to (15, 1): x stays, y is held at 3 so that the view stays on
+    // the image (100 / 40 = 2.5 data units above the centre): left -430, top 0.
+    area.set_view_centre(QPointF(15, 1));
+    expect_pixel({-430 + 15.5 * 40, 2.5 * 40}, 16, 3, 0, "fixed 40, moved");
+    // Back to fit, a pair side by side: halves of (300 - 4) / 2 = 148 x 200,
+    // scale 7.4, image 148 x 74 at top 63; the second half starts at 152.
+    area.set_zoom(ZoomMode::Fit);
+    area.set_pair(std::make_shared<const AnyImage>(ArrayU8(10, 20)), std::make_shared<const AnyImage>(ArrayU8(10, 20)));
+    expect_pixel({6.5 * 7.4, 63 + 2.5 * 7.4}, 7, 3, 0, "pair, left");
+    expect_pixel({152 + 6.5 * 7.4, 63 + 2.5 * 7.4}, 7, 3, 1, "pair, right");
+    // Taller than wide: one above the other, halves 200 x 148, scale 10,
+    // image 200 x 100 at top 24 and 152 + 24.
+    area.resize(200, 300);
+    expect_pixel({6.5 * 10, 24 + 2.5 * 10}, 7, 3, 0, "pair, upper");
+    expect_pixel({6.5 * 10, 176 + 2.5 * 10}, 7, 3, 1, "pair, lower");
+    // At fixed zoom 1 the same pixel of both halves.
+    area.set_zoom(ZoomMode::Fixed, 1.0);
+    expect_pixel({90 + 6.5, 69 + 2.5}, 7, 3, 0, "pair, upper, fixed 1");
+    expect_pixel({90 + 6.5, 152 + 69 + 2.5}, 7, 3, 1, "pair, lower, fixed 1");
+}
+
+TEST(Imshow, ReducedPicturesAreRoundedMeansOfBlocks) {
+    // 3 x 5 gray uint8 reduced by 2: blocks 2 x 2, clipped at the edges.
+    ArrayU8 g(3, 5);
+    const std::uint8_t v[3][5] = {{0, 10, 20, 30, 40}, {1, 11, 21, 31, 41}, {100, 200, 255, 0, 7}};
+    for (std::size_t r = 0; r < 3; ++r)
+        for (std::size_t c = 0; c < 5; ++c) g(r, c) = v[r][c];
+    const QImage p = display_picture(AnyImage(g), 2, 256);
+    ASSERT_EQ(p.size(), QSize(3, 2));
+    auto gray_at = [&](int x, int y) { return qRed(p.pixel(x, y)); };
+    EXPECT_EQ(gray_at(0, 0), 6);    // (0 + 10 + 1 + 11) / 4 = 5.5 -> 6
+    EXPECT_EQ(gray_at(1, 0), 26);   // (20 + 30 + 21 + 31) / 4 = 25.5 -> 26
+    EXPECT_EQ(gray_at(2, 0), 41);   // (40 + 41) / 2 = 40.5 -> 41
+    EXPECT_EQ(gray_at(0, 1), 150);  // (100 + 200) / 2
+    EXPECT_EQ(gray_at(2, 1), 7);
+    // Step 1 is the full picture; doubles are clipped and scaled first.
+    EXPECT_EQ(display_picture(AnyImage(g), 1, 256), to_qimage(AnyImage(g), 256));
+    ArrayD d(1, 2, 3, std::vector<double>{1.5, 0.0, 0.2, 0.4, -1, 0.5});
+    const QImage q = display_picture(AnyImage(d), 2, 256);
+    ASSERT_EQ(q.size(), QSize(1, 1));
+    EXPECT_EQ(q.pixel(0, 0) & 0xFFFFFFu, qRgb(128, 77, 64) & 0xFFFFFFu);  // (255+0)/2, (51+102)/2, (0+128)/2
+}
+
 TEST_F(Framework, ImshowReplacesImageInSameAreaAndKeepsWindowSize) {
     QWidget* fig = open();
     const QSize size = fig->size();

@@ -105,3 +105,51 @@ TEST(GlareCommandLine, UnreadableOrUnsuitableInputFailsAndWritesNothing) {
 }
 
 }  // namespace
+
+TEST(SideBySideCommandLine, InputLeftResultRightForEverySimulation) {
+    // Glare on 8 x 8 (no veil): left the input / 255, right the input over its maximum.
+    TempDir dir;
+    ocu::ArrayU8 im(8, 8);
+    for (std::size_t i = 0; i < im.numel(); ++i) im[i] = static_cast<std::uint8_t>(3 * i + 10);
+    ocu::imwrite(ocu::AnyImage(im), dir.file("tiny.bmp"));
+    const ToolRun r = run_glare({"--side-by-side", dir.file("tiny.bmp"), dir.file("out.npy")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const ocu::ArrayD out = read_npy_f8(dir.file("out.npy"));
+    ASSERT_EQ(out.rows(), 8u);
+    ASSERT_EQ(out.cols(), 16u);
+    ASSERT_EQ(out.planes(), 1u);
+    for (std::size_t c = 0; c < 8; ++c)
+        for (std::size_t r0 = 0; r0 < 8; ++r0) {
+            EXPECT_DOUBLE_EQ(out(r0, c), im(r0, c) / 255.0);
+            EXPECT_DOUBLE_EQ(out(r0, c + 8), im(r0, c) / (3.0 * 63 + 10));
+        }
+    // The other simulations: the right half is what they write without it.
+    const std::string photo = dir.file("photo.png");
+    ocu::ArrayU8 colour(48, 64, 3);
+    for (std::size_t i = 0; i < colour.numel(); ++i) colour[i] = static_cast<std::uint8_t>((i * 37) % 251);
+    ocu::imwrite(ocu::AnyImage(colour), photo);
+    for (const std::vector<std::string>& cmd :
+         {std::vector<std::string>{"fixindep", "--acuity", "0.2"}, std::vector<std::string>{"fixdep"},
+          std::vector<std::string>{"colour", "--type", "deutan"},
+          std::vector<std::string>{"scenario", "--preset", "cataract"}}) {
+        std::vector<std::string> plain(cmd.begin() + 1, cmd.end()), both = plain;
+        plain.insert(plain.end(), {photo, dir.file("plain.npy")});
+        both.insert(both.end(), {"--side-by-side", photo, dir.file("both.npy")});
+        ASSERT_EQ(run_command(cmd[0], plain).status, 0) << cmd[0];
+        const ToolRun rb = run_command(cmd[0], both);
+        ASSERT_EQ(rb.status, 0) << cmd[0] << rb.err;
+        const ocu::ArrayD a = read_npy_f8(dir.file("plain.npy")), b = read_npy_f8(dir.file("both.npy"));
+        ASSERT_EQ(b.rows(), 48u) << cmd[0];
+        ASSERT_EQ(b.cols(), 128u) << cmd[0];
+        ASSERT_EQ(b.planes(), 3u) << cmd[0];
+        bool same = true;
+        for (std::size_t p = 0; p < 3; ++p)
+            for (std::size_t c = 0; c < 64; ++c)
+                for (std::size_t r0 = 0; r0 < 48; ++r0) {
+                    same = same && b(r0, c, p) == colour(r0, c, p) / 255.0 && b(r0, c + 64, p) == a(r0, c, p);
+                }
+        EXPECT_TRUE(same) << cmd[0];
+    }
+    // A switch takes no value.
+    EXPECT_EQ(run_glare({"--side-by-side=yes", dir.file("tiny.bmp"), dir.file("x.npy")}).status, 2);
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -615,3 +616,19 @@ TEST(GlareThreads, ResultDoesNotDependOnThreadCount) {
 }
 
 }  // namespace
+
+TEST(GlareImage, ReportsRisingProgressAndStopsWhenAsked) {
+    ArrayD im(120, 90, 3);
+    for (std::size_t i = 0; i < im.numel(); ++i) im.data()[i] = static_cast<double>((i * 37) % 101) / 100.0;
+    const ocu::glare::Params p{};
+    std::vector<double> seen;
+    std::atomic<bool> stop{false};
+    const ocu::Progress progress([&](double f) { seen.push_back(f); }, &stop);
+    const ocu::glare::Result a = ocu::glare::run(ocu::AnyImage(im), p, &progress), b = ocu::glare::run(ocu::AnyImage(im), p);
+    EXPECT_TRUE(a.imt == b.imt && a.dim == b.dim);
+    ASSERT_GT(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 1.0);
+    stop = true;
+    EXPECT_THROW(ocu::glare::run(ocu::AnyImage(im), p, &progress), ocu::Stopped);
+}

@@ -515,5 +515,39 @@ TEST_F(MainWindow, DefaultImageFoundInProgramFolderFromAnotherWorkingFolder) {
     EXPECT_EQ(area()->image_rows(), 400u);
 }
 
+TEST_F(MainWindow, TheImageAreaGrowsWithTheWindowAndZoomsFromTheViewMenu) {
+    QWidget* fig = gui::figure_of(fig_);
+    EXPECT_EQ(fig->size(), QSize(700, 560)) << "the layout's size by default";
+    gui::ImageArea* a = area();
+    ASSERT_NE(a, nullptr);
+    const QSize before = a->size();
+    const double fit_before = a->scale();
+    fig->resize(1100, 860);
+    QApplication::processEvents();
+    EXPECT_EQ(a->width(), before.width() + 400);
+    EXPECT_EQ(a->height(), before.height() + 300);
+    EXPECT_GT(a->scale(), fit_before) << "the photo fits the larger area";
+    // The image (600 x 400) fits: the smaller of the two ratios.
+    const double fit = std::min(a->width() / 600.0, a->height() / 400.0);
+    EXPECT_DOUBLE_EQ(a->scale(), fit);
+
+    auto trigger = [&](const char* name, const QKeySequence& keys) {
+        auto* entry = fig->findChild<QAction*>(name);
+        ASSERT_NE(entry, nullptr) << name;
+        EXPECT_EQ(entry->shortcut(), keys) << name;
+        EXPECT_EQ(gui::get_callback(Handle(entry), "Callback"),
+                  std::string("ocumbra('") + name + "_Callback',gcbo,[],guidata(gcbo))");
+        entry->trigger();
+    };
+    trigger("actualpixels_menu", QKeySequence("Ctrl+1"));
+    EXPECT_EQ(a->zoom_mode(), gui::ZoomMode::Fixed);
+    EXPECT_DOUBLE_EQ(a->scale(), 1.0);
+    trigger("fittowindow_menu", QKeySequence("Ctrl+0"));
+    EXPECT_EQ(a->zoom_mode(), gui::ZoomMode::Fit);
+    EXPECT_DOUBLE_EQ(a->scale(), fit);
+    fig->resize(700, 560);
+    QApplication::processEvents();
+}
+
 }  // namespace
 }  // namespace ocu::app

@@ -13,3 +13,5 @@ add_dependencies(cli_test ocumbra-sim)
 
 # Writing files safely: size limits, signals and replacing files, in child processes.
 ocumbra_add_test(NAME atomic_file_test SOURCES atomic_file_test.cpp LIBS toolkit)
+ocumbra_add_test(NAME side_by_side_test SOURCES side_by_side_test.cpp LIBS toolkit)
+ocumbra_add_test(NAME serial_worker_test SOURCES serial_worker_test.cpp LIBS toolkit)

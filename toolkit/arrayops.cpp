@@ -1,6 +1,10 @@
 #include "toolkit/arrayops.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "toolkit/parallel.hpp"
 
@@ -185,6 +189,36 @@ double spline3(const std::array<double, 3>& x, const std::array<double, 3>& y, d
     const double l1 = (xq - x[0]) * (xq - x[2]) / ((x[1] - x[0]) * (x[1] - x[2]));
     const double l2 = (xq - x[0]) * (xq - x[1]) / ((x[2] - x[0]) * (x[2] - x[1]));
     return y[0] * l0 + y[1] * l1 + y[2] * l2;
+}
+
+AnyImage block_mean(const AnyImage& im, std::size_t k) {
+    if (k == 0) throw Error("The reduction must be at least 1.");
+    if (k == 1) return im;
+    return std::visit(
+        [k](const auto& a) -> AnyImage {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
+            const std::size_t orows = (rows + k - 1) / k, ocols = (cols + k - 1) / k;
+            Array<T> out(orows, ocols, planes);
+            for (std::size_t p = 0; p < planes; ++p)
+                for (std::size_t j = 0; j < ocols; ++j)
+                    for (std::size_t i = 0; i < orows; ++i) {
+                        double sum = 0;
+                        const std::size_t r1 = std::min(rows, (i + 1) * k), c1 = std::min(cols, (j + 1) * k);
+                        for (std::size_t c = j * k; c < c1; ++c)
+                            for (std::size_t r = i * k; r < r1; ++r) sum += static_cast<double>(a(r, c, p));
+                        const double mean = sum / static_cast<double>((r1 - i * k) * (c1 - j * k));
+                        if constexpr (std::is_floating_point_v<T>) {
+                            out(i, j, p) = mean;
+                        } else if constexpr (std::is_same_v<T, Logical>) {
+                            out(i, j, p) = mean >= 0.5 ? Logical::True : Logical::False;
+                        } else {
+                            out(i, j, p) = static_cast<T>(std::round(mean));
+                        }
+                    }
+            return out;
+        },
+        im);
 }
 
 }  // namespace ocu

@@ -69,6 +69,13 @@ inline constexpr std::array<double, 3> kGrayWeights = {0.298936021293775, 0.5870
                                                        0.114020904255103};
 ArrayD rgb2gray(const ArrayD& x);
 
+// The image reduced k times in both directions: element (r, c, p) is the
+// mean of the k x k block (r*k .., c*k ..) of plane p, clipped at the edges
+// (ceil(rows / k) x ceil(cols / k)); rounded (halves away from zero) for
+// integer samples, a logical one true when at least half the block is. k 1
+// gives the image itself.
+AnyImage block_mean(const AnyImage& im, std::size_t k);
+
 // Nearest-neighbour resize to m x n: output row k (0-based) reads input row
 // floor((k + 0.5) * sc) with sc = rows / m + 2^-52 (likewise for columns).
 std::vector<std::size_t> nearest_indices(std::size_t from, std::size_t to);

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/internal.hpp"
 #include "toolkit/gui/platform.hpp"
 
@@ -185,6 +186,8 @@ public:
         } else if (e->type() == QEvent::MouseButtonPress && o->isWidgetType() &&
                    !detail::g_pointer_input_active) {
             press(static_cast<QWidget*>(o), static_cast<QMouseEvent*>(e));
+        } else if (e->type() == QEvent::MouseMove && o->isWidgetType()) {
+            move(static_cast<QWidget*>(o), static_cast<QMouseEvent*>(e));
         }
         return false;
     }
@@ -216,7 +219,25 @@ private:
         if (!button || me->button() == Qt::RightButton)
             run_callback(get_callback(target, "ButtonDownFcn"), target);
     }
+    // A move over the window (outside its controls): its motion callback.
+    // The widget under the pointer has noted the position before the
+    // callback reads it (current_point).
+    void move(QWidget* w, QMouseEvent* me) {
+        const auto stamp =
+            std::make_tuple(me->timestamp(), me->globalPosition().x(), me->globalPosition().y());
+        if (stamp == last_move_) return;
+        last_move_ = stamp;
+        QWidget* fig = enclosing_figure(w);
+        if (!fig || w->window() != fig || !is_valid(Handle(fig)) || detail::inside_control(w, fig)) return;
+        const Handle fh(fig);
+        const std::string text = get_callback(fh, "WindowButtonMotionFcn");
+        if (text.empty()) return;
+        // The widget takes the event after this filter: let it note the position first.
+        if (auto* area = dynamic_cast<ImageArea*>(w)) area->note_pointer_from(me);
+        run_callback(text, fh);
+    }
     std::tuple<quint64, double, double> last_{0, -1e300, -1e300};
+    std::tuple<quint64, double, double> last_move_{0, -1e300, -1e300};
 };
 
 void install_app_filter() {
@@ -273,7 +294,10 @@ void wire_callbacks(QWidget* fig, const std::string& window,
         if (!valid_identifier(qtag)) continue;
         const std::string tag = qtag.toStdString();
         std::vector<std::string> events{"Callback", "CreateFcn", "ButtonDownFcn"};
-        if (o == fig) events.push_back("WindowButtonDownFcn");
+        if (o == fig) {
+            events.push_back("WindowButtonDownFcn");
+            events.push_back("WindowButtonMotionFcn");
+        }
         for (const std::string& ev : events) {
             if (!o->property(ev.c_str()).isValid() && has_op(tag + "_" + ev))
                 o->setProperty(ev.c_str(), QString::fromStdString(callback_text(window, tag + "_" + ev)));

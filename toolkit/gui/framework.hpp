@@ -22,8 +22,11 @@
 // `<tag>_ButtonDownFcn` (pointer pressed on the control; right button only on
 // buttons) and, for the window itself, `<tag>_WindowButtonDownFcn` (pointer
 // pressed anywhere in the window except on buttons, fields, lists, sliders and
-// menus). A layout may set the texts itself with the dynamic string
-// properties "Callback", "CreateFcn", "ButtonDownFcn", "WindowButtonDownFcn";
+// menus) and `<tag>_WindowButtonMotionFcn` (the pointer moved over the window
+// outside its controls; image areas report moves also without a button
+// pressed, and current_point (imshow.hpp) gives where). A layout may set the
+// texts itself with the dynamic string properties "Callback", "CreateFcn",
+// "ButtonDownFcn", "WindowButtonDownFcn", "WindowButtonMotionFcn";
 // otherwise the text "<window>('<tag>_<Event>',gcbo,[],guidata(gcbo))" is
 // used when the window function has that local operation. The text is
 // evaluated by calling the registered window function with the operation
@@ -314,7 +317,8 @@ bool set_property(const Handle& h, std::string_view name, const Value& v);
 // "<window>('<op>',gcbo,[],guidata(gcbo))"
 std::string callback_text(const std::string& window, const std::string& op);
 // The callback text of an object for one event ("Callback", "CreateFcn",
-// "ButtonDownFcn", "WindowButtonDownFcn"); empty when none.
+// "ButtonDownFcn", "WindowButtonDownFcn", "WindowButtonMotionFcn"); empty
+// when none.
 std::string get_callback(const Handle& h, const std::string& event);
 void set_callback(const Handle& h, const std::string& event, const std::string& text);
 

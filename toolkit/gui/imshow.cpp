@@ -1,16 +1,24 @@
 // Image display (see imshow.hpp).
 #include "toolkit/gui/imshow.hpp"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "toolkit/gui/internal.hpp"
+#include "toolkit/parallel.hpp"
 
 namespace ocu::gui {
 
@@ -97,53 +105,387 @@ QImage to_qimage(const AnyImage& image, int levels) {
     return std::visit([levels](const auto& a) { return picture_of(a, levels); }, image);
 }
 
+namespace {
+
+// The picture of a rows x cols image with `planes` (1 or 3) planes reduced by
+// `step`; value(p, i) is the screen value (0..255) of element i of plane p.
+template <class Value>
+QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, int step, Value&& value) {
+    const auto k = static_cast<std::size_t>(std::max(step, 1));
+    const std::size_t orows = (rows + k - 1) / k, ocols = (cols + k - 1) / k;
+    if (rows == 0 || cols == 0) return {};
+    if (orows > 32767 || ocols > 32767) throw Error("The image is too large to be shown.");
+    QImage img(static_cast<int>(ocols), static_cast<int>(orows), QImage::Format_RGB32);
+    uchar* bits = img.bits();
+    const auto bpl = static_cast<std::size_t>(img.bytesPerLine());
+    const std::size_t n = rows * cols;
+    parallel_for(
+        ocols,
+        [&](std::size_t jb, std::size_t je) {
+            std::vector<std::uint32_t> sum(orows * 3);
+            for (std::size_t j = jb; j < je; ++j) {
+                std::fill(sum.begin(), sum.end(), 0u);
+                const std::size_t c0 = j * k, c1 = std::min(cols, c0 + k);
+                for (std::size_t p = 0; p < (planes == 3 ? 3u : 1u); ++p) {
+                    std::uint32_t* s = sum.data() + p * orows;
+                    for (std::size_t c = c0; c < c1; ++c) {
+                        const std::size_t base = p * n + c * rows;
+                        if (k == 1) {
+                            for (std::size_t r = 0; r < rows; ++r) s[r] += value(base + r);
+                        } else {
+                            for (std::size_t r = 0; r < rows; ++r) s[r / k] += value(base + r);
+                        }
+                    }
+                }
+                const auto w = static_cast<std::uint32_t>(c1 - c0);
+                for (std::size_t i = 0; i < orows; ++i) {
+                    const std::size_t r0 = i * k, r1 = std::min(rows, r0 + k);
+                    const std::uint32_t count = w * static_cast<std::uint32_t>(r1 - r0);
+                    auto mean = [count](std::uint32_t v) { return static_cast<int>((v + count / 2) / count); };
+                    const int red = mean(sum[i]);
+                    const int green = planes == 3 ? mean(sum[orows + i]) : red;
+                    const int blue = planes == 3 ? mean(sum[2 * orows + i]) : red;
+                    reinterpret_cast<QRgb*>(bits + i * bpl)[j] = qRgb(red, green, blue);
+                }
+            }
+        },
+        16);
+    return img;
+}
+
+}  // namespace
+
+QImage display_picture(const AnyImage& image, int step, int levels) {
+    if (step <= 1) return to_qimage(image, levels);
+    const std::size_t planes = image_planes(image);
+    if (planes != 1 && planes != 3) {
+        throw Error("An image with " + std::to_string(planes) + " planes cannot be shown; it needs 1 or 3.");
+    }
+    return std::visit(
+        [&](const auto& a) {
+            using T = typename std::decay_t<decltype(a)>::value_type;
+            const T* d = a.data();
+            if (planes == 3) {
+                if constexpr (std::is_same_v<T, std::uint8_t>) {
+                    return reduced_picture(a.rows(), a.cols(), 3, step,
+                                           [d](std::size_t i) { return static_cast<std::uint32_t>(d[i]); });
+                } else {
+                    return reduced_picture(a.rows(), a.cols(), 3, step, [d](std::size_t i) {
+                        return static_cast<std::uint32_t>(component(d[i]));
+                    });
+                }
+            }
+            return reduced_picture(a.rows(), a.cols(), 1, step, [d, levels](std::size_t i) {
+                return static_cast<std::uint32_t>(gray(d[i], levels));
+            });
+        },
+        image);
+}
+
+std::array<std::uint8_t, 256> screen_values(const std::array<double, 256>& samples, bool gray_image, int levels) {
+    std::array<std::uint8_t, 256> t{};
+    for (std::size_t i = 0; i < 256; ++i)
+        t[i] = static_cast<std::uint8_t>(gray_image ? gray(samples[i], levels) : component(samples[i]));
+    return t;
+}
+
+QImage display_picture(const ArrayU8& planes, const std::array<std::uint8_t, 256>& table, int step) {
+    const std::size_t np = planes.planes();
+    if (np != 1 && np != 3) {
+        throw Error("An image with " + std::to_string(np) + " planes cannot be shown; it needs 1 or 3.");
+    }
+    const std::uint8_t* d = planes.data();
+    return reduced_picture(planes.rows(), planes.cols(), np, step,
+                           [d, &table](std::size_t i) { return static_cast<std::uint32_t>(table[d[i]]); });
+}
+
+// ---------------------------------------------------------------------------
+// The image area
+
+namespace {
+
+constexpr double kPairGap = 4.0;  // widget pixels between the halves of a pair
+
+// The file named by OCUMBRA_FRAME_LOG, open for appending (null without it).
+std::FILE* frame_log() {
+    static std::FILE* f = [] {
+        const QByteArray path = qgetenv("OCUMBRA_FRAME_LOG");
+        return path.isEmpty() ? nullptr : std::fopen(path.constData(), "a");
+    }();
+    return f;
+}
+
+quint64 monotonic_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<quint64>(ts.tv_sec) * 1000u + static_cast<quint64>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace
+
 ImageArea::ImageArea(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMinimumSize(50, 50);
+    setMouseTracking(true);  // pointer moves without a button pressed, for a view that follows them
 }
 
-void ImageArea::set_image(const AnyImage& image) {
-    QImage pic = to_qimage(image, gray_levels());
-    picture_ = std::move(pic);
-    rows_ = picture_.isNull() ? 0 : ocu::image_rows(image);
-    cols_ = picture_.isNull() ? 0 : ocu::image_cols(image);
+void ImageArea::set_image(const AnyImage& image) { set_image(std::make_shared<const AnyImage>(image)); }
+
+void ImageArea::set_image(std::shared_ptr<const AnyImage> image, QImage picture, int picture_step) {
+    const AnyImage& a = *image;
+    const std::size_t planes = ocu::image_planes(a);
+    if (ocu::image_rows(a) > 0 && ocu::image_cols(a) > 0 && planes != 1 && planes != 3) {
+        throw Error("An image with " + std::to_string(planes) + " planes cannot be shown; it needs 1 or 3.");
+    }
+    if (ocu::image_rows(a) > 32767 || ocu::image_cols(a) > 32767) throw Error("The image is too large to be shown.");
+    half_ = {};
+    const bool empty = ocu::image_rows(a) == 0 || ocu::image_cols(a) == 0;
+    rows_ = empty ? 0 : ocu::image_rows(a);
+    cols_ = empty ? 0 : ocu::image_cols(a);
+    halves_ = empty ? 0 : 1;
+    if (!empty) half_[0] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
+    set_view_centre(centre_);
+    update();
+}
+
+void ImageArea::set_pair(std::shared_ptr<const AnyImage> first, std::shared_ptr<const AnyImage> second) {
+    if (ocu::image_rows(*first) != ocu::image_rows(*second) || ocu::image_cols(*first) != ocu::image_cols(*second)) {
+        throw Error("Images side by side must have the same size.");
+    }
+    set_image(std::move(first));
+    if (halves_ == 1) {
+        half_[1] = Half{std::move(second), {}, 0, false, {}, 0};
+        halves_ = 2;
+    }
+    update();
+}
+
+void ImageArea::replace(int half, std::shared_ptr<const AnyImage> image, QImage picture, int picture_step) {
+    if (half < 0 || half >= halves_) throw Error("The image area shows no such half.");
+    if (ocu::image_rows(*image) != rows_ || ocu::image_cols(*image) != cols_) {
+        if (halves_ == 1) {
+            set_image(std::move(image), std::move(picture), picture_step);
+            return;
+        }
+        throw Error("Images side by side must have the same size.");
+    }
+    half_[static_cast<std::size_t>(half)] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
+    update();
+}
+
+void ImageArea::show_frame(int half, QImage frame) {
+    if (half < 0 || half >= halves_) return;
+    Half& h = half_[static_cast<std::size_t>(half)];
+    h.picture = std::move(frame);
+    h.step = 0;
+    h.frame = true;
     update();
 }
 
 void ImageArea::clear() {
-    picture_ = QImage();
+    half_ = {};
+    halves_ = 0;
     rows_ = cols_ = 0;
     update();
 }
 
-QRectF ImageArea::image_rect() const {
+QImage ImageArea::picture(int half) const {
+    if (half < 0 || half >= halves_) return {};
+    const Half& h = half_[static_cast<std::size_t>(half)];
+    if (h.frame) return h.picture;
+    return to_qimage(*h.image, gray_levels());
+}
+
+void ImageArea::set_zoom(ZoomMode mode, double scale) {
+    zoom_ = mode;
+    if (mode == ZoomMode::Fixed) fixed_scale_ = scale > 0 ? scale : 1.0;
+    set_view_centre(centre_);
+    update();
+}
+
+QSizeF ImageArea::place_size() const {
+    if (halves_ < 2) return QSizeF(width(), height());
+    if (width() >= height()) return QSizeF((width() - kPairGap) / 2.0, height());
+    return QSizeF(width(), (height() - kPairGap) / 2.0);
+}
+
+QRectF ImageArea::place_rect(int half) const {
+    const QSizeF s = place_size();
+    if (halves_ < 2 || half == 0) return QRectF(QPointF(0, 0), s);
+    if (width() >= height()) return QRectF(QPointF(s.width() + kPairGap, 0), s);
+    return QRectF(QPointF(0, s.height() + kPairGap), s);
+}
+
+double ImageArea::widget_scale() const {
+    if (!has_image()) return 1.0;
+    if (zoom_ == ZoomMode::Fixed) return fixed_scale_ / devicePixelRatioF();
+    const QSizeF s = place_size();
+    return std::max(1e-9, std::min(s.width() / static_cast<double>(cols_), s.height() / static_cast<double>(rows_)));
+}
+
+double ImageArea::scale() const { return widget_scale() * devicePixelRatioF(); }
+
+int ImageArea::picture_step() const {
+    const double s = scale();
+    if (s >= 1.0) return 1;
+    return std::max(1, static_cast<int>(std::floor(1.0 / s)));
+}
+
+void ImageArea::set_view_centre(QPointF d) {
+    if (!has_image()) {
+        centre_ = d;
+        return;
+    }
+    const double s = widget_scale();
+    const QSizeF place = place_size();
+    auto clamp_axis = [s](double v, double n, double room) {
+        const double half_view = room / 2.0 / s;  // data units from the centre to the edge
+        if (n <= 2.0 * half_view) return (n + 1.0) / 2.0;  // the image fits: centred
+        return std::clamp(v, 0.5 + half_view, n + 0.5 - half_view);
+    };
+    const double cx = d.isNull() ? (static_cast<double>(cols_) + 1.0) / 2.0 : d.x();
+    const double cy = d.isNull() ? (static_cast<double>(rows_) + 1.0) / 2.0 : d.y();
+    centre_ = QPointF(clamp_axis(cx, static_cast<double>(cols_), place.width()),
+                      clamp_axis(cy, static_cast<double>(rows_), place.height()));
+    update();
+}
+
+void ImageArea::set_marker(std::optional<QPointF> d) {
+    if (d == marker_) return;
+    marker_ = d;
+    update();
+}
+
+QRectF ImageArea::image_rect(int half) const {
     if (!has_image()) return {};
-    const double scale = std::min(width() / static_cast<double>(cols_), height() / static_cast<double>(rows_));
-    const double w = scale * static_cast<double>(cols_), h = scale * static_cast<double>(rows_);
-    return QRectF((width() - w) / 2.0, (height() - h) / 2.0, w, h);
+    const double s = widget_scale();
+    const double w = s * static_cast<double>(cols_), h = s * static_cast<double>(rows_);
+    const QRectF place = place_rect(half);
+    if (zoom_ == ZoomMode::Fit) {
+        return QRectF(place.left() + (place.width() - w) / 2.0, place.top() + (place.height() - h) / 2.0, w, h);
+    }
+    // The view centre (data) lies at the centre of the place.
+    const double left = place.center().x() - (centre_.x() - 0.5) * s;
+    const double top = place.center().y() - (centre_.y() - 0.5) * s;
+    return QRectF(left, top, w, h);
+}
+
+int ImageArea::half_at(QPointF p) const {
+    if (halves_ < 2) return 0;
+    if (width() >= height()) return p.x() < width() / 2.0 ? 0 : 1;
+    return p.y() < height() / 2.0 ? 0 : 1;
 }
 
 QPointF ImageArea::widget_to_data(QPointF p) const {
-    const QRectF r = image_rect();
+    const QRectF r = image_rect(half_at(p));
     if (r.isEmpty()) return {};
     const double scale = r.width() / static_cast<double>(cols_);
     return {0.5 + (p.x() - r.left()) / scale, 0.5 + (p.y() - r.top()) / scale};
 }
 
-QPointF ImageArea::data_to_widget(QPointF d) const {
-    const QRectF r = image_rect();
+QPointF ImageArea::data_to_widget(QPointF d, int half) const {
+    const QRectF r = image_rect(half);
     if (r.isEmpty()) return {};
     const double scale = r.width() / static_cast<double>(cols_);
     return {r.left() + (d.x() - 0.5) * scale, r.top() + (d.y() - 0.5) * scale};
 }
 
+const QImage& ImageArea::picture_for(Half& h) {
+    if (h.frame) return h.picture;
+    const int want = picture_step();
+    if (h.picture.isNull() || h.step < 1 || h.step > want || want > 2 * h.step) {
+        h.picture = display_picture(*h.image, want, gray_levels());
+        h.step = want;
+    }
+    return h.picture;
+}
+
+void ImageArea::trace_next_paint(const char* kind, quint64 stamp) {
+    if (!frame_log()) return;
+    trace_kind_ = kind;
+    trace_stamp_ = stamp;
+}
+
 void ImageArea::paintEvent(QPaintEvent*) {
     if (!has_image()) return;
     QPainter p(this);
-    const QRectF r = image_rect();
-    // Smooth when shrinking, square blocks when enlarging.
-    p.setRenderHint(QPainter::SmoothPixmapTransform, r.width() < static_cast<double>(cols_));
-    p.drawImage(r, picture_);
+    for (int i = 0; i < halves_; ++i) {
+        Half& h = half_[static_cast<std::size_t>(i)];
+        const QImage& pic = picture_for(h);
+        if (pic.isNull()) continue;
+        const QRectF r = image_rect(i);
+        p.save();
+        p.setClipRect(place_rect(i));
+        const QSize device = (r.size() * devicePixelRatioF()).toSize();
+        if (device.width() < pic.width() && !device.isEmpty()) {
+            // Shrinking: smoothly, once per picture and size; repaints copy the result.
+            if (h.shrunk_of != pic.cacheKey() || h.shrunk.size() != device) {
+                h.shrunk = pic.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                h.shrunk_of = pic.cacheKey();
+            }
+            p.drawImage(r, h.shrunk);
+        } else {
+            // Enlarging: square blocks.
+            p.drawImage(r, pic);
+        }
+        p.restore();
+    }
+    if (marker_) {
+        for (int i = 0; i < halves_; ++i) {
+            const QPointF c = data_to_widget(*marker_, i);
+            p.save();
+            p.setClipRect(place_rect(i));
+            p.setRenderHint(QPainter::Antialiasing, true);
+            for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 3.0}, std::pair{QColor(200, 0, 0), 1.5}}) {
+                p.setPen(QPen(colour, width));
+                p.drawLine(c + QPointF(-7, 0), c + QPointF(7, 0));
+                p.drawLine(c + QPointF(0, -7), c + QPointF(0, 7));
+            }
+            p.restore();
+        }
+    }
+    if (trace_kind_) {
+        if (std::FILE* f = frame_log()) {
+            std::fprintf(f, "%s %llu %llu\n", trace_kind_, static_cast<unsigned long long>(trace_stamp_),
+                         static_cast<unsigned long long>(monotonic_ms() & 0xFFFFFFFFu));
+            std::fflush(f);
+        }
+        trace_kind_ = nullptr;
+    }
+}
+
+void ImageArea::wheelEvent(QWheelEvent* e) {
+    if (zoom_ != ZoomMode::Fixed || !has_image()) {
+        QWidget::wheelEvent(e);
+        return;
+    }
+    // Forty widget pixels a notch; Shift (or a sideways wheel) scrolls across.
+    const QPoint a = e->angleDelta();
+    double dx = a.x(), dy = a.y();
+    if (e->modifiers() & Qt::ShiftModifier) std::swap(dx, dy);
+    const double s = widget_scale();
+    set_view_centre(centre_ - QPointF(dx / 120.0 * 40.0 / s, dy / 120.0 * 40.0 / s));
+    e->accept();
+}
+
+void ImageArea::note_pointer(const QMouseEvent* e) {
+    last_pointer_ = widget_to_data(e->position());
+    last_pointer_time_ = e->timestamp();
+}
+
+void ImageArea::mouseMoveEvent(QMouseEvent* e) {
+    note_pointer(e);
+    e->accept();  // the move is this area's; the window's motion callback sees it first (callbacks.cpp)
+}
+
+void ImageArea::mousePressEvent(QMouseEvent* e) {
+    note_pointer(e);
+    QWidget::mousePressEvent(e);  // passes the press on to the window, as before
+}
+
+void ImageArea::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    set_view_centre(centre_);
 }
 
 ImageArea* image_area(const Handle& h) {
@@ -164,6 +506,12 @@ ImageArea* gca() {
     QWidget* fig = gcf();
     if (!fig) return nullptr;
     return dynamic_cast<ImageArea*>(detail::current_axes(fig));
+}
+
+QPointF current_point(const Handle& ax) {
+    ImageArea* a = image_area(ax);
+    if (!a) throw Error("The handle is not an image area.");
+    return a->last_pointer();
 }
 
 ImageArea* imshow(const Handle& ax, const AnyImage& image) {
