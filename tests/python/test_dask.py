@@ -15,9 +15,9 @@ EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "dask_
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
