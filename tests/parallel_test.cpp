@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "tests/vector_state.hpp"
@@ -33,6 +35,51 @@ TEST(ParallelFor, RangesStartWithTheAvxUpperHalvesUnused) {
         EXPECT_EQ(dirty.load(), 0) << threads << " threads";
         for (int v : seen) ASSERT_EQ(v, 1);
     }
+    ocu::thread_count_override() = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// The pool's paths other than the plain one: an exception in a range other
+// than the caller's reaches the caller and the pool keeps working; a loop
+// inside a range (the pool is busy then) and loops on two threads at once
+// still cover every index exactly once.
+TEST(ParallelFor, ExceptionsNestedLoopsAndConcurrentCallers) {
+    ocu::thread_count_override() = 3;
+    EXPECT_THROW(ocu::parallel_for(
+                     300,
+                     [](std::size_t b, std::size_t) {
+                         if (b >= 200) throw std::runtime_error("last range");
+                     },
+                     100),
+                 std::runtime_error);
+
+    std::vector<std::atomic<int>> seen(600);
+    ocu::parallel_for(
+        6,
+        [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                ocu::parallel_for(
+                    100, [&, i](std::size_t ib, std::size_t ie) {
+                        for (std::size_t j = ib; j < ie; ++j) ++seen[i * 100 + j];
+                    }, 10);
+        },
+        1);
+    for (const auto& v : seen) ASSERT_EQ(v.load(), 1);
+
+    std::vector<std::atomic<int>> a(5000), c(5000);
+    auto cover = [](std::vector<std::atomic<int>>& v) {
+        for (int rep = 0; rep < 50; ++rep)
+            ocu::parallel_for(v.size(), [&](std::size_t b, std::size_t e) {
+                for (std::size_t i = b; i < e; ++i) ++v[i];
+            }, 100);
+    };
+    std::thread other([&] { cover(c); });
+    cover(a);
+    other.join();
+    for (std::size_t i = 0; i < a.size(); ++i) ASSERT_TRUE(a[i].load() == 50 && c[i].load() == 50) << i;
     ocu::thread_count_override() = 0;
 }
 
