@@ -58,6 +58,10 @@ ArrayD run(const AnyImage& im, const Params& p, const Progress* progress = nullp
 // at viewing distance `pixdist` (viewing::viewing_distance).
 double marpix(double mar, double pixdist);
 
+// std::pow(v, e) to the bit for v in 0..1, the square (the default camera
+// exponent) mostly without calling pow.
+double pow_of_unit(double v, double e);
+
 // Linear luminance of a stored image: (sample / full scale) ^ powcam.
 ArrayD luminance(const AnyImage& im, double powcam);
 

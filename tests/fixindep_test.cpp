@@ -543,6 +543,29 @@ TEST(FixIndepImage, SampleTypesUseTheirFullScale) {
     EXPECT_THROW(luminance(AnyImage(ad), 2.0), Error);
 }
 
+// The square without pow gives pow's own result to the bit: random samples,
+// squares near a midpoint between two doubles (where pow itself is called),
+// tiny values whose squares are not normal numbers, the ends, and another
+// exponent.
+TEST(FixIndepImage, PowOfUnitIsPowToTheBit) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int near_midpoint = 0;
+    for (int i = 0; i < 2000000; ++i) {
+        const double v = unit(rng);
+        const double r = std::fma(v, v, -v * v), ulp = std::nextafter(v * v, 2.0) - v * v;
+        if (std::abs(r) > 0.45 * ulp) ++near_midpoint;
+        ASSERT_EQ(pow_of_unit(v, 2.0), std::pow(v, 2.0)) << std::hexfloat << v;
+    }
+    EXPECT_GT(near_midpoint, 100000);  // the fallback was exercised
+    for (double v : {0.0, 1.0, 0x1p-500, 0x1p-520, 0x1p-540, 5e-324, 1e-160, 0.5, 0x1.fffffffffffffp-1})
+        EXPECT_EQ(pow_of_unit(v, 2.0), std::pow(v, 2.0)) << std::hexfloat << v;
+    for (int i = 0; i < 1000; ++i) {
+        const double v = unit(rng);
+        ASSERT_EQ(pow_of_unit(v, 2.2), std::pow(v, 2.2));
+    }
+}
+
 TEST(FixIndepImage, ResultDoesNotDependOnThreadCount) {
     const AnyImage im = random_u8(64, 90, 3, 23);
     ArrayD first;
