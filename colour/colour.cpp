@@ -27,6 +27,8 @@ constexpr Matrix3 kLuminanceRows = {0.2126, 0.7152, 0.0722,  //
 
 constexpr std::size_t kBlock = 512;    // pixels decoded to linear light at a time
 constexpr std::size_t kGrain = 16384;  // smallest pixel range worth a thread
+// Results this large are written past the caches (they would not stay there).
+constexpr std::size_t kStreamBytes = std::size_t{64} << 20;
 
 std::string num(double v) {
     if (std::isnan(v)) return "NaN";
@@ -80,6 +82,7 @@ ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
     // Every element is written below, by the threads that compute it.
     ArrayD out = uninitialized_array(im.rows(), im.cols(), 3, Pages::Huge);
     const T* src[3] = {im.data(), im.data() + n, im.data() + 2 * n};
+    const bool stream = 3 * n * sizeof(double) >= kStreamBytes;
     double* const dst[3] = {out.data(), out.data() + n, out.data() + 2 * n};
     parallel_for(
         n,
@@ -87,7 +90,7 @@ ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
             double* const to[3] = {dst[0] + b, dst[1] + b, dst[2] + b};
             if constexpr (std::is_same_v<T, std::uint8_t>) {
                 const std::uint8_t* const from[3] = {src[0] + b, src[1] + b, src[2] + b};
-                mix_encode_u8(m, from, to, e - b, one_row);
+                mix_encode_u8(m, from, to, e - b, one_row, stream);
             } else {
                 // Other sample types go through linear values a block at a time.
                 const typename From<T>::type from;

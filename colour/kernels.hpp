@@ -14,8 +14,9 @@ namespace ocu::colour {
 // first one's result is stored in all three outputs.
 void mix_encode(const std::array<double, 9>& m, const double* const in[3], double* const out[3],
                 std::size_t n, bool one_row);
-// The same for 8-bit samples, decoded with srgb_decode_u8().
+// The same for 8-bit samples, decoded with srgb_decode_u8(). `stream`: the
+// output is large and is written past the caches where that is possible.
 void mix_encode_u8(const std::array<double, 9>& m, const std::uint8_t* const in[3],
-                   double* const out[3], std::size_t n, bool one_row);
+                   double* const out[3], std::size_t n, bool one_row, bool stream = false);
 
 }  // namespace ocu::colour

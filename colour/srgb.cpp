@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 
 #include "colour/kernels.hpp"
@@ -227,27 +228,43 @@ OCU_AVX512_BW __m512d decode_u8(const std::uint8_t* s, __mmask8 k, const double*
     return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), k, idx, table, 8);
 }
 
+// Stores lanes k of v at p. A whole vector at a 64-byte boundary of a large
+// result goes past the caches (a streaming store): the line is not read
+// first only to be overwritten, and the result does not push out what the
+// caches hold.
+OCU_AVX512 inline void store(double* p, __mmask8 k, __m512d v, bool stream) {
+    if (stream && k == 0xFF && (reinterpret_cast<std::uintptr_t>(p) & 63) == 0) {
+        _mm512_stream_pd(p, v);
+    } else {
+        _mm512_mask_storeu_pd(p, k, v);
+    }
+}
+
 OCU_AVX512_BW void mix_encode_u8_avx512(const std::array<double, 9>& mat,
                                         const std::uint8_t* const in[3], double* const out[3],
-                                        std::size_t n, bool one_row) {
+                                        std::size_t n, bool one_row, bool stream) {
     const PowRegs r = load_regs(pow_tables());
     const double* table = srgb_decode_u8().data();
     __m512d m[9];
     for (int i = 0; i < 9; ++i) m[i] = _mm512_set1_pd(mat[i]);
-    for (std::size_t i = 0; i < n; i += 8) {
-        const __mmask8 k = lanes(i, n);
+    // A first, shorter vector brings the first plane's stores to 64-byte
+    // boundaries (the others share them when the plane size is a multiple of 8).
+    const std::size_t head = ((64 - (reinterpret_cast<std::uintptr_t>(out[0]) & 63)) & 63) / sizeof(double);
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t step = i == 0 && head != 0 ? head : 8;
+        const __mmask8 k = static_cast<__mmask8>(lanes(i, n) & ((1u << step) - 1u));
         const __m512d red = decode_u8(in[0] + i, k, table);
         const __m512d green = decode_u8(in[1] + i, k, table);
         const __m512d blue = decode_u8(in[2] + i, k, table);
         if (one_row) {
             const __m512d v = encode_clipped(mix_row(m, red, green, blue), r);
-            for (int p = 0; p < 3; ++p) _mm512_mask_storeu_pd(out[p] + i, k, v);
+            for (int p = 0; p < 3; ++p) store(out[p] + i, k, v, stream);
         } else {
-            for (int p = 0; p < 3; ++p) {
-                _mm512_mask_storeu_pd(out[p] + i, k, encode_clipped(mix_row(m + 3 * p, red, green, blue), r));
-            }
+            for (int p = 0; p < 3; ++p) store(out[p] + i, k, encode_clipped(mix_row(m + 3 * p, red, green, blue), r), stream);
         }
+        i += step;
     }
+    if (stream) _mm_sfence();  // the streamed stores are seen before the threads join
 }
 
 OCU_AVX512 void encode_clipped_avx512(const double* lin, double* out, std::size_t n) {
@@ -297,9 +314,9 @@ void mix_encode(const std::array<double, 9>& m, const double* const in[3], doubl
 }
 
 void mix_encode_u8(const std::array<double, 9>& m, const std::uint8_t* const in[3],
-                   double* const out[3], std::size_t n, bool one_row) {
+                   double* const out[3], std::size_t n, bool one_row, bool stream) {
 #if OCU_COLOUR_AVX512
-    if (use_avx512()) return mix_encode_u8_avx512(m, in, out, n, one_row);
+    if (use_avx512()) return mix_encode_u8_avx512(m, in, out, n, one_row, stream);
 #endif
     const double* table = srgb_decode_u8().data();
     mix_encode_plain(m, [in, table](std::size_t p, std::size_t i) { return table[in[p][i]]; }, out, n,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "colour/colour.hpp"
+#include "colour/kernels.hpp"
 #include "colour/srgb.hpp"
 #include "testutil.hpp"
 
@@ -181,6 +182,25 @@ TEST(Colour, PlainFormAgreesWithTheVectorisedOne) {
     ocu::colour::plain_form_override() = false;
     EXPECT_LE(max_abs_diff(plain8, vec8), 1e-15);
     EXPECT_LE(max_abs_diff(plaind, vecd), 1e-15);
+}
+
+// Large results are written with streaming stores from the first 64-byte
+// boundary on: the same values as ordinary stores, at every start offset and
+// with a ragged end, one row or three.
+TEST(Colour, StreamedStoresGiveTheSameValues) {
+    const ArrayU8 im = random_u8(1, 203, 3, 12);
+    const std::uint8_t* in[3] = {im.data(), im.data() + 203, im.data() + 406};
+    const auto m = ocu::colour::cvd_matrix(Deficiency::Deutan, 0.7);
+    for (bool one_row : {false, true}) {
+        for (std::size_t off = 0; off < 8; ++off) {
+            std::vector<double> a(3 * 203 + 16, -1.0), b(a.size(), -1.0);
+            double* outa[3] = {a.data() + off, a.data() + off + 203, a.data() + off + 406};
+            double* outb[3] = {b.data() + off, b.data() + off + 203, b.data() + off + 406};
+            ocu::colour::mix_encode_u8(m, in, outa, 203, one_row, false);
+            ocu::colour::mix_encode_u8(m, in, outb, 203, one_row, true);
+            ASSERT_TRUE(a == b) << "offset " << off << (one_row ? ", one row" : "");
+        }
+    }
 }
 
 TEST(Colour, TransferFunctionOnBothSidesOfItsBreakPoints) {
