@@ -4,7 +4,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 #include <type_traits>
 
 #include "toolkit/limits.hpp"
@@ -15,11 +20,14 @@ namespace ocu::python {
 
 namespace {
 
-// The layout conversion goes tile by tile, kTile rows by kTile columns (all
-// planes), so that what one tile reads and writes stays in the first-level
-// cache whichever side is strided. Tile rows are spread over the threads.
-constexpr std::size_t kTile = 64;
-// Tile rows per thread at least: the threads' start costs less than this.
+// The layout conversion goes tile by tile, down each column of a tile: a
+// tile column is one cache line of the column-major side (kLineBytes), and
+// the tile's rows on the NumPy side, kTileCols columns of all planes, a few
+// kilobytes that stay cached until they are used whole. Tile rows are spread
+// over the threads.
+constexpr std::size_t kLineBytes = 64;
+constexpr std::size_t kTileCols = 64;
+// Tile rows per thread at least: handing them over costs less than this.
 constexpr std::size_t kTileRowsPerThread = 2;
 
 struct Extents {
@@ -36,26 +44,50 @@ std::string shape_text(const py::array& a) {
     return s + (a.ndim() == 1 ? ",)" : ")");
 }
 
-// Calls f(r0, r1, c0, c1) for every tile of a rows x cols image.
-template <class F>
+// Calls f(r0, r1, c0, c1) for every tile of a rows x cols image of T.
+template <class T, class F>
 void for_each_tile(std::size_t rows, std::size_t cols, F&& f) {
+    constexpr std::size_t tile_rows = std::max<std::size_t>(1, kLineBytes / sizeof(T));
     parallel_for(
-        (rows + kTile - 1) / kTile,
+        (rows + tile_rows - 1) / tile_rows,
         [&](std::size_t t0, std::size_t t1) {
             for (std::size_t t = t0; t < t1; ++t) {
-                const std::size_t r0 = t * kTile, r1 = std::min(rows, r0 + kTile);
-                for (std::size_t c0 = 0; c0 < cols; c0 += kTile) f(r0, r1, c0, std::min(cols, c0 + kTile));
+                const std::size_t r0 = t * tile_rows, r1 = std::min(rows, r0 + tile_rows);
+                for (std::size_t c0 = 0; c0 < cols; c0 += kTileCols) f(r0, r1, c0, std::min(cols, c0 + kTileCols));
             }
         },
         kTileRowsPerThread);
 }
 
+// A C-ordered NumPy array of aligned elements, as NumPy makes them, with the
+// plane count known to the compiler -> column-major, plane after plane.
+template <class T, std::size_t Planes>
+void from_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
+    for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        for (std::size_t c = c0; c < c1; ++c)
+            for (std::size_t p = 0; p < Planes; ++p) {
+                const T* s = src + c * Planes + p;
+                T* d = dst + (p * cols + c) * rows;
+                for (std::size_t r = r0; r < r1; ++r) d[r] = s[r * cols * Planes];
+            }
+    });
+}
+
 // NumPy (any strides) -> column-major, plane after plane.
 template <class T>
 Array<T> from_strided(const char* src, const Extents& e) {
-    Array<T> out(e.rows, e.cols, e.planes);
+    Array<T> out = Array<T>::uninitialized(e.rows, e.cols, e.planes);  // written whole below
     T* dst = out.data();
-    for_each_tile(e.rows, e.cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+    const auto size = static_cast<std::ptrdiff_t>(sizeof(T));
+    const auto planes = static_cast<std::ptrdiff_t>(e.planes);
+    if (reinterpret_cast<std::uintptr_t>(src) % alignof(T) == 0 && e.plane_stride == (e.planes > 1 ? size : 0) &&
+        e.col_stride == planes * size && e.row_stride == static_cast<std::ptrdiff_t>(e.cols) * planes * size) {
+        const T* s = reinterpret_cast<const T*>(src);
+        if (e.planes == 3) from_c_order<T, 3>(s, e.rows, e.cols, dst);
+        else from_c_order<T, 1>(s, e.rows, e.cols, dst);
+        return out;
+    }
+    for_each_tile<T>(e.rows, e.cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
         for (std::size_t c = c0; c < c1; ++c)
             for (std::size_t p = 0; p < e.planes; ++p) {
                 T* d = dst + (p * e.cols + c) * e.rows;
@@ -76,14 +108,81 @@ template <class T>
 void to_c_order(const Array<T>& a, T* dst) {
     const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
     const T* src = a.data();
-    for_each_tile(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
-        for (std::size_t r = r0; r < r1; ++r) {
-            T* d = dst + r * cols * planes;
-            for (std::size_t c = c0; c < c1; ++c)
-                for (std::size_t p = 0; p < planes; ++p) d[c * planes + p] = src[(p * cols + c) * rows + r];
-        }
+    for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        for (std::size_t c = c0; c < c1; ++c)
+            for (std::size_t p = 0; p < planes; ++p) {
+                const T* s = src + (p * cols + c) * rows;
+                T* d = dst + c * planes + p;
+                for (std::size_t r = r0; r < r1; ++r) d[r * cols * planes] = s[r];
+            }
     });
 }
+
+// Memory for results handed to NumPy, kept for the next result when NumPy
+// frees it. A fresh block costs a page fault per 4 KiB (about as much as a
+// colour simulation of 640 x 480); NumPy's own blocks, freed after the
+// program's arrays of the same size, let the allocator give the pages back to
+// the system at every call. Blocks of up to kCacheBytes in all are kept, for
+// results of equal size one after another (a loop over images of one size).
+class ResultBlocks {
+public:
+    static constexpr std::size_t kCacheBytes = std::size_t{256} << 20;
+    static constexpr std::size_t kAlign = 64;
+
+    static ResultBlocks& instance() {
+        static ResultBlocks* blocks = new ResultBlocks();  // lives as long as the process
+        return *blocks;
+    }
+
+    void* take(std::size_t bytes) {
+        bytes = rounded(bytes);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (std::size_t i = 0; i < free_.size(); ++i) {
+                if (free_[i].bytes == bytes) {
+                    void* p = free_[i].data;
+                    kept_ -= bytes;
+                    free_.erase(free_.begin() + static_cast<std::ptrdiff_t>(i));
+                    return p;
+                }
+            }
+        }
+        void* p = std::aligned_alloc(kAlign, bytes);
+        if (p == nullptr) throw std::bad_alloc();
+        return p;
+    }
+
+    void give_back(void* p, std::size_t bytes) noexcept {
+        bytes = rounded(bytes);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            // The oldest blocks make room for this one; a block larger than
+            // the whole cache is not kept.
+            while (!free_.empty() && kept_ + bytes > kCacheBytes) {
+                std::free(free_.front().data);
+                kept_ -= free_.front().bytes;
+                free_.erase(free_.begin());
+            }
+            if (kept_ + bytes <= kCacheBytes) {
+                free_.push_back({p, bytes});
+                kept_ += bytes;
+                return;
+            }
+        }
+        std::free(p);
+    }
+
+private:
+    struct Block {
+        void* data;
+        std::size_t bytes;
+    };
+    static std::size_t rounded(std::size_t bytes) { return (std::max<std::size_t>(bytes, 1) + kAlign - 1) / kAlign * kAlign; }
+
+    std::mutex mutex_;
+    std::vector<Block> free_;
+    std::size_t kept_ = 0;
+};
 
 template <class T>
 py::array numpy_of(const Array<T>& a) {
@@ -91,11 +190,34 @@ py::array numpy_of(const Array<T>& a) {
     static_assert(sizeof(Elem) == sizeof(T));
     std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(a.rows()), static_cast<py::ssize_t>(a.cols())};
     if (a.planes() > 1) shape.push_back(static_cast<py::ssize_t>(a.planes()));
-    py::array_t<Elem> out(shape);
-    auto* dst = reinterpret_cast<T*>(out.mutable_data());
+    const std::size_t bytes = a.numel() * sizeof(T);
+    // NumPy frees the block through the array's base object, which hands it
+    // back to the cache.
+    struct Owned {
+        void* data;
+        std::size_t bytes;
+    };
+    auto give_back = [](void* p) {
+        const std::unique_ptr<Owned> o(static_cast<Owned*>(p));
+        ResultBlocks::instance().give_back(o->data, o->bytes);
+    };
+    void* block = ResultBlocks::instance().take(bytes);
+    auto owned = std::unique_ptr<Owned>(new (std::nothrow) Owned{block, bytes});
+    if (!owned) {
+        ResultBlocks::instance().give_back(block, bytes);
+        throw std::bad_alloc();
+    }
+    T* dst = static_cast<T*>(block);
+    py::capsule base;
+    try {
+        base = py::capsule(owned.get(), +give_back);
+    } catch (...) {
+        ResultBlocks::instance().give_back(block, bytes);
+        throw;
+    }
+    owned.release();  // the capsule's now
+    py::array_t<Elem> out(shape, reinterpret_cast<Elem*>(dst), base);
     {
-        // Fresh pages mapped in one call, not one fault per 4 KiB while filling.
-        advise_pages(dst, a.numel() * sizeof(T), Pages::MapAhead);
         py::gil_scoped_release unlocked;
         to_c_order(a, dst);
     }

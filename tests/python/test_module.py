@@ -19,7 +19,7 @@ def tool_result(tmp_path, command, *args, image):
 
 
 def test_layout_round_trip_of_a_non_square_colour_image(tmp_path):
-    img = random_image(130, 97, seed=3)  # more than one 64 x 64 tile of the conversion
+    img = random_image(130, 97, seed=3)  # more than one tile of the conversion either way
     ocumbra.write_image(img, tmp_path / "a.png")
     back = ocumbra.read_image(str(tmp_path / "a.png"))
     assert back.shape == (130, 97, 3) and back.dtype == np.uint8 and back.flags["C_CONTIGUOUS"]
@@ -37,6 +37,20 @@ def test_layout_round_trip_of_a_non_square_colour_image(tmp_path):
     fortran = np.asfortranarray(img)
     assert np.array_equal(ocumbra.glare(fortran), ocumbra.glare(img))
     assert np.array_equal(ocumbra.glare(img[::2, ::3]), ocumbra.glare(np.ascontiguousarray(img[::2, ::3])))
+
+
+def test_results_keep_their_memory_while_later_ones_reuse_freed_blocks():
+    img = random_image(40, 50, seed=8)
+    kept = ocumbra.colour(img, "protan")
+    copy = kept.copy()
+    for severity in (0.2, 0.5, 0.9):  # each result freed at the next round, its block reused
+        other = ocumbra.colour(img, "protan", severity=severity)
+        assert not np.shares_memory(other, kept)
+    del other
+    again = ocumbra.colour(img, "protan")
+    np.testing.assert_array_equal(kept, copy)
+    np.testing.assert_array_equal(again, copy)
+    assert kept.flags["C_CONTIGUOUS"] and kept.flags["WRITEABLE"] and kept.flags["OWNDATA"] is False
 
 
 def test_fixindep_equals_the_tool_with_clinical_units(tmp_path, photo):
