@@ -675,6 +675,35 @@ TEST(Imshow, ReducedPicturesAreRoundedMeansOfBlocks) {
     EXPECT_EQ(q.pixel(0, 0) & 0xFFFFFFu, qRgb(128, 77, 64) & 0xFFFFFFu);  // (255+0)/2, (51+102)/2, (0+128)/2
 }
 
+// Colour pictures larger than the tiles the conversion works in, at steps
+// 1, 2 and 3, against block means worked out pixel by pixel.
+TEST(Imshow, ReducedColourPicturesAcrossTilesAreBlockMeans) {
+    const std::size_t rows = 70, cols = 150;
+    ArrayU8 a(rows, cols, 3);
+    std::uint32_t state = 99;
+    for (auto& v : a.span()) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<std::uint8_t>(state >> 24);
+    }
+    for (int step : {1, 2, 3}) {
+        const QImage p = display_picture(AnyImage(a), step, 256);
+        const std::size_t k = static_cast<std::size_t>(step);
+        ASSERT_EQ(p.size(), QSize(static_cast<int>((cols + k - 1) / k), static_cast<int>((rows + k - 1) / k)));
+        for (int y = 0; y < p.height(); ++y)
+            for (int x = 0; x < p.width(); ++x) {
+                int want[3];
+                for (std::size_t q = 0; q < 3; ++q) {
+                    unsigned sum = 0, count = 0;
+                    for (std::size_t r = y * k; r < std::min(rows, (y + 1) * k); ++r)
+                        for (std::size_t c = x * k; c < std::min(cols, (x + 1) * k); ++c, ++count) sum += a(r, c, q);
+                    want[q] = static_cast<int>((sum + count / 2) / count);
+                }
+                ASSERT_EQ(p.pixel(x, y) & 0xFFFFFFu, qRgb(want[0], want[1], want[2]) & 0xFFFFFFu)
+                    << "step " << step << " at " << x << ", " << y;
+            }
+    }
+}
+
 TEST_F(Framework, ImshowReplacesImageInSameAreaAndKeepsWindowSize) {
     QWidget* fig = open();
     const QSize size = fig->size();

@@ -109,8 +109,16 @@ namespace {
 
 // The picture of a rows x cols image with `planes` (1 or 3) planes reduced by
 // `step`; value(p, i) is the screen value (0..255) of element i of plane p.
+// Each pixel is the rounded mean of its block of step x step samples (fewer at
+// the right and bottom edges).
+//
+// The image is column-major and the picture row by row, so the work goes in
+// tiles of kBand picture rows by kTile picture columns: the samples a tile
+// reads and the picture lines it writes stay in the first-level cache. Bands
+// are spread over the threads.
 template <class Value>
 QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, int step, Value&& value) {
+    constexpr std::size_t kBand = 32, kTile = 64;
     const auto k = static_cast<std::size_t>(std::max(step, 1));
     const std::size_t orows = (rows + k - 1) / k, ocols = (cols + k - 1) / k;
     if (rows == 0 || cols == 0) return {};
@@ -119,37 +127,62 @@ QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, i
     uchar* bits = img.bits();
     const auto bpl = static_cast<std::size_t>(img.bytesPerLine());
     const std::size_t n = rows * cols;
+    const std::size_t np = planes == 3 ? 3 : 1;
+    const std::size_t last = np - 1;  // the plane of green and blue: red's in gray
     parallel_for(
-        ocols,
-        [&](std::size_t jb, std::size_t je) {
-            std::vector<std::uint32_t> sum(orows * 3);
-            for (std::size_t j = jb; j < je; ++j) {
-                std::fill(sum.begin(), sum.end(), 0u);
-                const std::size_t c0 = j * k, c1 = std::min(cols, c0 + k);
-                for (std::size_t p = 0; p < (planes == 3 ? 3u : 1u); ++p) {
-                    std::uint32_t* s = sum.data() + p * orows;
-                    for (std::size_t c = c0; c < c1; ++c) {
-                        const std::size_t base = p * n + c * rows;
-                        if (k == 1) {
-                            for (std::size_t r = 0; r < rows; ++r) s[r] += value(base + r);
-                        } else {
-                            for (std::size_t r = 0; r < rows; ++r) s[r / k] += value(base + r);
+        (orows + kBand - 1) / kBand,
+        [&](std::size_t b0, std::size_t b1) {
+            // Per picture column of a tile, per plane, per picture row of a band.
+            std::vector<std::uint32_t> sum(k == 1 ? 0 : kTile * 3 * kBand);
+            for (std::size_t band = b0; band < b1; ++band) {
+                const std::size_t i0 = band * kBand, i1 = std::min(orows, i0 + kBand);
+                for (std::size_t j0 = 0; j0 < ocols; j0 += kTile) {
+                    const std::size_t j1 = std::min(ocols, j0 + kTile);
+                    if (k == 1) {
+                        for (std::size_t i = i0; i < i1; ++i) {
+                            auto* line = reinterpret_cast<QRgb*>(bits + i * bpl);
+                            for (std::size_t j = j0; j < j1; ++j) {
+                                const std::size_t at = j * rows + i;
+                                line[j] = qRgb(static_cast<int>(value(at)),
+                                               static_cast<int>(value((last > 0 ? n : 0) + at)),
+                                               static_cast<int>(value(last * n + at)));
+                            }
+                        }
+                        continue;
+                    }
+                    const std::size_t r0 = i0 * k, r1 = std::min(rows, i1 * k);
+                    for (std::size_t j = j0; j < j1; ++j) {
+                        std::uint32_t* s = sum.data() + (j - j0) * 3 * kBand;
+                        std::fill(s, s + np * kBand, 0u);
+                        const std::size_t c0 = j * k, c1 = std::min(cols, c0 + k);
+                        for (std::size_t p = 0; p < np; ++p) {
+                            std::uint32_t* sp = s + p * kBand;
+                            for (std::size_t c = c0; c < c1; ++c) {
+                                const std::size_t base = p * n + c * rows;
+                                for (std::size_t i = i0, r = r0; i < i1; ++i) {
+                                    const std::size_t re = std::min(r1, r + k);
+                                    std::uint32_t block = 0;
+                                    for (; r < re; ++r) block += value(base + r);
+                                    sp[i - i0] += block;
+                                }
+                            }
+                        }
+                    }
+                    for (std::size_t i = i0; i < i1; ++i) {
+                        const std::size_t h = std::min(rows, (i + 1) * k) - i * k;
+                        auto* line = reinterpret_cast<QRgb*>(bits + i * bpl);
+                        for (std::size_t j = j0; j < j1; ++j) {
+                            const std::size_t w = std::min(cols, (j + 1) * k) - j * k;
+                            const auto count = static_cast<std::uint32_t>(w * h);
+                            auto mean = [count](std::uint32_t v) { return static_cast<int>((v + count / 2) / count); };
+                            const std::uint32_t* s = sum.data() + (j - j0) * 3 * kBand + (i - i0);
+                            line[j] = qRgb(mean(s[0]), mean(s[(last > 0 ? 1 : 0) * kBand]), mean(s[last * kBand]));
                         }
                     }
                 }
-                const auto w = static_cast<std::uint32_t>(c1 - c0);
-                for (std::size_t i = 0; i < orows; ++i) {
-                    const std::size_t r0 = i * k, r1 = std::min(rows, r0 + k);
-                    const std::uint32_t count = w * static_cast<std::uint32_t>(r1 - r0);
-                    auto mean = [count](std::uint32_t v) { return static_cast<int>((v + count / 2) / count); };
-                    const int red = mean(sum[i]);
-                    const int green = planes == 3 ? mean(sum[orows + i]) : red;
-                    const int blue = planes == 3 ? mean(sum[2 * orows + i]) : red;
-                    reinterpret_cast<QRgb*>(bits + i * bpl)[j] = qRgb(red, green, blue);
-                }
             }
         },
-        16);
+        1);
     return img;
 }
 
