@@ -42,6 +42,7 @@ struct LiveView::Scene {
     std::optional<QPointF> planes_at;  // ...for this point
     ArrayD imt;                        // a result
     QImage picture;                    // the picture of what was rendered last
+    QImage shrunk;                     // ...of a result, scaled to the size it is painted at
     std::string error;                 // why the last rendering failed
     int step = 1;
 };
@@ -176,11 +177,15 @@ void LiveView::pump() {
                     scene->planes_at = w.d;
                 }
                 if (w.result) fixdep::planes_to_result(scene->planes, scene->image_planes, scene->imt);
-                scene->picture = gui::display_picture(scene->planes, scene->table, step);
+                PlanesPicture p = planes_picture(scene->planes, scene->table, {step, shown});
+                // A frame is its picture as painted; a result keeps its
+                // picture at the reduction the area asks for, with the shrunk
+                // one for painting now.
+                scene->picture = w.result || p.shrunk.isNull() ? std::move(p.picture) : std::move(p.shrunk);
+                scene->shrunk = w.result ? std::move(p.shrunk) : QImage();
                 scene->step = step;
             }
-            // Frames only: a result keeps its picture at the reduction the area asks for.
-            if (!w.result && !shown.isEmpty() && scene->picture.width() > shown.width()) {
+            if (from_preview && !shown.isEmpty() && scene->picture.width() > shown.width()) {
                 scene->picture = scene->picture.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             }
         } catch (const std::exception& e) {
@@ -215,7 +220,7 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
                 now.imt = std::exchange(scene->imt, ArrayD());
                 now.imt_for_im = true;
                 now.fixpoint = fixdep::Fixation{w.d.x(), w.d.y()};
-                show_result(now, now.imt, std::move(scene->picture), scene->step);
+                show_result(now, now.imt, std::move(scene->picture), scene->step, std::move(scene->shrunk));
                 store_state(gui::Handle(fig_.data()), std::move(now));
                 scene->revision =
                     gui::guidata_revision(gui::Handle(fig_.data()));  // the same image and masks

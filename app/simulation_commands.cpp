@@ -252,19 +252,34 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     OcumbraState& now = chosen->handles;
 
     BusyStatus busy(now[tag::statustext]);
+    // The engine's planes become both the result and, through a table, its
+    // picture at the size it is shown, on the worker: the window only copies
+    // the picture to the screen. Without a field step (a combined run of the
+    // other steps) the result does not depend on the point.
+    const fixdep::Session* session = now.combined ? now.combined->session() : &*now.fixdep_session;
+    const PictureSize size = result_picture_size(now);
+    const std::size_t planes = now.combined ? image_planes(now.combined->intermediate()) : image_planes(now.im);
+    const auto table = gui::screen_values(fixdep::shown_value_table(), planes == 1, gui::gray_levels());
     // A new result (the previous one is shared with the stored record and the display).
     ArrayD imt;
+    PlanesPicture picture;
     run_on_worker(hObject, [&](const Progress*) {
-        if (now.combined) {
+        if (!session) {
             now.combined->render(chosen->point, imt);
-        } else {
-            fixdep::render(*now.fixdep_session, chosen->point, now.im, imt);
+            return;
         }
+        fixdep::SquaredImage own;
+        if (!now.combined) own = fixdep::SquaredImage(now.im);
+        const fixdep::SquaredImage& squared = now.combined ? now.combined->squared() : own;
+        ArrayU8 rendered;
+        fixdep::render_planes(*session, chosen->point, squared, rendered);
+        fixdep::planes_to_result(rendered, squared.planes(), imt);
+        picture = planes_picture(rendered, table, size);
     });
     now.imt = std::move(imt);
     now.imt_for_im = true;
     now.fixpoint = chosen->point;
-    show_result(now, now.imt);
+    show_result(now, now.imt, std::move(picture.picture), size.step, std::move(picture.shrunk));
     store_state(hObject, std::move(now));
     busy.done();
 }

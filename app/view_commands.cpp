@@ -54,7 +54,22 @@ void show_marker(const OcumbraState& handles, std::optional<QPointF> at) {
     a->set_marker(show_fixation_on(handles) && handles.fixactive ? at : std::nullopt);
 }
 
-void show_result(const OcumbraState& handles, const Shared<AnyImage>& imt, QImage picture, int step) {
+PictureSize result_picture_size(const OcumbraState& handles) {
+    const gui::ImageArea* a = area_of(handles);
+    if (!a) return {};
+    return {a->picture_step(), (a->image_rect(result_half(handles)).size() * a->devicePixelRatioF()).toSize()};
+}
+
+PlanesPicture planes_picture(const ArrayU8& planes, const std::array<std::uint8_t, 256>& table, PictureSize size) {
+    PlanesPicture p;
+    p.picture = gui::display_picture(planes, table, size.step);
+    if (!size.shown.isEmpty() && size.shown.width() < p.picture.width()) {
+        p.shrunk = p.picture.scaled(size.shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return p;
+}
+
+void show_result(const OcumbraState& handles, const Shared<AnyImage>& imt, QImage picture, int step, QImage shrunk) {
     gui::ImageArea* a = area_of(handles);
     if (!a) throw Error("The handle is not an image area.");
     const bool pair = side_by_side_on(handles) && handles.imt_for_im && displayable(handles.im) &&
@@ -64,9 +79,9 @@ void show_result(const OcumbraState& handles, const Shared<AnyImage>& imt, QImag
     std::shared_ptr<const AnyImage> result = imt.has_value() ? imt.pointer() : std::make_shared<const AnyImage>();
     if (pair) {
         a->set_pair(handles.im.pointer(), result);
-        if (!picture.isNull()) a->replace(1, std::move(result), std::move(picture), step);
+        if (!picture.isNull()) a->replace(1, std::move(result), std::move(picture), step, std::move(shrunk));
     } else {
-        a->set_image(std::move(result), std::move(picture), step);
+        a->set_image(std::move(result), std::move(picture), step, std::move(shrunk));
     }
     show_marker(handles);
 }

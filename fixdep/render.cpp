@@ -320,7 +320,10 @@ void planes_to_result(const ArrayU8& planes, std::size_t image_planes, ArrayD& i
     const std::size_t sy = planes.rows(), sx = planes.cols(), nplanes = planes.planes();
     if (imt2.rows() != sy || imt2.cols() != sx || imt2.planes() != image_planes) {
         imt2 = ArrayD();
-        imt2 = zeroed_array(sy, sx, image_planes, Pages::Huge);
+        // Planes beyond the rendered ones are 0; the rendered ones are all
+        // written below, their pages mapped by the threads that write them.
+        imt2 = image_planes == nplanes ? uninitialized_array(sy, sx, image_planes, Pages::Huge)
+                                       : zeroed_array(sy, sx, image_planes, Pages::Huge);
     } else {
         std::fill(imt2.data() + nplanes * sx * sy, imt2.data() + imt2.numel(), 0.0);
     }

@@ -264,7 +264,12 @@ ImageArea::ImageArea(QWidget* parent) : QWidget(parent) {
 
 void ImageArea::set_image(const AnyImage& image) { set_image(std::make_shared<const AnyImage>(image)); }
 
-void ImageArea::set_image(std::shared_ptr<const AnyImage> image, QImage picture, int picture_step) {
+ImageArea::Half ImageArea::half_of(std::shared_ptr<const AnyImage> image, QImage picture, int step, QImage shrunk) {
+    const qint64 of = shrunk.isNull() || picture.isNull() ? 0 : picture.cacheKey();
+    return Half{std::move(image), std::move(picture), step, false, of == 0 ? QImage() : std::move(shrunk), of};
+}
+
+void ImageArea::set_image(std::shared_ptr<const AnyImage> image, QImage picture, int picture_step, QImage shrunk) {
     const AnyImage& a = *image;
     const std::size_t planes = ocu::image_planes(a);
     if (ocu::image_rows(a) > 0 && ocu::image_cols(a) > 0 && planes != 1 && planes != 3) {
@@ -276,7 +281,7 @@ void ImageArea::set_image(std::shared_ptr<const AnyImage> image, QImage picture,
     rows_ = empty ? 0 : ocu::image_rows(a);
     cols_ = empty ? 0 : ocu::image_cols(a);
     halves_ = empty ? 0 : 1;
-    if (!empty) half_[0] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
+    if (!empty) half_[0] = half_of(std::move(image), std::move(picture), picture_step, std::move(shrunk));
     set_view_centre(centre_);
     update();
 }
@@ -293,16 +298,17 @@ void ImageArea::set_pair(std::shared_ptr<const AnyImage> first, std::shared_ptr<
     update();
 }
 
-void ImageArea::replace(int half, std::shared_ptr<const AnyImage> image, QImage picture, int picture_step) {
+void ImageArea::replace(int half, std::shared_ptr<const AnyImage> image, QImage picture, int picture_step,
+                        QImage shrunk) {
     if (half < 0 || half >= halves_) throw Error("The image area shows no such half.");
     if (ocu::image_rows(*image) != rows_ || ocu::image_cols(*image) != cols_) {
         if (halves_ == 1) {
-            set_image(std::move(image), std::move(picture), picture_step);
+            set_image(std::move(image), std::move(picture), picture_step, std::move(shrunk));
             return;
         }
         throw Error("Images side by side must have the same size.");
     }
-    half_[static_cast<std::size_t>(half)] = Half{std::move(image), std::move(picture), picture_step, false, {}, 0};
+    half_[static_cast<std::size_t>(half)] = half_of(std::move(image), std::move(picture), picture_step, std::move(shrunk));
     update();
 }
 

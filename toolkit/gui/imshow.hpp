@@ -82,13 +82,17 @@ public:
 
     // Replaces what is shown by one image.
     void set_image(const AnyImage& image);
-    void set_image(std::shared_ptr<const AnyImage> image, QImage picture = {}, int picture_step = 0);
+    // `shrunk`: the picture already scaled down to the size it is painted at
+    // now (made elsewhere, as paint would make it), or none.
+    void set_image(std::shared_ptr<const AnyImage> image, QImage picture = {}, int picture_step = 0,
+                   QImage shrunk = {});
     // Replaces what is shown by two images of the same size side by side.
     void set_pair(std::shared_ptr<const AnyImage> first, std::shared_ptr<const AnyImage> second);
     // Replaces the image of one half (0 the only image or the first of a
     // pair, 1 the second) by another of the same size, with its picture made
     // elsewhere at `picture_step` (or none: made here when needed).
-    void replace(int half, std::shared_ptr<const AnyImage> image, QImage picture = {}, int picture_step = 0);
+    void replace(int half, std::shared_ptr<const AnyImage> image, QImage picture = {}, int picture_step = 0,
+                 QImage shrunk = {});
     // Shows `frame` (a picture of the whole image at any resolution, e.g. a
     // quick rendering) in one half until the next set_* or replace.
     void show_frame(int half, QImage frame);
@@ -158,6 +162,8 @@ private:
         QImage shrunk;          // the picture scaled down to the size it is painted at
         qint64 shrunk_of = 0;   // ...made from the picture with this cache key
     };
+    // A half's record of its image, picture and (made elsewhere) shrunk picture.
+    static Half half_of(std::shared_ptr<const AnyImage> image, QImage picture, int step, QImage shrunk);
     // Scale in widget (logical) pixels per image pixel, and the size of one half's place.
     double widget_scale() const;
     QSizeF place_size() const;
