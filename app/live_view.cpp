@@ -57,6 +57,20 @@ const OcumbraState* record_of(QWidget* fig) {
     return r ? std::any_cast<OcumbraState>(r) : nullptr;
 }
 
+// A frame's picture: reduced by the smallest whole step that makes it no
+// larger than the size it is painted at (painting enlarges it the rest of the
+// way, smoothly); at the rendering's own size when that is painted larger.
+// A frame lasts until the next one; the result at rest has the full picture.
+QImage frame_picture(const ArrayU8& planes, const std::array<std::uint8_t, 256>& table, QSize shown) {
+    int step = 1;
+    if (!shown.isEmpty()) {
+        const double over = std::max(static_cast<double>(planes.cols()) / shown.width(),
+                                     static_cast<double>(planes.rows()) / shown.height());
+        step = std::max(1, static_cast<int>(std::ceil(over - 1e-9)));
+    }
+    return gui::display_picture(planes, table, step);
+}
+
 bool following(QWidget* fig) {
     const auto* a = fig->findChild<QAction*>(QString::fromUtf8(
         tag::followpointer_menu.name.data(), static_cast<qsizetype>(tag::followpointer_menu.name.size())));
@@ -168,25 +182,26 @@ void LiveView::pump() {
                 fixdep::render_planes(*scene->preview_session,
                                       {(w.d.x() - 0.5) / k + 0.5, (w.d.y() - 0.5) / k + 0.5},
                                       scene->preview_image, scene->preview_planes);
-                scene->step = std::max(1, step / static_cast<int>(scene->k));
-                scene->picture = gui::display_picture(scene->preview_planes, scene->table, scene->step);
+                scene->step = 1;
+                scene->picture = frame_picture(scene->preview_planes, scene->table, shown);
             } else {
                 if (!w.result || scene->planes_at != w.d) {
                     scene->planes_at.reset();
                     fixdep::render_planes(*scene->session, {w.d.x(), w.d.y()}, scene->image, scene->planes);
                     scene->planes_at = w.d;
                 }
-                if (w.result) fixdep::planes_to_result(scene->planes, scene->image_planes, scene->imt);
-                PlanesPicture p = planes_picture(scene->planes, scene->table, {step, shown});
-                // A frame is its picture as painted; a result keeps its
-                // picture at the reduction the area asks for, with the shrunk
-                // one for painting now.
-                scene->picture = w.result || p.shrunk.isNull() ? std::move(p.picture) : std::move(p.shrunk);
-                scene->shrunk = w.result ? std::move(p.shrunk) : QImage();
-                scene->step = step;
-            }
-            if (from_preview && !shown.isEmpty() && scene->picture.width() > shown.width()) {
-                scene->picture = scene->picture.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                if (w.result) {
+                    // A result keeps its picture at the reduction the area
+                    // asks for, with the shrunk one for painting now.
+                    fixdep::planes_to_result(scene->planes, scene->image_planes, scene->imt);
+                    PlanesPicture p = planes_picture(scene->planes, scene->table, {step, shown});
+                    scene->picture = std::move(p.picture);
+                    scene->shrunk = std::move(p.shrunk);
+                    scene->step = step;
+                } else {
+                    scene->picture = frame_picture(scene->planes, scene->table, shown);
+                    scene->step = 1;
+                }
             }
         } catch (const std::exception& e) {
             ok = false;  // a frame that cannot be rendered is not shown; the click reports such errors

@@ -3,6 +3,10 @@
 //  - BM_Render: one fixation rendered into the storage of the previous result
 //    (squaring, pyramid fill and reduction, the grey coarsest level, encode,
 //    the rendered planes back from the engine, square root);
+//  - BM_RenderPlanes: the engine's part of that: the squared planes (made
+//    once) loaded, reduced, rendered and read back;
+//  - BM_PlanesPicture: the picture of the rendered 1920 x 1080 planes through
+//    the table of screen values, at steps 1 and 2;
 //  - BM_ClickPath: the same followed by the conversion of the result into the
 //    picture the image area shows (no window, no repaint).
 // The work is spread over the cores, so the CPU time is that of the whole
@@ -88,6 +92,37 @@ void BM_Render(benchmark::State& state) {
     }
 }
 
+// The engine's part alone, as a frame of the live view needs it: the three
+// planes of the photo (converted to the squared scale once beforehand) loaded,
+// reduced and rendered, and the rendered planes read back.
+void BM_RenderPlanes(benchmark::State& state) {
+    const auto cols = static_cast<std::size_t>(state.range(0)), rows = static_cast<std::size_t>(state.range(1));
+    Prepared& p = prepared(cols, rows);
+    Walk w = walk(cols, rows);
+    const ocu::fixdep::SquaredImage squared(p.image);
+    ocu::ArrayU8 planes;
+    ocu::fixdep::render_planes(p.session, w.next(), squared, planes);  // the kept storage
+    for (auto _ : state) {
+        ocu::fixdep::render_planes(p.session, w.next(), squared, planes);
+        benchmark::DoNotOptimize(planes.data());
+    }
+}
+
+// The picture of the rendered planes through the table of screen values, at
+// step 1 (a click's result shown at full size) and step 2 (a frame shown at
+// about half size).
+void BM_PlanesPicture(benchmark::State& state) {
+    Prepared& p = prepared(1920, 1080);
+    const ocu::fixdep::SquaredImage squared(p.image);
+    ocu::ArrayU8 planes;
+    ocu::fixdep::render_planes(p.session, walk(1920, 1080).next(), squared, planes);
+    const auto table = ocu::gui::screen_values(ocu::fixdep::shown_value_table(), false);
+    for (auto _ : state) {
+        const QImage picture = ocu::gui::display_picture(planes, table, static_cast<int>(state.range(0)));
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+}
+
 void BM_ClickPath(benchmark::State& state) {
     const auto cols = static_cast<std::size_t>(state.range(0)), rows = static_cast<std::size_t>(state.range(1));
     Prepared& p = prepared(cols, rows);
@@ -104,6 +139,8 @@ void BM_ClickPath(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Render)->Args({1920, 1080})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_RenderPlanes)->Args({1920, 1080})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_PlanesPicture)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_ClickPath)
     ->Args({1920, 1080})
     ->Args({4000, 3000})

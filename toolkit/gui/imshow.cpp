@@ -113,13 +113,15 @@ namespace {
 // the right and bottom edges).
 //
 // The image is column-major and the picture row by row, so the work goes in
-// tiles of kBand picture rows by kTile picture columns: the samples a tile
-// reads and the picture lines it writes stay in the first-level cache. Bands
-// are spread over the threads.
+// tiles of kTile picture columns by picture rows covering about kBandSamples
+// image rows: each image column is read in runs of a few cache lines one
+// after another, and the picture lines a tile writes stay cached. Column
+// tiles are spread over the threads.
 template <class Value>
 QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, int step, Value&& value) {
-    constexpr std::size_t kBand = 32, kTile = 64;
+    constexpr std::size_t kTile = 64, kBandSamples = 256;
     const auto k = static_cast<std::size_t>(std::max(step, 1));
+    const std::size_t kBand = std::max<std::size_t>(1, kBandSamples / k);  // picture rows
     const std::size_t orows = (rows + k - 1) / k, ocols = (cols + k - 1) / k;
     if (rows == 0 || cols == 0) return {};
     if (orows > 32767 || ocols > 32767) throw Error("The image is too large to be shown.");
@@ -130,14 +132,14 @@ QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, i
     const std::size_t np = planes == 3 ? 3 : 1;
     const std::size_t last = np - 1;  // the plane of green and blue: red's in gray
     parallel_for(
-        (orows + kBand - 1) / kBand,
-        [&](std::size_t b0, std::size_t b1) {
+        (ocols + kTile - 1) / kTile,
+        [&](std::size_t t0, std::size_t t1) {
             // Per picture column of a tile, per plane, per picture row of a band.
             std::vector<std::uint32_t> sum(k == 1 ? 0 : kTile * 3 * kBand);
-            for (std::size_t band = b0; band < b1; ++band) {
-                const std::size_t i0 = band * kBand, i1 = std::min(orows, i0 + kBand);
-                for (std::size_t j0 = 0; j0 < ocols; j0 += kTile) {
-                    const std::size_t j1 = std::min(ocols, j0 + kTile);
+            for (std::size_t tile = t0; tile < t1; ++tile) {
+                const std::size_t j0 = tile * kTile, j1 = std::min(ocols, j0 + kTile);
+                for (std::size_t i0 = 0; i0 < orows; i0 += kBand) {
+                    const std::size_t i1 = std::min(orows, i0 + kBand);
                     if (k == 1) {
                         for (std::size_t i = i0; i < i1; ++i) {
                             auto* line = reinterpret_cast<QRgb*>(bits + i * bpl);
@@ -159,22 +161,42 @@ QImage reduced_picture(std::size_t rows, std::size_t cols, std::size_t planes, i
                             std::uint32_t* sp = s + p * kBand;
                             for (std::size_t c = c0; c < c1; ++c) {
                                 const std::size_t base = p * n + c * rows;
-                                for (std::size_t i = i0, r = r0; i < i1; ++i) {
-                                    const std::size_t re = std::min(r1, r + k);
-                                    std::uint32_t block = 0;
-                                    for (; r < re; ++r) block += value(base + r);
-                                    sp[i - i0] += block;
+                                std::uint32_t* out = sp;
+                                std::size_t r = r0;
+                                const std::size_t whole = r0 + (r1 - r0) / k * k;  // rows of whole blocks
+                                if (k == 2) {
+                                    for (; r < whole; r += 2) *out++ += value(base + r) + value(base + r + 1);
+                                } else {
+                                    for (; r < whole; r += k) {
+                                        std::uint32_t block = 0;
+                                        for (std::size_t t = 0; t < k; ++t) block += value(base + r + t);
+                                        *out++ += block;
+                                    }
                                 }
+                                for (; r < r1; ++r) *out += value(base + r);  // the clipped last block
                             }
                         }
                     }
+                    // The rounded mean (v + count / 2) div count, by a
+                    // multiplication: the quotient of two integers below 2^31
+                    // and 2^16 is either whole or at least 1 / count from the
+                    // next whole number, far more than the product's error
+                    // plus the 2^-20 that lifts a whole quotient computed a
+                    // little low.
+                    const auto whole = static_cast<std::uint32_t>(k * k);
+                    const double inv_whole = 1.0 / whole;
                     for (std::size_t i = i0; i < i1; ++i) {
                         const std::size_t h = std::min(rows, (i + 1) * k) - i * k;
                         auto* line = reinterpret_cast<QRgb*>(bits + i * bpl);
                         for (std::size_t j = j0; j < j1; ++j) {
                             const std::size_t w = std::min(cols, (j + 1) * k) - j * k;
                             const auto count = static_cast<std::uint32_t>(w * h);
-                            auto mean = [count](std::uint32_t v) { return static_cast<int>((v + count / 2) / count); };
+                            const double inv = count == whole ? inv_whole : 1.0 / count;
+                            auto mean = [count, inv](std::uint32_t v) {
+                                return count < (1u << 16)
+                                           ? static_cast<int>(static_cast<double>(v + count / 2) * inv + 0x1p-20)
+                                           : static_cast<int>((v + count / 2) / count);
+                            };
                             const std::uint32_t* s = sum.data() + (j - j0) * 3 * kBand + (i - i0);
                             line[j] = qRgb(mean(s[0]), mean(s[(last > 0 ? 1 : 0) * kBand]), mean(s[last * kBand]));
                         }
@@ -464,7 +486,9 @@ void ImageArea::paintEvent(QPaintEvent*) {
             }
             p.drawImage(r, h.shrunk);
         } else {
-            // Enlarging: square blocks.
+            // Enlarging: square blocks; a frame made smaller than the image
+            // (quick pictures while the pointer moves) smoothly.
+            if (h.frame && pic.width() < static_cast<int>(cols_)) p.setRenderHint(QPainter::SmoothPixmapTransform, true);
             p.drawImage(r, pic);
         }
         p.restore();
