@@ -136,12 +136,20 @@ void LiveView::pump() {
     if (in_flight_ || !waiting_ || !fig_) return;
     const gui::Handle fig(fig_.data());
     const OcumbraState* s = record_of(fig_);
-    if (!s || !s->fixactive || !s->fixdep_session || !has_pixels(s->im) || is_working(fig)) {
+    // The masks and image to render: the fixation-dependent command's, or
+    // the field step of a combined run (rendered from its kept intermediate).
+    const fixdep::Session* session = nullptr;
+    if (s && s->combined) {
+        session = s->combined->session();
+    } else if (s && s->fixdep_session) {
+        session = &*s->fixdep_session;
+    }
+    if (!s || !s->fixactive || !session || !has_pixels(s->im) || is_working(fig)) {
         waiting_.reset();
         return;
     }
     gui::ImageArea* area = gui::image_area((*s)[tag::axes1]);
-    const std::size_t planes = image_planes(s->im);
+    const std::size_t planes = s->combined ? image_planes(s->combined->intermediate()) : image_planes(s->im);
     if (!area || (planes != 1 && planes != 3)) {
         waiting_.reset();
         return;
@@ -150,11 +158,11 @@ void LiveView::pump() {
     if (!scene_ || scene_->revision != revision) {
         auto scene = std::make_shared<Scene>();
         scene->revision = revision;
-        scene->session = *s->fixdep_session;
-        scene->image = fixdep::SquaredImage(s->im);
+        scene->session = *session;
+        scene->image = s->combined ? s->combined->squared() : fixdep::SquaredImage(s->im);
         scene->image_planes = planes;
         scene->table = gui::screen_values(fixdep::shown_value_table(), planes == 1, gui::gray_levels());
-        if (s->fixdep_preview) {
+        if (s->fixdep_preview && !s->combined) {
             scene->preview_session = s->fixdep_preview->session;
             scene->preview_image = fixdep::SquaredImage(s->fixdep_preview->image);
             scene->k = s->fixdep_preview->k;

@@ -88,10 +88,12 @@ void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.
 void store_state(const Handle& h, OcumbraState handles) {
     // Save resolution map does something only in fixation mode.
     if (handles.controls.has(tag::Save_resmap.name)) gui::set_enable(handles[tag::Save_resmap], handles.fixactive);
-    // So does following the pointer, after a fixation-dependent run (not yet
-    // after a combined one).
+    // So does following the pointer, after a fixation-dependent run or a
+    // combined run with a field step.
     if (handles.controls.has(tag::followpointer_menu.name))
-        gui::set_enable(handles[tag::followpointer_menu], handles.fixactive && handles.fixdep_session.has_value());
+        gui::set_enable(handles[tag::followpointer_menu],
+                        handles.fixactive && (handles.fixdep_session.has_value() ||
+                                              (handles.combined && handles.combined->session() != nullptr)));
     gui::guidata(h, gui::Record{std::any(std::move(handles))});
     if (QWidget* fig = gui::figure_of(h)) fixation_click(Handle(fig))->superseded(Handle(fig));
 }

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/live_view.hpp"
 #include "app/ocumbra.hpp"
 #include "cli_testutil.hpp"
 #include "colour/colour.hpp"
@@ -135,6 +136,20 @@ TEST_F(CombinedCommands, APresetIsTheCombinedRunAndAClickRendersTheFieldStepTher
     EXPECT_TRUE(imt() == at_point);
     EXPECT_TRUE(area_shows(at_point));
     EXPECT_FALSE(at_point == reference.render(reference.centre()));
+
+    // Following the pointer renders the field step too: a press while
+    // following stores the pipeline's render at the point pressed.
+    auto* follow = window()->findChild<QAction*>("followpointer_menu");
+    ASSERT_TRUE(follow != nullptr && follow->isEnabled());
+    follow->trigger();
+    const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
+    gui::ImageArea* area = gui::image_area(state()[app::tag::axes1]);
+    const int results = live->results_shown();
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(60, 40));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live->results_shown() == results + 1 && live->idle(); }, 10000));
+    const QPointF d = area->widget_to_data(QPointF(60, 40));
+    EXPECT_TRUE(imt() == reference.render({d.x(), d.y()}));
+    follow->trigger();
 
     // Another simulation drops the combined run; the fixation-dependent one renders its own.
     run("fixdep", "fixdepparms", [](QWidget* fig) { click(fig, "pushbutton_fixdepparms"); });
