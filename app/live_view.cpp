@@ -57,16 +57,15 @@ const OcumbraState* record_of(QWidget* fig) {
     return r ? std::any_cast<OcumbraState>(r) : nullptr;
 }
 
-// A frame's picture: reduced by the smallest whole step that makes it no
-// larger than the size it is painted at (painting enlarges it the rest of the
-// way, smoothly); at the rendering's own size when that is painted larger.
-// A frame lasts until the next one; the result at rest has the full picture.
+// A frame's picture: reduced by the largest whole step that keeps
+// kFrameDetail of the size it is painted at (painting scales it the rest of
+// the way, smoothly).
 QImage frame_picture(const ArrayU8& planes, const std::array<std::uint8_t, 256>& table, QSize shown) {
     int step = 1;
     if (!shown.isEmpty()) {
         const double over = std::max(static_cast<double>(planes.cols()) / shown.width(),
                                      static_cast<double>(planes.rows()) / shown.height());
-        step = std::max(1, static_cast<int>(std::ceil(over - 1e-9)));
+        step = std::max(1, static_cast<int>(std::floor(over / kFrameDetail + 1e-9)));
     }
     return gui::display_picture(planes, table, step);
 }
@@ -175,8 +174,10 @@ void LiveView::pump() {
     // that painting them is a plain copy.
     const QSize shown = (area->image_rect(0).size() * area->devicePixelRatioF()).toSize();
     // Shown at or below the preview's scale: a frame from the preview.
-    const bool from_preview =
-        !w.result && scene_->preview_session && static_cast<std::size_t>(step) >= scene_->k;
+    // A frame from the preview while it has kFrameDetail of the detail shown.
+    const bool from_preview = !w.result && scene_->preview_session && !shown.isEmpty() &&
+                              kFrameDetail * shown.width() <= static_cast<double>(scene_->preview_image.cols()) &&
+                              kFrameDetail * shown.height() <= static_cast<double>(scene_->preview_image.rows());
     in_flight_ = true;
     ++started_;
     if (from_preview) ++preview_frames_;
@@ -264,7 +265,7 @@ std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen) 
     if (screen.width() <= 0 || screen.height() <= 0) return 1;
     const double over =
         std::max(static_cast<double>(cols) / screen.width(), static_cast<double>(rows) / screen.height());
-    const auto k = static_cast<std::size_t>(std::floor(over));
+    const auto k = static_cast<std::size_t>(std::floor(over / kFrameDetail + 1e-9));
     return k >= 2 ? k : 1;
 }
 

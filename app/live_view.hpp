@@ -33,10 +33,15 @@ namespace ocu::app {
 
 inline constexpr int kRestMs = 150;
 
+// Live frames are made from a picture at least this fraction of the size it
+// is painted at (painting enlarges it the rest of the way): a frame lasts
+// only until the next one, and the result at rest has the full picture.
+inline constexpr double kFrameDetail = 0.8;
+
 // The reduction k of the preview of a photo of cols x rows on a screen of
 // `screen` device pixels: the largest whole k with the photo reduced k times
-// still at least as large as the photo fitted to the screen; 1 (no preview)
-// for a photo that is less than twice as large as the screen allows.
+// still at least kFrameDetail of the photo fitted to the screen; 1 (no
+// preview) when that k is 1.
 std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen);
 // The primary screen's size in device pixels.
 QSize screen_pixels();

@@ -848,16 +848,18 @@ TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
     EXPECT_FALSE(area->is_pair());
 }
 
-TEST(Preview, ReductionKeepsThePreviewAtLeastAsLargeAsTheFittedPhoto) {
-    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1920, 1080)), 2u);  // 3000 / 1080 = 2.8
-    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1280, 720)), 4u);   // 4.2
+TEST(Preview, ReductionKeepsThePreviewAtLeastFourFifthsOfTheFittedPhoto) {
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1920, 1080)), 3u);  // 3000 / 1080 / 0.8 = 3.47
+    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1280, 720)), 5u);   // 5.2
     EXPECT_EQ(app::preview_reduction(1920, 1080, QSize(1920, 1080)), 1u);
-    EXPECT_EQ(app::preview_reduction(3839, 100, QSize(1920, 1080)), 1u);  // 1.9995: no preview
+    EXPECT_EQ(app::preview_reduction(3072, 100, QSize(1920, 1080)), 2u);  // exactly 2
+    EXPECT_EQ(app::preview_reduction(3071, 100, QSize(1920, 1080)), 1u);  // 1.9995: no preview
     EXPECT_EQ(app::preview_reduction(100, 100, QSize()), 1u);
 }
 
 TEST_F(Commands, ALargePhotoFollowsWithPreviewFramesAndStoresTheFullResolutionResultAtRest) {
-    // A photo 2.2 times the screen in each direction: a preview reduced twice.
+    // A photo 2.2 times the screen in each direction: a preview reduced twice
+    // (three times would leave less than four fifths of the fitted photo).
     const QSize screen = app::screen_pixels();
     ASSERT_FALSE(screen.isEmpty());
     const std::size_t cols = static_cast<std::size_t>(screen.width() * 2.2),

@@ -478,7 +478,11 @@ void ImageArea::paintEvent(QPaintEvent*) {
         p.save();
         p.setClipRect(place_rect(i));
         const QSize device = (r.size() * devicePixelRatioF()).toSize();
-        if (device.width() < pic.width() && !device.isEmpty()) {
+        if (h.frame) {
+            // A quick picture while the pointer moves: scaled as it is drawn.
+            p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            p.drawImage(r, pic);
+        } else if (device.width() < pic.width() && !device.isEmpty()) {
             // Shrinking: smoothly, once per picture and size; repaints copy the result.
             if (h.shrunk_of != pic.cacheKey() || h.shrunk.size() != device) {
                 h.shrunk = pic.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -486,9 +490,7 @@ void ImageArea::paintEvent(QPaintEvent*) {
             }
             p.drawImage(r, h.shrunk);
         } else {
-            // Enlarging: square blocks; a frame made smaller than the image
-            // (quick pictures while the pointer moves) smoothly.
-            if (h.frame && pic.width() < static_cast<int>(cols_)) p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            // Enlarging: square blocks.
             p.drawImage(r, pic);
         }
         p.restore();
