@@ -25,8 +25,9 @@ cmake --build "$top/build-asan" -j "$jobs"
 cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DOCUMBRA_TSAN=ON -DOCUMBRA_WERROR=$werror \
   -DOCUMBRA_BENCH=OFF -DOCUMBRA_PYTHON=OFF -DOCUMBRA_DOCS=OFF -DOCUMBRA_FUZZ=OFF >/dev/null
-cmake --build "$top/build-tsan" -j "$jobs" --target serial_worker_test
+cmake --build "$top/build-tsan" -j "$jobs" --target serial_worker_test parallel_test
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$top/build-tsan/bin/serial_worker_test"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$top/build-tsan/bin/parallel_test"
 
 # The install prefix of the Debian package, so that the release check below
 # packages this build as it is.
