@@ -70,6 +70,7 @@ void condition_Callback(Handle hObject, const Value&, OcumbraState handles) {
     // The engine now holds the combined run's masks, not those of an earlier
     // fixation-dependent run.
     handles.fixdep_session.reset();
+    handles.fixdep_squared.reset();
     if (prepared->has_field()) {
         handles.polim = std::move(params.polim);
         handles.field_source = s.field;

@@ -158,7 +158,9 @@ void LiveView::pump() {
         auto scene = std::make_shared<Scene>();
         scene->revision = revision;
         scene->session = *session;
-        scene->image = s->combined ? s->combined->squared() : fixdep::SquaredImage(s->im);
+        scene->image = s->combined         ? s->combined->squared()
+                       : s->fixdep_squared ? *s->fixdep_squared
+                                           : fixdep::SquaredImage(s->im);
         scene->image_planes = planes;
         scene->table = gui::screen_values(fixdep::shown_value_table(), planes == 1, gui::gray_levels());
         if (s->fixdep_preview && !s->combined) {

@@ -86,6 +86,8 @@ void axes1_ButtonDownFcn(Handle, const Value&, OcumbraState) { sysbeep({Value(1.
 }  // namespace
 
 void store_state(const Handle& h, OcumbraState handles) {
+    // The converted image serves fixation mode only.
+    if (!handles.fixactive) handles.fixdep_squared.reset();
     // Save resolution map does something only in fixation mode.
     if (handles.controls.has(tag::Save_resmap.name)) gui::set_enable(handles[tag::Save_resmap], handles.fixactive);
     // So does following the pointer, after a fixation-dependent run or a

@@ -93,6 +93,9 @@ struct OcumbraState : gui::StateBase {
     Shared<AnyImage> polim;         // polar plot of the last fixation-dependent run
     Shared<ArrayD> restot;          // resolution map of the last fixation-dependent run
     std::optional<fixdep::Session> fixdep_session;  // the masks that run left in the engine
+    // im converted once to the scale renderings work on, by that run, for
+    // the renderings of clicks and the live view. Shared by the copies.
+    std::shared_ptr<const fixdep::SquaredImage> fixdep_squared;
     std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
     std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen
     colour::Params colour;                          // colour vision: type and severity

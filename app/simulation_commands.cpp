@@ -138,6 +138,7 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     const std::size_t k = preview_reduction(sx, sy, screen_pixels());
     struct Prepared {
         fixdep::Session session;
+        std::shared_ptr<const fixdep::SquaredImage> squared;
         ArrayD imt;
         std::optional<FixationPreview> preview;
     };
@@ -145,7 +146,9 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
         Progress part;
         fixdep::Session session = fixdep::prepare(sx, sy, params, part_of(progress, 0.0, 0.8, part));
         // The engine holds the new masks: the run goes on to its end unstopped.
-        ArrayD first = fixdep::render(session, session.centre(), handles.im);
+        auto squared = std::make_shared<const fixdep::SquaredImage>(handles.im);
+        ArrayD first;
+        fixdep::render(session, session.centre(), *squared, first);
         std::optional<FixationPreview> preview;
         if (k > 1) {
             AnyImage small = block_mean(handles.im, k);
@@ -154,11 +157,12 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
             (void)ps.release_resmap();  // the engine holds what frames need
             preview = FixationPreview{std::move(ps), std::move(small), k};
         }
-        return Prepared{std::move(session), std::move(first), std::move(preview)};
+        return Prepared{std::move(session), std::move(squared), std::move(first), std::move(preview)};
     });
     handles.restot = r.session.release_resmap();
     handles.prepfixdep = true;
     handles.fixdep_session = std::move(r.session);
+    handles.fixdep_squared = std::move(r.squared);
     handles.fixdep_preview = std::move(r.preview);
     handles.fixpoint = handles.fixdep_session->centre();
     AnyImage imt = std::move(r.imt);
@@ -268,9 +272,11 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
             now.combined->render(chosen->point, imt);
             return;
         }
-        fixdep::SquaredImage own;
-        if (!now.combined) own = fixdep::SquaredImage(now.im);
-        const fixdep::SquaredImage& squared = now.combined ? now.combined->squared() : own;
+        fixdep::SquaredImage own;  // only without the one the run kept
+        if (!now.combined && !now.fixdep_squared) own = fixdep::SquaredImage(now.im);
+        const fixdep::SquaredImage& squared = now.combined         ? now.combined->squared()
+                                              : now.fixdep_squared ? *now.fixdep_squared
+                                                                   : own;
         ArrayU8 rendered;
         fixdep::render_planes(*session, chosen->point, squared, rendered);
         fixdep::planes_to_result(rendered, squared.planes(), imt);
