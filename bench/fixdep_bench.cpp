@@ -10,31 +10,14 @@
 #include "fixdep/simulation.hpp"
 #include "toolkit/imageio.hpp"
 #include "toolkit/paths.hpp"
+#include "bench/bench_images.hpp"
 
 namespace {
 
 constexpr std::size_t kCols = 1920, kRows = 1080;
 
-const ocu::AnyImage& polar_plot() {
-    static const ocu::AnyImage p = ocu::imread(ocu::find_data_file("polarplotREmd.bmp"));
-    return p;
-}
-
-// A deterministic photo-like colour image: gradients, blocks and pixel noise.
-ocu::ArrayU8 test_image(std::size_t rows, std::size_t cols) {
-    ocu::ArrayU8 im(rows, cols, 3);
-    std::uint32_t state = 4711;
-    for (std::size_t p = 0; p < 3; ++p)
-        for (std::size_t c = 0; c < cols; ++c)
-            for (std::size_t r = 0; r < rows; ++r) {
-                state = state * 1664525u + 1013904223u;
-                double v = 40.0 + 150.0 * static_cast<double>(c) / static_cast<double>(cols) +
-                           20.0 * static_cast<double>(p) + static_cast<double>(state >> 27);
-                if ((r / 64 + c / 48) % 4 == 0) v *= 0.4;
-                im(r, c, p) = static_cast<std::uint8_t>(v > 255.0 ? 255.0 : v);
-            }
-    return im;
-}
+using ocu::bench::polar_plot;
+using ocu::bench::test_image;
 
 void BM_ResolutionMap_1920x1080(benchmark::State& state) {
     const double pixdist = ocu::viewing::viewing_distance(kCols, 20.0);
