@@ -2,6 +2,7 @@ ocumbra_add_test(NAME arrayops_test SOURCES arrayops_test.cpp LIBS toolkit)
 ocumbra_add_test(NAME paths_test SOURCES paths_test.cpp LIBS toolkit)
 ocumbra_add_test(NAME viewing_test SOURCES viewing_test.cpp LIBS toolkit)
 ocumbra_add_test(NAME parallel_test SOURCES parallel_test.cpp LIBS toolkit)
+ocumbra_add_test(NAME large_blocks_test SOURCES large_blocks_test.cpp LIBS toolkit)
 
 ocumbra_add_test(NAME imageio_test SOURCES imageio_test.cpp LIBS toolkit)
 target_compile_definitions(imageio_test PRIVATE OCU_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

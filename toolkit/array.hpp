@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "toolkit/error.hpp"
+#include "toolkit/large_blocks.hpp"
 
 namespace ocu {
 
@@ -49,9 +50,22 @@ inline std::size_t checked_numel(std::size_t rows, std::size_t cols, std::size_t
 }
 
 // std::allocator, except that elements made without a value are
-// default-initialized: for the arithmetic sample types, not written at all.
+// default-initialized: for the arithmetic sample types, not written at all;
+// and that large arrays live in blocks kept for re-use (large_blocks.hpp).
 template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
+    static constexpr std::size_t kLargeElements = large_blocks::kMinBytes / sizeof(T);
+
+    T* allocate(std::size_t n) {
+        if (n < kLargeElements) return std::allocator<T>::allocate(n);
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(large_blocks::take(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (n < kLargeElements) return std::allocator<T>::deallocate(p, n);
+        large_blocks::give_back(p, n * sizeof(T));
+    }
+
     template <class U>
     struct rebind {
         using other = DefaultInitAllocator<U>;

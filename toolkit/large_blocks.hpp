@@ -1,0 +1,36 @@
+#pragma once
+// Memory for large arrays, kept for re-use when they are freed.
+//
+// An array of kMinBytes or more gets pages of its own from the system, and
+// the first touch of every page faults while the system zeroes it: for a
+// 12-megapixel colour result (288 MB) that is more than a third of the
+// simulation's time, and it recurs with every result of a window session or a
+// batch run. Freed blocks are therefore kept, up to kept_limit() bytes in all
+// (the oldest go first), and handed to the next array of the same size
+// rounded up to 2 MiB. While kept, a block's pages are marked free to the
+// system (MADV_FREE): under memory pressure it takes them back instead of
+// swapping, and the block's next user simply gets fresh pages.
+//
+// Blocks are aligned to 2 MiB and asked for as transparent huge pages. The
+// contents of a block handed out are unspecified: the array fills or
+// overwrites it. Safe to call from any thread.
+#include <cstddef>
+
+namespace ocu::large_blocks {
+
+inline constexpr std::size_t kMinBytes = std::size_t{32} << 20;
+
+// A block of at least `bytes` bytes (bytes >= kMinBytes); throws
+// std::bad_alloc when the system has no memory for it.
+void* take(std::size_t bytes);
+// Gives back a block from take(bytes), with the same `bytes`.
+void give_back(void* block, std::size_t bytes) noexcept;
+
+// The most bytes kept: the smaller of 1 GiB and an eighth of the memory.
+std::size_t kept_limit() noexcept;
+// Bytes kept now.
+std::size_t kept_bytes() noexcept;
+// Returns every kept block to the system.
+void release_kept() noexcept;
+
+}  // namespace ocu::large_blocks
