@@ -57,8 +57,14 @@ std::size_t heap_in_use() {
 #endif
 }
 
-// Resident set size in bytes.
+// Resident set size in bytes, after freed heap memory went back to the
+// system: what stays resident is memory in use, not pages the allocator
+// happened to keep (how many it keeps depends on how the threads' work
+// interleaved, which varies with the machine's load).
 std::size_t resident() {
+#ifndef OCU_SANITIZED
+    ::malloc_trim(0);
+#endif
     long pages = 0, resident_pages = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(f, "%ld %ld", &pages, &resident_pages) != 2) resident_pages = 0;
