@@ -110,6 +110,64 @@ ArrayD mix(const Array<T>& im, const Matrix3& m, bool one_row) {
     return out;
 }
 
+// Pixel after pixel, each one's three samples next to each other.
+template <class T>
+bool interleaved(const View<T>& v) {
+    return v.planes == 3 && v.plane_stride == 1 && v.col_stride == 3 &&
+           v.row_stride == static_cast<std::ptrdiff_t>(3 * v.cols);
+}
+
+void mix_views(View<const std::uint8_t> im, View<double> out, const Matrix3& m, bool one_row) {
+    const std::size_t n = im.rows * im.cols;
+    const bool stream = 3 * n * sizeof(double) >= kStreamBytes;
+    if (interleaved(im) && interleaved(out)) {
+        parallel_for(
+            n,
+            [&](std::size_t b, std::size_t e) {
+                mix_encode_u8_interleaved(m, im.data + 3 * b, out.data + 3 * b, e - b, one_row, stream);
+            },
+            kGrain);
+        return;
+    }
+    const std::size_t rows = im.rows, cols = im.cols;
+    if (interleaved(out)) {
+        // The result in C order from samples stored otherwise (a slice, a
+        // transposed array): each row's samples copied into C order first.
+        parallel_for(
+            rows,
+            [&](std::size_t r0, std::size_t r1) {
+                std::vector<std::uint8_t> row(3 * cols);
+                for (std::size_t r = r0; r < r1; ++r) {
+                    for (std::size_t c = 0; c < cols; ++c)
+                        for (std::size_t p = 0; p < 3; ++p) row[3 * c + p] = im(r, c, p);
+                    mix_encode_u8_interleaved(m, row.data(), &out(r, 0, 0), cols, one_row);
+                }
+            },
+            std::max<std::size_t>(1, kGrain / cols));
+        return;
+    }
+    // Any other layout: runs of one column copied to planes and back.
+    parallel_for(
+        im.cols,
+        [&](std::size_t c0, std::size_t c1) {
+            std::vector<std::uint8_t> in(3 * kBlock);
+            std::vector<double> res(3 * kBlock);
+            const std::uint8_t* const from[3] = {in.data(), in.data() + kBlock, in.data() + 2 * kBlock};
+            double* const to[3] = {res.data(), res.data() + kBlock, res.data() + 2 * kBlock};
+            for (std::size_t c = c0; c < c1; ++c) {
+                for (std::size_t r0 = 0; r0 < rows; r0 += kBlock) {
+                    const std::size_t len = std::min(kBlock, rows - r0);
+                    for (std::size_t p = 0; p < 3; ++p)
+                        for (std::size_t k = 0; k < len; ++k) in[p * kBlock + k] = im(r0 + k, c, p);
+                    mix_encode_u8(m, from, to, len, one_row);
+                    for (std::size_t p = 0; p < 3; ++p)
+                        for (std::size_t k = 0; k < len; ++k) out(r0 + k, c, p) = res[p * kBlock + k];
+                }
+            }
+        },
+        std::max<std::size_t>(1, kGrain / std::max<std::size_t>(rows, 1)));
+}
+
 ArrayD simulate(const AnyImage& im, const Matrix3& m, bool one_row) {
     const std::size_t planes = image_planes(im);
     if (planes != 1 && planes != 3) {
@@ -165,6 +223,15 @@ ArrayD simulate_cvd(const AnyImage& im, Deficiency type, double severity) {
 
 ArrayD simulate_achromatopsia(const AnyImage& im) {
     return simulate_cvd(im, Deficiency::Achromat, 1.0);
+}
+
+void simulate_cvd(View<const std::uint8_t> im, Deficiency type, double severity, View<double> out) {
+    const Matrix3 m = cvd_matrix(type, severity);
+    if (im.planes != 3 || out.rows != im.rows || out.cols != im.cols || out.planes != 3) {
+        throw Error("The colour vision simulation needs a three-plane colour image and a result of its size.");
+    }
+    if (im.rows == 0 || im.cols == 0) return;
+    mix_views(im, out, m, type == Deficiency::Achromat);
 }
 
 void check(const Params& params) { check_severity(params.severity); }

@@ -20,6 +20,7 @@
 //  - Bad parameters are refused with ocu::Error, whose text names the value.
 //  - Pure functions; results do not depend on the number of threads.
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "toolkit/array.hpp"
@@ -50,6 +51,13 @@ ArrayD run(const AnyImage& im, const Params& params);
 // checked and otherwise ignored, the result being simulate_achromatopsia(im).
 ArrayD simulate_cvd(const AnyImage& im, Deficiency type, double severity);
 ArrayD simulate_achromatopsia(const AnyImage& im);
+
+// simulate_cvd for an 8-bit colour image given as a view (rows x cols x 3),
+// written into `out` (the same extents), in whatever layout the two views
+// have: the same values as simulate_cvd(im) gives. Pixels stored red, green,
+// blue one after another in both (C order, as NumPy keeps images) are
+// computed in place without reordering. Throws for other extents.
+void simulate_cvd(View<const std::uint8_t> im, Deficiency type, double severity, View<double> out);
 
 // A type by its name: exactly "protan", "deutan", "tritan" or "achromat"
 // (lower case; no other spellings such as "protanopia" or "achromatopsia").

@@ -18,5 +18,10 @@ void mix_encode(const std::array<double, 9>& m, const double* const in[3], doubl
 // output is large and is written past the caches where that is possible.
 void mix_encode_u8(const std::array<double, 9>& m, const std::uint8_t* const in[3],
                    double* const out[3], std::size_t n, bool one_row, bool stream = false);
+// The same for n pixels stored one after another with their red, green and
+// blue next to each other (in[3 i + p], out[3 i + p]): an image in C order
+// as NumPy keeps it. Every value is the one mix_encode_u8 gives for the pixel.
+void mix_encode_u8_interleaved(const std::array<double, 9>& m, const std::uint8_t* in, double* out,
+                               std::size_t n, bool one_row, bool stream = false);
 
 }  // namespace ocu::colour

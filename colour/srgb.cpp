@@ -267,6 +267,71 @@ OCU_AVX512_BW void mix_encode_u8_avx512(const std::array<double, 9>& mat,
     if (stream) _mm_sfence();  // the streamed stores are seen before the threads join
 }
 
+// The decoded samples picked by `pick` (indexes 0..23 of the 24 bytes widened
+// into lo, hi), lanes k.
+OCU_AVX512_BW inline __m512d decode_picked(__m512i lo, __m512i hi, __m512i pick, __mmask8 k, const double* table) {
+    const __m256i idx = _mm512_castsi512_si256(_mm512_permutex2var_epi32(lo, pick, hi));
+    return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), k, idx, table, 8);
+}
+
+// Output register q of 24 samples at `at`, of which `samples` are wanted.
+OCU_AVX512 inline void store_part(double* at, std::size_t samples, std::size_t q, __m512d v, bool stream) {
+    const std::size_t first = 8 * q;
+    if (samples <= first) return;
+    const std::size_t len = std::min<std::size_t>(8, samples - first);
+    store(at + first, static_cast<__mmask8>((1u << len) - 1u), v, stream);
+}
+
+// Pixels stored red, green, blue, red, ...: eight at a time, 24 bytes in and
+// 24 doubles out. The bytes are widened and sorted into one register of
+// table indexes per colour, and the three results are woven back into pixel
+// order with two permutes per output register.
+OCU_AVX512_BW void mix_encode_u8_interleaved_avx512(const std::array<double, 9>& mat, const std::uint8_t* in,
+                                                    double* out, std::size_t n, bool one_row, bool stream) {
+    const PowRegs r = load_regs(pow_tables());
+    const double* table = srgb_decode_u8().data();
+    __m512d m[9];
+    for (int i = 0; i < 9; ++i) m[i] = _mm512_set1_pd(mat[i]);
+    // Sample s of the 24 is lane s of `lo` (s < 16) or lane s - 16 of `hi`:
+    // index s of a two-register permute.
+    const __m512i pick_r = _mm512_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m512i pick_g = _mm512_setr_epi32(1, 4, 7, 10, 13, 16, 19, 22, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m512i pick_b = _mm512_setr_epi32(2, 5, 8, 11, 14, 17, 20, 23, 0, 0, 0, 0, 0, 0, 0, 0);
+    // Output register q holds samples 8q .. 8q + 7 of the 24: the first
+    // permute puts red (index j: pixel j) and green (8 + j) in their lanes,
+    // the second blue (8 + j) and keeps the rest (index = lane).
+    const __m512i rg0 = _mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10);
+    const __m512i b0 = _mm512_setr_epi64(0, 1, 8, 3, 4, 9, 6, 7);
+    const __m512i rg1 = _mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5);
+    const __m512i b1 = _mm512_setr_epi64(10, 1, 2, 11, 4, 5, 12, 7);
+    const __m512i rg2 = _mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0);
+    const __m512i b2 = _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15);
+    for (std::size_t i = 0; i < n; i += 8) {
+        const std::size_t count = std::min<std::size_t>(8, n - i);
+        const __mmask8 k = lanes(i, n);
+        const __m256i bytes = _mm256_maskz_loadu_epi8(static_cast<__mmask32>((std::uint64_t{1} << (3 * count)) - 1u),
+                                                      in + 3 * i);
+        const __m512i lo = _mm512_cvtepu8_epi32(_mm256_castsi256_si128(bytes));
+        const __m512i hi = _mm512_cvtepu8_epi32(_mm256_extracti128_si256(bytes, 1));
+        const __m512d red = decode_picked(lo, hi, pick_r, k, table);
+        const __m512d green = decode_picked(lo, hi, pick_g, k, table);
+        const __m512d blue = decode_picked(lo, hi, pick_b, k, table);
+        __m512d o[3];
+        if (one_row) {
+            const __m512d v = encode_clipped(mix_row(m, red, green, blue), r);
+            o[0] = o[1] = o[2] = v;
+        } else {
+            for (int p = 0; p < 3; ++p) o[p] = encode_clipped(mix_row(m + 3 * p, red, green, blue), r);
+        }
+        double* at = out + 3 * i;
+        const std::size_t samples = 3 * count;
+        store_part(at, samples, 0, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg0, o[1]), b0, o[2]), stream);
+        store_part(at, samples, 1, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg1, o[1]), b1, o[2]), stream);
+        store_part(at, samples, 2, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg2, o[1]), b2, o[2]), stream);
+    }
+    if (stream) _mm_sfence();
+}
+
 OCU_AVX512 void encode_clipped_avx512(const double* lin, double* out, std::size_t n) {
     const PowRegs r = load_regs(pow_tables());
     for (std::size_t i = 0; i < n; i += 8) {
@@ -321,6 +386,23 @@ void mix_encode_u8(const std::array<double, 9>& m, const std::uint8_t* const in[
     const double* table = srgb_decode_u8().data();
     mix_encode_plain(m, [in, table](std::size_t p, std::size_t i) { return table[in[p][i]]; }, out, n,
                      one_row);
+}
+
+void mix_encode_u8_interleaved(const std::array<double, 9>& m, const std::uint8_t* in, double* out,
+                               std::size_t n, bool one_row, bool stream) {
+#if OCU_COLOUR_AVX512
+    if (use_avx512()) return mix_encode_u8_interleaved_avx512(m, in, out, n, one_row, stream);
+#endif
+    (void)stream;
+    const double* table = srgb_decode_u8().data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = table[in[3 * i]], g = table[in[3 * i + 1]], b = table[in[3 * i + 2]];
+        double* o = out + 3 * i;
+        for (std::size_t p = 0; p < (one_row ? 1 : 3); ++p) {
+            o[p] = srgb_encode(clip01((m[3 * p] * r + m[3 * p + 1] * g) + m[3 * p + 2] * b));
+        }
+        if (one_row) o[1] = o[2] = o[0];
+    }
 }
 
 void srgb_encode_clipped(std::span<const double> lin, std::span<double> out) {

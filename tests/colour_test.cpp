@@ -11,6 +11,8 @@
 #include <iostream>
 #include <limits>
 #include <random>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "colour/colour.hpp"
@@ -201,6 +203,58 @@ TEST(Colour, StreamedStoresGiveTheSameValues) {
             ASSERT_TRUE(a == b) << "offset " << off << (one_row ? ", one row" : "");
         }
     }
+}
+
+// Views in C order (red, green, blue of a pixel together, as NumPy keeps
+// images) and in a transposed layout give exactly the values of the array
+// entry, in both forms of the encoder, with ragged ends.
+TEST(Colour, ViewsInOtherLayoutsGiveTheArrayResult) {
+    for (bool plain : {false, true}) {
+        ocu::colour::plain_form_override() = plain;
+        for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{7, 5}, {61, 83}}) {
+            const ArrayU8 im = random_u8(rows, cols, 3, 21);
+            std::vector<std::uint8_t> c_order(im.numel());
+            for (std::size_t r = 0; r < rows; ++r)
+                for (std::size_t c = 0; c < cols; ++c)
+                    for (std::size_t p = 0; p < 3; ++p) c_order[(r * cols + c) * 3 + p] = im(r, c, p);
+            auto c_view = [&](auto* data) {
+                ocu::View<std::remove_pointer_t<decltype(data)>> v(data, rows, cols, 3);
+                v.row_stride = static_cast<std::ptrdiff_t>(3 * cols);
+                v.col_stride = 3;
+                v.plane_stride = 1;
+                return v;
+            };
+            for (const auto type : {Deficiency::Deutan, Deficiency::Achromat}) {
+                const ArrayD want = ocu::colour::simulate_cvd(im, type, 0.85);
+                std::vector<double> got(want.numel(), -1.0);
+                ocu::colour::simulate_cvd(c_view(static_cast<const std::uint8_t*>(c_order.data())), type, 0.85,
+                                          c_view(got.data()));
+                // Column-major samples into C order.
+                std::vector<double> from_planes(want.numel(), -1.0);
+                ocu::colour::simulate_cvd(im.view(), type, 0.85, c_view(from_planes.data()));
+                EXPECT_TRUE(from_planes == got);
+                // Rows one after another in the result: a layout of neither kind.
+                ArrayD transposed(3 * cols, rows);
+                ocu::View<double> t(transposed.data(), rows, cols, 3);
+                t.row_stride = static_cast<std::ptrdiff_t>(3 * cols);
+                t.col_stride = 1;
+                t.plane_stride = static_cast<std::ptrdiff_t>(cols);
+                ocu::colour::simulate_cvd(im.view(), type, 0.85, t);
+                for (std::size_t r = 0; r < rows; ++r)
+                    for (std::size_t c = 0; c < cols; ++c)
+                        for (std::size_t p = 0; p < 3; ++p) {
+                            ASSERT_EQ(std::bit_cast<std::uint64_t>(got[(r * cols + c) * 3 + p]),
+                                      std::bit_cast<std::uint64_t>(want(r, c, p)))
+                                << rows << "x" << cols << " at " << r << "," << c << "," << p << (plain ? " plain" : "");
+                            ASSERT_EQ(std::bit_cast<std::uint64_t>(t(r, c, p)), std::bit_cast<std::uint64_t>(want(r, c, p)));
+                        }
+            }
+        }
+    }
+    ocu::colour::plain_form_override() = false;
+    EXPECT_THROW(ocu::colour::simulate_cvd(random_u8(4, 4, 3, 1).view(), Deficiency::Protan, 1,
+                                           ArrayD(4, 5, 3).view()),
+                 ocu::Error);
 }
 
 TEST(Colour, TransferFunctionOnBothSidesOfItsBreakPoints) {
