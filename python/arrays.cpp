@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 #include <type_traits>
 
@@ -184,13 +185,13 @@ private:
     std::size_t kept_ = 0;
 };
 
-template <class T>
-py::array numpy_of(const Array<T>& a) {
-    using Elem = std::conditional_t<std::is_same_v<T, Logical>, bool, T>;
-    static_assert(sizeof(Elem) == sizeof(T));
-    std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(a.rows()), static_cast<py::ssize_t>(a.cols())};
-    if (a.planes() > 1) shape.push_back(static_cast<py::ssize_t>(a.planes()));
-    const std::size_t bytes = a.numel() * sizeof(T);
+// A new C-order NumPy array of Elem, rows x cols (x planes when there are
+// several), in a block from the cache; its elements are not written.
+template <class Elem>
+py::array new_c_order(std::size_t rows, std::size_t cols, std::size_t planes, Elem*& data) {
+    std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(cols)};
+    if (planes > 1) shape.push_back(static_cast<py::ssize_t>(planes));
+    const std::size_t bytes = rows * cols * planes * sizeof(Elem);
     // NumPy frees the block through the array's base object, which hands it
     // back to the cache.
     struct Owned {
@@ -207,7 +208,6 @@ py::array numpy_of(const Array<T>& a) {
         ResultBlocks::instance().give_back(block, bytes);
         throw std::bad_alloc();
     }
-    T* dst = static_cast<T*>(block);
     py::capsule base;
     try {
         base = py::capsule(owned.get(), +give_back);
@@ -216,12 +216,42 @@ py::array numpy_of(const Array<T>& a) {
         throw;
     }
     owned.release();  // the capsule's now
-    py::array_t<Elem> out(shape, reinterpret_cast<Elem*>(dst), base);
+    data = static_cast<Elem*>(block);
+    return py::array_t<Elem>(shape, data, base);
+}
+
+template <class T>
+py::array numpy_of(const Array<T>& a) {
+    using Elem = std::conditional_t<std::is_same_v<T, Logical>, bool, T>;
+    static_assert(sizeof(Elem) == sizeof(T));
+    Elem* data = nullptr;
+    py::array out = new_c_order<Elem>(a.rows(), a.cols(), a.planes(), data);
     {
         py::gil_scoped_release unlocked;
-        to_c_order(a, dst);
+        to_c_order(a, reinterpret_cast<T*>(data));
     }
     return out;
+}
+
+// Extents of an image argument, refused as image_from_numpy documents.
+Extents image_extents(const py::array& a, const std::string& n) {
+    if (a.ndim() != 2 && !(a.ndim() == 3 && a.shape(2) == 3)) {
+        throw ArgumentError(n + " must be rows x cols (gray) or rows x cols x 3 (colour), not shape " +
+                            shape_text(a) + ".");
+    }
+    if (a.shape(0) == 0 || a.shape(1) == 0) throw ArgumentError(n + " is empty: shape " + shape_text(a) + ".");
+    Extents e;
+    e.rows = static_cast<std::size_t>(a.shape(0));
+    e.cols = static_cast<std::size_t>(a.shape(1));
+    e.planes = a.ndim() == 3 ? 3 : 1;
+    e.row_stride = a.strides(0);
+    e.col_stride = a.strides(1);
+    e.plane_stride = a.ndim() == 3 ? a.strides(2) : 0;
+    if (e.cols > static_cast<std::size_t>(kMaxImagePixels) / e.rows) {
+        throw ArgumentError(n + " is too large (" + std::to_string(e.cols) + " x " + std::to_string(e.rows) +
+                            " pixels; this program takes at most " + std::to_string(kMaxImagePixels) + " pixels).");
+    }
+    return e;
 }
 
 }  // namespace
@@ -236,23 +266,7 @@ AnyImage image_from_numpy(const py::array& a, const char* name) {
         throw ArgumentError(n + " must hold uint8, uint16 or float64 samples, not " +
                             py::str(a.dtype()).cast<std::string>() + ".");
     }
-    if (a.ndim() != 2 && !(a.ndim() == 3 && a.shape(2) == 3)) {
-        throw ArgumentError(n + " must be rows x cols (gray) or rows x cols x 3 (colour), not shape " +
-                            shape_text(a) + ".");
-    }
-    if (a.shape(0) == 0 || a.shape(1) == 0) throw ArgumentError(n + " is empty: shape " + shape_text(a) + ".");
-
-    Extents e;
-    e.rows = static_cast<std::size_t>(a.shape(0));
-    e.cols = static_cast<std::size_t>(a.shape(1));
-    e.planes = a.ndim() == 3 ? 3 : 1;
-    e.row_stride = a.strides(0);
-    e.col_stride = a.strides(1);
-    e.plane_stride = a.ndim() == 3 ? a.strides(2) : 0;
-    if (e.cols > static_cast<std::size_t>(kMaxImagePixels) / e.rows) {
-        throw ArgumentError(n + " is too large (" + std::to_string(e.cols) + " x " + std::to_string(e.rows) +
-                            " pixels; this program takes at most " + std::to_string(kMaxImagePixels) + " pixels).");
-    }
+    const Extents e = image_extents(a, n);
     const char* src = static_cast<const char*>(a.data());
 
     py::gil_scoped_release unlocked;
@@ -266,6 +280,27 @@ AnyImage image_from_numpy(const py::array& a, const char* name) {
     }
     if (kind[1] == '8') return from_strided<std::uint8_t>(src, e);
     return from_strided<std::uint16_t>(src, e);
+}
+
+std::optional<View<const std::uint8_t>> u8_view(const py::array& a, const char* name) {
+    if (!py::isinstance<py::array_t<std::uint8_t>>(a)) return std::nullopt;
+    const Extents e = image_extents(a, name);
+    View<const std::uint8_t> v(static_cast<const std::uint8_t*>(a.data()), e.rows, e.cols, e.planes);
+    v.row_stride = e.row_stride;  // bytes are elements here
+    v.col_stride = e.col_stride;
+    v.plane_stride = e.plane_stride;
+    return v;
+}
+
+NumpyResult new_numpy_result(std::size_t rows, std::size_t cols, std::size_t planes) {
+    double* data = nullptr;
+    NumpyResult r;
+    r.array = new_c_order<double>(rows, cols, planes, data);
+    r.view = View<double>(data, rows, cols, planes);
+    r.view.row_stride = static_cast<std::ptrdiff_t>(cols * planes);
+    r.view.col_stride = static_cast<std::ptrdiff_t>(planes);
+    r.view.plane_stride = 1;
+    return r;
 }
 
 py::array numpy_from_image(const AnyImage& im) {

@@ -18,6 +18,8 @@
 // infinities.
 #include <pybind11/numpy.h>
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -43,6 +45,21 @@ public:
 // The image `a` (argument `name`) as a program array with the same samples.
 // Holds the GIL.
 AnyImage image_from_numpy(const py::array& a, const char* name);
+
+// An 8-bit image `a` (uint8, gray or colour, any strides) as a view of its
+// samples where they are, checked as image_from_numpy checks them; no value
+// for other sample types. Holds the GIL; the samples stay where they are, so
+// `a` must outlive the view.
+std::optional<View<const std::uint8_t>> u8_view(const py::array& a, const char* name);
+
+// A new C-order float64 NumPy array (rows x cols, or rows x cols x planes when
+// planes > 1) whose elements are not written yet, and a view of them for the
+// program to write. Holds the GIL.
+struct NumpyResult {
+    py::array array;
+    View<double> view;
+};
+NumpyResult new_numpy_result(std::size_t rows, std::size_t cols, std::size_t planes);
 
 // A program array as a new C-order NumPy array of its sample type (uint8,
 // uint16, bool or float64), rows x cols, or rows x cols x planes when it has

@@ -295,6 +295,17 @@ py::array run_colour(const py::array& img, const std::string& type, double sever
     p.type = colour::parse_deficiency(type);
     p.severity = severity;
     colour::check_severity(severity);
+    // 8-bit colour, as photos come: read where NumPy keeps it and computed
+    // straight into the result's C order.
+    const auto view = python::u8_view(img, "img");
+    if (view && view->planes == 3) {
+        python::NumpyResult res = python::new_numpy_result(view->rows, view->cols, 3);
+        {
+            py::gil_scoped_release unlocked;
+            colour::simulate_cvd(*view, p.type, p.severity, res.view);
+        }
+        return res.array;
+    }
     const AnyImage im = python::image_from_numpy(img, "img");
     ArrayD out;
     {

@@ -105,6 +105,11 @@ def test_colour_equals_the_tool(tmp_path, photo):
     img = ocumbra.read_image(photo)
     expected = tool_result(tmp_path, "colour", "--type", "tritan", "--severity", "0.6", image=photo)
     assert np.array_equal(ocumbra.colour(img, "tritan", severity=0.6), expected)
+    # 8-bit colour is read in place in any layout: a reversed, strided slice
+    # and a Fortran-ordered copy give what their C-ordered copies give.
+    for view in (img[::-2, 1::3], np.asfortranarray(img)):
+        assert np.array_equal(ocumbra.colour(view, "deutan", severity=0.35),
+                              ocumbra.colour(np.ascontiguousarray(view), "deutan", severity=0.35))
 
 
 def test_scenarios_equal_the_tool(tmp_path, photo):
