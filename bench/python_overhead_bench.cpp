@@ -33,26 +33,26 @@ void BM_Fixindep(benchmark::State& state) {
     p.mar = 0.1;
     for (auto _ : state) benchmark::DoNotOptimize(ocu::fixindep::run(photo_640x480(), p).data());
 }
-BENCHMARK(BM_Fixindep)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Fixindep)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 void BM_Fixdep(benchmark::State& state) {
     ocu::fixdep::Params p;
     p.polim = ocu::imread(ocu::find_data_file(ocu::fixdep::kDefaultPolarPlot));
     for (auto _ : state) benchmark::DoNotOptimize(ocu::fixdep::run(photo_640x480(), p).data());
 }
-BENCHMARK(BM_Fixdep)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Fixdep)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 void BM_Glare(benchmark::State& state) {
     const ocu::glare::Params p{20, 5, 2, 2};
     for (auto _ : state) benchmark::DoNotOptimize(ocu::glare::run(photo_640x480(), p).imt.data());
 }
-BENCHMARK(BM_Glare)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Glare)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 void BM_Colour(benchmark::State& state) {
     const ocu::colour::Params p{ocu::colour::Deficiency::Deutan, 1};
     for (auto _ : state) benchmark::DoNotOptimize(ocu::colour::run(photo_640x480(), p).data());
 }
-BENCHMARK(BM_Colour)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Colour)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace
 
