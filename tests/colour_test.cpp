@@ -211,7 +211,8 @@ TEST(Colour, StreamedStoresGiveTheSameValues) {
 TEST(Colour, ViewsInOtherLayoutsGiveTheArrayResult) {
     for (bool plain : {false, true}) {
         ocu::colour::plain_form_override() = plain;
-        for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{7, 5}, {61, 83}}) {
+        for (const auto& size : {std::pair<std::size_t, std::size_t>{7, 5}, {61, 83}}) {
+            const std::size_t rows = size.first, cols = size.second;
             const ArrayU8 im = random_u8(rows, cols, 3, 21);
             std::vector<std::uint8_t> c_order(im.numel());
             for (std::size_t r = 0; r < rows; ++r)
