@@ -104,19 +104,39 @@ Array<T> from_strided(const char* src, const Extents& e) {
     return out;
 }
 
-// Column-major -> C order (rows, cols, planes).
+// Column-major -> C order (rows, cols, planes), with the plane count known
+// to the compiler. Each tile's C-order rows are written one after another
+// from the tile's cache lines of the column-major side, which stay cached
+// from the first row on.
+template <class T, std::size_t Planes>
+void to_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
+    for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        for (std::size_t r = r0; r < r1; ++r) {
+            T* d = dst + (r * cols + c0) * Planes;
+            const T* s = src + c0 * rows + r;
+            for (std::size_t c = c0; c < c1; ++c, s += rows)
+                for (std::size_t p = 0; p < Planes; ++p) *d++ = s[p * cols * rows];
+        }
+    });
+}
+
+// The same for any number of planes.
 template <class T>
-void to_c_order(const Array<T>& a, T* dst) {
+void to_c_order_any(const Array<T>& a, T* dst) {
     const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
     const T* src = a.data();
     for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
-        for (std::size_t c = c0; c < c1; ++c)
-            for (std::size_t p = 0; p < planes; ++p) {
-                const T* s = src + (p * cols + c) * rows;
-                T* d = dst + c * planes + p;
-                for (std::size_t r = r0; r < r1; ++r) d[r * cols * planes] = s[r];
-            }
+        for (std::size_t r = r0; r < r1; ++r)
+            for (std::size_t c = c0; c < c1; ++c)
+                for (std::size_t p = 0; p < planes; ++p) dst[(r * cols + c) * planes + p] = src[(p * cols + c) * rows + r];
     });
+}
+
+template <class T>
+void to_c_order(const Array<T>& a, T* dst) {
+    if (a.planes() == 3) to_c_order<T, 3>(a.data(), a.rows(), a.cols(), dst);
+    else if (a.planes() == 1) to_c_order<T, 1>(a.data(), a.rows(), a.cols(), dst);
+    else to_c_order_any(a, dst);
 }
 
 // Memory for results handed to NumPy, kept for the next result when NumPy
