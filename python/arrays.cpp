@@ -62,15 +62,17 @@ void for_each_tile(std::size_t rows, std::size_t cols, F&& f) {
 
 // A C-ordered NumPy array of aligned elements, as NumPy makes them, with the
 // plane count known to the compiler -> column-major, plane after plane.
+// Each tile's C-order rows are read one after another into the tile's cache
+// lines of the column-major side, which stay cached until they are full.
 template <class T, std::size_t Planes>
 void from_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
     for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
-        for (std::size_t c = c0; c < c1; ++c)
-            for (std::size_t p = 0; p < Planes; ++p) {
-                const T* s = src + c * Planes + p;
-                T* d = dst + (p * cols + c) * rows;
-                for (std::size_t r = r0; r < r1; ++r) d[r] = s[r * cols * Planes];
-            }
+        for (std::size_t r = r0; r < r1; ++r) {
+            const T* s = src + (r * cols + c0) * Planes;
+            T* d = dst + c0 * rows + r;
+            for (std::size_t c = c0; c < c1; ++c, d += rows)
+                for (std::size_t p = 0; p < Planes; ++p) d[p * cols * rows] = *s++;
+        }
     });
 }
 
