@@ -8,7 +8,8 @@
 // Program side: the column-major arrays of toolkit/array.hpp, element
 // (r, c, p) at p*rows*cols + c*rows + r. The conversion in both directions
 // goes tile by tile, so that the strided side stays in the cache; it costs
-// about twice a plain copy of the image. Results live in blocks that return to
+// about twice a plain copy of the image. Simulations that can work on a view
+// in any layout (colour) take u8_view() and new_numpy_result() instead. Results live in blocks that return to
 // a small cache when NumPy frees them, for the next result of that size.
 //
 // Refused (ArgumentError with a text naming the argument): another dtype
