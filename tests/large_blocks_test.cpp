@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -57,6 +58,12 @@ TEST_F(LargeBlocks, NoMoreThanTheLimitIsKeptTheOldestGoingFirst) {
     void* huge = large_blocks::take(limit + 2 * kMiB);
     large_blocks::give_back(huge, limit + 2 * kMiB);
     EXPECT_LE(large_blocks::kept_bytes(), limit);
+}
+
+TEST_F(LargeBlocks, SizesNoSystemCanMapAreRefused) {
+    EXPECT_THROW(large_blocks::take(std::size_t{1} << 62), std::bad_alloc);
+    EXPECT_THROW(large_blocks::take(~std::size_t{0}), std::bad_alloc);  // would wrap when rounded up
+    EXPECT_EQ(large_blocks::kept_bytes(), 0u);
 }
 
 TEST_F(LargeBlocks, ArraysInReusedBlocksKeepTheirOwnValues) {

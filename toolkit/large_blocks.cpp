@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -175,7 +176,11 @@ Cache& cache() {
 
 }  // namespace
 
-void* take(std::size_t bytes) { return cache().take(block_size(bytes)); }
+void* take(std::size_t bytes) {
+    // No system maps half the address space (and rounding up must not wrap).
+    if (bytes > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
+    return cache().take(block_size(bytes));
+}
 
 void give_back(void* block, std::size_t bytes) noexcept {
     if (block != nullptr) cache().give_back(block, block_size(bytes));
