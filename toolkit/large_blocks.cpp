@@ -132,7 +132,10 @@ public:
                     bytes_ -= kept_[drop].size;
                     ++drop;
                 }
-                for (std::size_t i = 0; i < drop; ++i) unmap_block(kept_[i].block, kept_[i].size);
+                for (std::size_t i = 0; i < drop; ++i) {
+                    unpoison(kept_[i].block, kept_[i].size);  // the addresses may be mapped again
+                    unmap_block(kept_[i].block, kept_[i].size);
+                }
                 kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(drop));
             }
         }
