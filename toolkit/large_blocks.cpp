@@ -58,7 +58,7 @@ void* map_block(std::size_t size) {
     if (end > first + size) ::munmap(reinterpret_cast<void*>(first + size), end - (first + size));
     void* block = reinterpret_cast<void*>(first);
 #if defined(MADV_HUGEPAGE)
-    (void)::madvise(block, size, MADV_HUGEPAGE);
+    if (size >= kHugeBytes) (void)::madvise(block, size, MADV_HUGEPAGE);
 #endif
     return block;
 }

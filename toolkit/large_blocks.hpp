@@ -5,20 +5,23 @@
 // the first touch of every page faults while the system zeroes it: for a
 // 12-megapixel colour result (288 MB) that is more than a third of the
 // simulation's time, and it recurs with every result of a window session or a
-// batch run. Freed blocks are therefore kept, up to kept_limit() bytes in all
+// batch run (the allocator hands such blocks back to the system when they are
+// freed, also when they come from a thread's own heap). Freed blocks are therefore kept, up to kept_limit() bytes in all
 // (the oldest go first), and handed to the next array of the same size
 // rounded up to 2 MiB. While kept, a block's pages are marked free to the
 // system (MADV_FREE): under memory pressure it takes them back instead of
 // swapping, and the block's next user simply gets fresh pages.
 //
-// Blocks are aligned to 2 MiB and asked for as transparent huge pages. The
-// contents of a block handed out are unspecified: the array fills or
-// overwrites it. Safe to call from any thread.
+// Blocks are aligned to 2 MiB; those of kHugeBytes and more are asked for as
+// transparent huge pages (smaller ones keep 4 KiB pages, so that rounding up
+// costs address space only). The contents of a block handed out are
+// unspecified: the array fills or overwrites it. Safe to call from any thread.
 #include <cstddef>
 
 namespace ocu::large_blocks {
 
-inline constexpr std::size_t kMinBytes = std::size_t{32} << 20;
+inline constexpr std::size_t kMinBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kHugeBytes = std::size_t{32} << 20;
 
 // A block of at least `bytes` bytes (bytes >= kMinBytes); throws
 // std::bad_alloc when the system has no memory for it.

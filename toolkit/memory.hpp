@@ -2,8 +2,8 @@
 // Large arrays whose memory is made ready before it is filled: zero-filled,
 // or left unwritten for a result that is computed into every element.
 //
-// An image-sized result of doubles is megabytes, far beyond what the
-// allocator keeps for re-use, so each one arrives as fresh pages from the
+// An image-sized result of doubles is megabytes; unless a freed block of its
+// size is at hand (large_blocks.hpp) it arrives as fresh pages from the
 // system, one page fault per 4 KiB on first touch (and faults are dear under
 // virtualisation). Two ways to spare most of them, on Linux:
 //  - Pages::Huge asks for transparent huge pages on the whole-2-MiB part of
