@@ -29,7 +29,13 @@ namespace ocu::large_blocks {
 namespace {
 
 constexpr std::size_t kAlign = std::size_t{2} << 20;
+#if defined(OCU_ASAN)
+// The address sanitizer's own bookkeeping takes much memory already (and the
+// fuzz runs limit the resident size).
+constexpr std::size_t kMostKept = std::size_t{256} << 20;
+#else
 constexpr std::size_t kMostKept = std::size_t{1} << 30;
+#endif
 
 std::size_t block_size(std::size_t bytes) { return (bytes + kAlign - 1) / kAlign * kAlign; }
 

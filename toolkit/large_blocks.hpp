@@ -6,9 +6,9 @@
 // 12-megapixel colour result (288 MB) that is more than a third of the
 // simulation's time, and it recurs with every result of a window session or a
 // batch run (the allocator hands such blocks back to the system when they are
-// freed, also when they come from a thread's own heap). Freed blocks are therefore kept, up to kept_limit() bytes in all
-// (the oldest go first), and handed to the next array of the same size
-// rounded up to 2 MiB. While kept, a block's pages are marked free to the
+// freed, also when they come from a thread's own heap). Freed blocks are
+// therefore kept, up to kept_limit() bytes in all (the oldest go first), and
+// handed to the next array of the same size rounded up to 2 MiB. While kept, a block's pages are marked free to the
 // system (MADV_FREE): under memory pressure it takes them back instead of
 // swapping, and the block's next user simply gets fresh pages.
 //
@@ -29,7 +29,8 @@ void* take(std::size_t bytes);
 // Gives back a block from take(bytes), with the same `bytes`.
 void give_back(void* block, std::size_t bytes) noexcept;
 
-// The most bytes kept: the smaller of 1 GiB and an eighth of the memory.
+// The most bytes kept: the smaller of 1 GiB (256 MiB under the address
+// sanitizer) and an eighth of the memory.
 std::size_t kept_limit() noexcept;
 // Bytes kept now.
 std::size_t kept_bytes() noexcept;
