@@ -175,6 +175,11 @@ def test_threads_running_fixdep_at_once_equal_one_after_another(photo):
     (lambda: ocumbra.glare(np.zeros((4, 4)), glare=2.5), ValueError,
      "glare needs a whole number from 0 to 10, got 2.5."),
     (lambda: ocumbra.colour(np.zeros((4, 4, 3)), "protanopia"), ValueError, "protanopia"),
+    # 8-bit colour read in place: the same checks before any work.
+    (lambda: ocumbra.colour(np.zeros((4, 5, 2), np.uint8), "deutan"), ValueError,
+     "img must be rows x cols (gray) or rows x cols x 3 (colour), not shape (4, 5, 2)."),
+    (lambda: ocumbra.colour(np.zeros((0, 5, 3), np.uint8), "deutan"), ValueError, "img is empty: shape (0, 5, 3)."),
+    (lambda: ocumbra.colour(np.zeros((4, 5, 3), np.uint8), "deutan", severity=1.5), ValueError, "1.5"),
     (lambda: ocumbra.fixdep(np.zeros((4, 4)), at=[(1, 2, 3)]), ValueError, "at must be a list of (x, y)"),
     (lambda: ocumbra.fixdep(np.zeros((4, 4)), polar="p.bmp", field="f.csv"), ValueError, "not both"),
     (lambda: ocumbra.fixdep(np.zeros((4, 4)), field={"file": "f.csv", "eyes": "OD"}), ValueError,
