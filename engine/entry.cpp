@@ -31,6 +31,7 @@
 
 #include "engine/host_array.h"
 #include "engine/ops.hpp"
+#include "engine/workers.hpp"
 
 namespace {
 
@@ -290,7 +291,7 @@ HostArray* new_array(std::size_t rows, std::size_t cols, HostClass cls, const vo
     if (a != nullptr && bytes > 0) {
         void* dst = hostArrayData(a);
         if (dst == nullptr) return nullptr;
-        std::memcpy(dst, src, bytes);
+        kal::copyBytes(dst, src, bytes);
     }
     return a;
 }

@@ -184,7 +184,7 @@ void PyramidTable::copyIn(PyramidLevel& level, std::size_t rows, std::size_t col
     const size_t bytes = rows * cols;
     if (bytes == 0) return;
     if (image == nullptr) throw EngineError(msg::kWrongSize);
-    std::memcpy(level.pixels.data(), image, bytes);
+    copyBytes(level.pixels.data(), image, bytes);
 }
 
 ImageRef PyramidTable::refOf(const PyramidLevel& level) {

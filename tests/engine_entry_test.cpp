@@ -362,6 +362,19 @@ TEST(Results, LevelsAreCopiedByteForByteInElementOrder) {
     EXPECT_EQ(call({S(6), S(kSizesPyr), S(3)}, 1).at(0).to_array_u8(), src3.to_array_u8());
 }
 
+// Levels of a megabyte and more are copied in and out in ranges over the
+// cores: every byte lands in its place (a pattern with no period the ranges
+// could hide behind).
+TEST(Results, LargeLevelsAreCopiedWhole) {
+    const std::size_t rows = 1000, cols = 1203;
+    create(kSizesPyr, static_cast<double>(cols), static_cast<double>(rows), 2);
+    HostValue base(HOST_CLASS_UINT8, {rows, cols});
+    for (std::size_t i = 0; i < rows * cols; ++i)
+        base.mutable_bytes()[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    call({S(4), S(kSizesPyr), base});
+    EXPECT_EQ(call({S(6), S(kSizesPyr), S(1)}, 1).at(0).to_array_u8(), base.to_array_u8());
+}
+
 TEST(Results, MaskRectanglesAreFourDoubleColumns) {
     create(kRectsPyr, 35, 20, 2);
     call({S(1), S(kRectsPyr), D({40, 70}, 1.0)});

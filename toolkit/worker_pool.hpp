@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -119,11 +120,7 @@ public:
         wake_.notify_all();
         job(0);
         // Wait for the others, watching first, then sleeping.
-        for (int spin = 0; pending_.load(std::memory_order_acquire) != 0; ++spin) {
-            if (spin < kSpins) {
-                pause();
-                continue;
-            }
+        if (!watch([this] { return pending_.load(std::memory_order_acquire) == 0; })) {
             std::unique_lock<std::mutex> lock(mutex_);
             done_.wait(lock, [this] { return pending_.load(std::memory_order_acquire) == 0; });
         }
@@ -145,7 +142,44 @@ public:
     }
 
 private:
+    // How long a thread watches for the next job or for the others to finish
+    // before it sleeps: kSpins pauses, then, for a pool whose Tag names a
+    // kWatch, up to that long in all, yielding its core between looks so that
+    // a thread that wants the core gets it. A sleeping thread takes from tens
+    // of microseconds to a millisecond to run again once woken (on a virtual
+    // machine, whose host must first schedule the idle core again); the
+    // engine's renderings make dozens of passes with short serial steps
+    // between them, and with the pauses alone two threads rendered a 1080p
+    // fixation in 16 ms where one thread took 9. Only one pool of a process
+    // should watch this way: two watchers that yield to each other on one
+    // core thrash.
     static constexpr int kSpins = 2000;  // some ten to a hundred microseconds
+    static constexpr std::chrono::microseconds kWatch = [] {
+        if constexpr (requires { Tag::kWatch; }) {
+            return std::chrono::microseconds(Tag::kWatch);
+        } else {
+            return std::chrono::microseconds(0);
+        }
+    }();
+
+    // Watches until ready() holds (true) or the watch is over (false).
+    template <class Ready>
+    static bool watch(Ready&& ready) {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (ready()) return true;
+            pause();
+        }
+        if (kWatch.count() == 0) return ready();
+        const auto until = std::chrono::steady_clock::now() + kWatch;
+        for (;;) {
+            for (int spin = 0; spin < 64; ++spin) {
+                if (ready()) return true;
+                pause();
+            }
+            if (std::chrono::steady_clock::now() >= until) return ready();
+            std::this_thread::yield();
+        }
+    }
 
     WorkerPool() = default;
 
@@ -190,17 +224,13 @@ private:
     void work(std::size_t index, std::uint64_t seen) {
         for (;;) {
             // The next job: watch for it for a while, then sleep until it comes.
-            std::uint64_t gen = generation_.load(std::memory_order_acquire);
-            for (int spin = 0; gen == seen && spin < kSpins; ++spin) {
-                pause();
-                gen = generation_.load(std::memory_order_acquire);
-            }
+            const bool came = watch([&] { return generation_.load(std::memory_order_acquire) != seen; });
             void (*call)(void*, std::size_t) = nullptr;
             void* job = nullptr;
             std::size_t count = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                if (gen == seen) {
+                if (!came) {
                     wake_.wait(lock, [&] { return generation_.load(std::memory_order_acquire) != seen; });
                 }
                 if (stop_) return;
