@@ -751,9 +751,13 @@ TEST_F(Commands, FollowingThePointerRendersTheNewestPositionAndStoresTheClickRes
     }
     const QPointF d = area->widget_to_data(last);
     ASSERT_TRUE(QTest::qWaitFor([&] { return live->idle(); }, 10000));
-    EXPECT_EQ(live->frames_shown() - frames0, 2) << "the first position and the last";
-    // At rest the result for the last frame's point: no third engine rendering.
-    EXPECT_EQ(live->renderings_started() - started0, 3);
+    // Frames for the first position and the last, then at rest the result for
+    // the last frame's point (no third engine rendering). When the first
+    // rendering outlasts the rest time (a loaded machine), the result takes
+    // the last frame's place.
+    const int frames = live->frames_shown() - frames0, renderings = live->renderings_started() - started0;
+    EXPECT_TRUE((frames == 2 && renderings == 3) || (frames == 1 && renderings == 2))
+        << frames << " frames, " << renderings << " renderings";
     EXPECT_EQ(live->results_shown() - results0, 1);
     ASSERT_TRUE(live->last_shown().has_value());
     EXPECT_EQ(*live->last_shown(), d);
