@@ -13,6 +13,10 @@
 #include <vector>
 #include <type_traits>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "toolkit/limits.hpp"
 #include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
@@ -60,13 +64,151 @@ void for_each_tile(std::size_t rows, std::size_t cols, F&& f) {
         kTileRowsPerThread);
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OCU_TRANSPOSE_AVX512 1
+#define OCU_AVX512 __attribute__((target("avx512f")))
+// GCC 12 takes the deliberately undefined lanes inside some AVX-512
+// intrinsics for uninitialised variables.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+bool use_avx512() {
+    static const bool yes = __builtin_cpu_supports("avx512f");
+    return yes;
+}
+
+// The 8 x 8 block of doubles whose column i is v[i] (8 rows of one
+// column-major column), transposed in place: v[j] becomes row j.
+OCU_AVX512 inline void transpose8(__m512d v[8]) {
+    __m512d t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm512_unpacklo_pd(v[i], v[i + 1]);
+        t[i + 1] = _mm512_unpackhi_pd(v[i], v[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0x88);
+        u[i + 1] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88);
+        u[i + 2] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0xDD);
+        u[i + 3] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xDD);
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = _mm512_shuffle_f64x2(u[i], u[i + 4], 0x88);
+        v[i + 4] = _mm512_shuffle_f64x2(u[i], u[i + 4], 0xDD);
+    }
+}
+
+// Rows r0 .. r1 - 1 of columns 0 .. c1 - 1 (both extents multiples of 8)
+// of a column-major image of doubles -> C order, in blocks of 8 x 8: each
+// column of a block is one load, and a row's three planes are woven into
+// pixel order with two permutes per output register. The blocks go down
+// eight columns at a time, so that each column is read in one run.
+template <std::size_t Planes>
+OCU_AVX512 void to_c_order_blocks(const double* src, std::size_t rows, std::size_t cols, std::size_t r0,
+                                  std::size_t r1, std::size_t c1, double* dst) {
+    const std::size_t plane = rows * cols;
+    for (std::size_t c = 0; c < c1; c += 8)
+    for (std::size_t rb = r0; rb < r1; rb += 8) {
+        __m512d v[Planes][8];
+        for (std::size_t p = 0; p < Planes; ++p) {
+            const double* s = src + p * plane + c * rows + rb;
+            for (std::size_t i = 0; i < 8; ++i) v[p][i] = _mm512_loadu_pd(s + i * rows);
+            transpose8(v[p]);
+        }
+        for (std::size_t j = 0; j < 8; ++j) {
+            double* d = dst + ((rb + j) * cols + c) * Planes;
+            if constexpr (Planes == 1) {
+                if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) _mm512_stream_pd(d, v[0][j]);
+                else _mm512_storeu_pd(d, v[0][j]);
+            } else {
+                // Output register q holds values 8q .. 8q + 7 of the row's
+                // 24: red, green and blue of its pixels in turn. The first
+                // permute places red and green, the second blue.
+                const __m512i rg0 = _mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10);
+                const __m512i b0 = _mm512_setr_epi64(0, 1, 8, 3, 4, 9, 6, 7);
+                const __m512i rg1 = _mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5);
+                const __m512i b1 = _mm512_setr_epi64(10, 1, 2, 11, 4, 5, 12, 7);
+                const __m512i rg2 = _mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0);
+                const __m512i b2 = _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15);
+                const __m512d r = v[0][j], g = v[1][j], b = v[2][j];
+                const __m512d o0 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg0, g), b0, b);
+                const __m512d o1 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg1, g), b1, b);
+                const __m512d o2 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg2, g), b2, b);
+                if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) {
+                    _mm512_stream_pd(d, o0);
+                    _mm512_stream_pd(d + 8, o1);
+                    _mm512_stream_pd(d + 16, o2);
+                } else {
+                    _mm512_storeu_pd(d, o0);
+                    _mm512_storeu_pd(d + 8, o1);
+                    _mm512_storeu_pd(d + 16, o2);
+                }
+            }
+        }
+    }
+    _mm_sfence();  // the streamed stores are seen before the threads join
+}
+
+// Rows r0 .. r1 - 1 (r1 - r0 a multiple of 16) of a C-ordered colour image of
+// bytes -> column-major planes, columns 0 .. cols - 2. One gather takes the
+// four bytes from each pixel's red on, in sixteen rows: red, green and blue
+// of the pixel and the next red (which the last column lacks in the last
+// row, so the last column is left to the caller). Their low, second and
+// third bytes are the three planes' sixteen samples of the column.
+OCU_AVX512 void from_c_order_rgb16(const std::uint8_t* src, std::size_t rows, std::size_t cols, std::size_t r0,
+                                   std::size_t r1, std::uint8_t* dst) {
+    const std::size_t plane = rows * cols;
+    const auto line = static_cast<int>(3 * cols);
+    const __m512i at = _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                          _mm512_set1_epi32(line));
+    for (std::size_t r = r0; r < r1; r += 16) {
+        const std::uint8_t* s = src + r * 3 * cols;
+        std::uint8_t* d = dst + r;
+        for (std::size_t c = 0; c + 1 < cols; ++c, s += 3, d += rows) {
+            const __m512i v = _mm512_i32gather_epi32(at, s, 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm512_cvtepi32_epi8(v));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + plane), _mm512_cvtepi32_epi8(_mm512_srli_epi32(v, 8)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * plane), _mm512_cvtepi32_epi8(_mm512_srli_epi32(v, 16)));
+        }
+    }
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#else
+#define OCU_TRANSPOSE_AVX512 0
+#endif
+
 // A C-ordered NumPy array of aligned elements, as NumPy makes them, with the
 // plane count known to the compiler -> column-major, plane after plane.
 // Each tile's C-order rows are read one after another into the tile's cache
 // lines of the column-major side, which stay cached until they are full.
+// Colour bytes in whole groups of 16 rows go through gathers where the
+// processor has them.
 template <class T, std::size_t Planes>
 void from_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
-    for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+    std::size_t done_rows = 0;  // rows 0 .. done_rows - 1 but their last column are converted
+#if OCU_TRANSPOSE_AVX512
+    if constexpr (std::is_same_v<T, std::uint8_t> && Planes == 3) {
+        if (use_avx512() && cols >= 2 && 3 * cols <= (std::size_t{1} << 26)) {
+            constexpr std::size_t kGroupsPerRange = 4;
+            done_rows = rows / 16 * 16;
+            parallel_for(
+                done_rows / 16,
+                [&](std::size_t g0, std::size_t g1) { from_c_order_rgb16(src, rows, cols, 16 * g0, 16 * g1, dst); },
+                kGroupsPerRange);
+            for (std::size_t r = 0; r < done_rows; ++r)
+                for (std::size_t p = 0; p < Planes; ++p)
+                    dst[(p * cols + cols - 1) * rows + r] = src[(r * cols + cols - 1) * Planes + p];
+        }
+    }
+#endif
+    if (done_rows == rows) return;
+    // The rows left, tile by tile.
+    for_each_tile<T>(rows - done_rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
+        r0 += done_rows;
+        r1 += done_rows;
         for (std::size_t r = r0; r < r1; ++r) {
             const T* s = src + (r * cols + c0) * Planes;
             T* d = dst + c0 * rows + r;
@@ -111,7 +253,7 @@ Array<T> from_strided(const char* src, const Extents& e) {
 // from the tile's cache lines of the column-major side, which stay cached
 // from the first row on.
 template <class T, std::size_t Planes>
-void to_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
+void to_c_order_tiles(const T* src, std::size_t rows, std::size_t cols, T* dst) {
     for_each_tile<T>(rows, cols, [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1) {
         for (std::size_t r = r0; r < r1; ++r) {
             T* d = dst + (r * cols + c0) * Planes;
@@ -120,6 +262,40 @@ void to_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
                 for (std::size_t p = 0; p < Planes; ++p) *d++ = s[p * cols * rows];
         }
     });
+}
+
+// The same; doubles go through the processor's 8 x 8 transposes where it
+// has them, in bands of kBandRows rows over the threads, and the ragged
+// last rows and columns one by one.
+template <class T, std::size_t Planes>
+void to_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
+#if OCU_TRANSPOSE_AVX512
+    if constexpr (std::is_same_v<T, double> && (Planes == 1 || Planes == 3)) {
+        if (use_avx512()) {
+            constexpr std::size_t kBandRows = 64;
+            const std::size_t rows8 = rows / 8 * 8, cols8 = cols / 8 * 8;
+            parallel_for(
+                (rows8 + kBandRows - 1) / kBandRows,
+                [&](std::size_t b0, std::size_t b1) {
+                    for (std::size_t b = b0; b < b1; ++b) {
+                        const std::size_t r0 = b * kBandRows, r1 = std::min(rows8, r0 + kBandRows);
+                        to_c_order_blocks<Planes>(src, rows, cols, r0, r1, cols8, dst);
+                        for (std::size_t r = r0; r < r1; ++r)
+                            for (std::size_t c = cols8; c < cols; ++c)
+                                for (std::size_t p = 0; p < Planes; ++p)
+                                    dst[(r * cols + c) * Planes + p] = src[(p * cols + c) * rows + r];
+                    }
+                },
+                kTileRowsPerThread);
+            for (std::size_t r = rows8; r < rows; ++r)
+                for (std::size_t c = 0; c < cols; ++c)
+                    for (std::size_t p = 0; p < Planes; ++p)
+                        dst[(r * cols + c) * Planes + p] = src[(p * cols + c) * rows + r];
+            return;
+        }
+    }
+#endif
+    to_c_order_tiles<T, Planes>(src, rows, cols, dst);
 }
 
 // The same for any number of planes.
