@@ -29,6 +29,7 @@ namespace ocu::large_blocks {
 namespace {
 
 constexpr std::size_t kAlign = std::size_t{2} << 20;
+constexpr std::size_t kPageBytes = 4096;  // the smallest page there is
 #if defined(OCU_ASAN)
 // The address sanitizer's own bookkeeping takes much memory already (and the
 // fuzz runs limit the resident size).
@@ -151,6 +152,26 @@ public:
         }
     }
 
+    // A kept block of `size` bytes, its pages mapped, unless one is kept
+    // already or it would not be kept.
+    void prepare(std::size_t size) noexcept {
+        if (size > limit_) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (std::any_of(kept_.begin(), kept_.end(), [size](const Kept& k) { return k.size == size; })) return;
+        }
+        void* block = nullptr;
+        try {
+            block = map_block(size);
+        } catch (...) {
+            return;  // no memory for it: the array takes its chance later
+        }
+        // One write per page maps it (a huge page where the block has them).
+        auto* bytes = static_cast<volatile unsigned char*>(block);
+        for (std::size_t at = 0; at < size; at += kPageBytes) bytes[at] = 0;
+        give_back(block, size);
+    }
+
     void release() noexcept {
         const std::lock_guard<std::mutex> lock(mutex_);
         for (const Kept& k : kept_) {
@@ -193,6 +214,11 @@ void* take(std::size_t bytes) {
 
 void give_back(void* block, std::size_t bytes) noexcept {
     if (block != nullptr) cache().give_back(block, block_size(bytes));
+}
+
+void prepare(std::size_t bytes) noexcept {
+    if (bytes < kMinBytes || bytes > std::numeric_limits<std::size_t>::max() / 2) return;
+    cache().prepare(block_size(bytes));
 }
 
 std::size_t kept_limit() noexcept { return cache().limit(); }

@@ -29,6 +29,13 @@ void* take(std::size_t bytes);
 // Gives back a block from take(bytes), with the same `bytes`.
 void give_back(void* block, std::size_t bytes) noexcept;
 
+// Makes a block for take(bytes) ready among the kept ones, all its pages
+// mapped, so that the next array of that size is written without a page
+// fault (a large result expected soon): the faults are taken here, on the
+// calling thread. Nothing happens when such a block is kept already, when
+// it would not be kept, or when the system has no memory for it.
+void prepare(std::size_t bytes) noexcept;
+
 // The most bytes kept: the smaller of 1 GiB (256 MiB under the address
 // sanitizer) and an eighth of the memory.
 std::size_t kept_limit() noexcept;
