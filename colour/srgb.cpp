@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "colour/kernels.hpp"
+#include "toolkit/avx512_weave.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -297,15 +298,6 @@ OCU_AVX512_BW void mix_encode_u8_interleaved_avx512(const std::array<double, 9>&
     const __m512i pick_r = _mm512_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m512i pick_g = _mm512_setr_epi32(1, 4, 7, 10, 13, 16, 19, 22, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m512i pick_b = _mm512_setr_epi32(2, 5, 8, 11, 14, 17, 20, 23, 0, 0, 0, 0, 0, 0, 0, 0);
-    // Output register q holds samples 8q .. 8q + 7 of the 24: the first
-    // permute puts red (index j: pixel j) and green (8 + j) in their lanes,
-    // the second blue (8 + j) and keeps the rest (index = lane).
-    const __m512i rg0 = _mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10);
-    const __m512i b0 = _mm512_setr_epi64(0, 1, 8, 3, 4, 9, 6, 7);
-    const __m512i rg1 = _mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5);
-    const __m512i b1 = _mm512_setr_epi64(10, 1, 2, 11, 4, 5, 12, 7);
-    const __m512i rg2 = _mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0);
-    const __m512i b2 = _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15);
     for (std::size_t i = 0; i < n; i += 8) {
         const std::size_t count = std::min<std::size_t>(8, n - i);
         const __mmask8 k = lanes(i, n);
@@ -325,9 +317,9 @@ OCU_AVX512_BW void mix_encode_u8_interleaved_avx512(const std::array<double, 9>&
         }
         double* at = out + 3 * i;
         const std::size_t samples = 3 * count;
-        store_part(at, samples, 0, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg0, o[1]), b0, o[2]), stream);
-        store_part(at, samples, 1, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg1, o[1]), b1, o[2]), stream);
-        store_part(at, samples, 2, _mm512_permutex2var_pd(_mm512_permutex2var_pd(o[0], rg2, o[1]), b2, o[2]), stream);
+        __m512d woven[3];
+        simd::weave_rgb(o[0], o[1], o[2], woven);
+        for (std::size_t q = 0; q < 3; ++q) store_part(at, samples, q, woven[q], stream);
     }
     if (stream) _mm_sfence();
 }

@@ -17,6 +17,7 @@
 #include <immintrin.h>
 #endif
 
+#include "toolkit/avx512_weave.hpp"
 #include "toolkit/limits.hpp"
 #include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
@@ -108,41 +109,27 @@ template <std::size_t Planes>
 OCU_AVX512 void to_c_order_blocks(const double* src, std::size_t rows, std::size_t cols, std::size_t r0,
                                   std::size_t r1, std::size_t c1, double* dst) {
     const std::size_t plane = rows * cols;
-    for (std::size_t c = 0; c < c1; c += 8)
-    for (std::size_t rb = r0; rb < r1; rb += 8) {
-        __m512d v[Planes][8];
-        for (std::size_t p = 0; p < Planes; ++p) {
-            const double* s = src + p * plane + c * rows + rb;
-            for (std::size_t i = 0; i < 8; ++i) v[p][i] = _mm512_loadu_pd(s + i * rows);
-            transpose8(v[p]);
-        }
-        for (std::size_t j = 0; j < 8; ++j) {
-            double* d = dst + ((rb + j) * cols + c) * Planes;
-            if constexpr (Planes == 1) {
-                if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) _mm512_stream_pd(d, v[0][j]);
-                else _mm512_storeu_pd(d, v[0][j]);
-            } else {
-                // Output register q holds values 8q .. 8q + 7 of the row's
-                // 24: red, green and blue of its pixels in turn. The first
-                // permute places red and green, the second blue.
-                const __m512i rg0 = _mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10);
-                const __m512i b0 = _mm512_setr_epi64(0, 1, 8, 3, 4, 9, 6, 7);
-                const __m512i rg1 = _mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5);
-                const __m512i b1 = _mm512_setr_epi64(10, 1, 2, 11, 4, 5, 12, 7);
-                const __m512i rg2 = _mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0);
-                const __m512i b2 = _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15);
-                const __m512d r = v[0][j], g = v[1][j], b = v[2][j];
-                const __m512d o0 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg0, g), b0, b);
-                const __m512d o1 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg1, g), b1, b);
-                const __m512d o2 = _mm512_permutex2var_pd(_mm512_permutex2var_pd(r, rg2, g), b2, b);
-                if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) {
-                    _mm512_stream_pd(d, o0);
-                    _mm512_stream_pd(d + 8, o1);
-                    _mm512_stream_pd(d + 16, o2);
+    for (std::size_t c = 0; c < c1; c += 8) {
+        for (std::size_t rb = r0; rb < r1; rb += 8) {
+            __m512d v[Planes][8];
+            for (std::size_t p = 0; p < Planes; ++p) {
+                const double* s = src + p * plane + c * rows + rb;
+                for (std::size_t i = 0; i < 8; ++i) v[p][i] = _mm512_loadu_pd(s + i * rows);
+                transpose8(v[p]);
+            }
+            for (std::size_t j = 0; j < 8; ++j) {
+                double* d = dst + ((rb + j) * cols + c) * Planes;
+                if constexpr (Planes == 1) {
+                    if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) _mm512_stream_pd(d, v[0][j]);
+                    else _mm512_storeu_pd(d, v[0][j]);
                 } else {
-                    _mm512_storeu_pd(d, o0);
-                    _mm512_storeu_pd(d + 8, o1);
-                    _mm512_storeu_pd(d + 16, o2);
+                    __m512d o[3];
+                    simd::weave_rgb(v[0][j], v[1][j], v[2][j], o);
+                    const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
+                    for (std::size_t q = 0; q < 3; ++q) {
+                        if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
+                        else _mm512_storeu_pd(d + 8 * q, o[q]);
+                    }
                 }
             }
         }
