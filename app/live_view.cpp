@@ -32,12 +32,12 @@ namespace ocu::app {
 struct LiveView::Scene {
     std::uint64_t revision = 0;              // of the record it was made from
     std::optional<fixdep::Session> session;  // a copy of the record's
-    fixdep::SquaredImage image;
+    std::shared_ptr<const fixdep::SquaredImage> image;  // shared with the record
     std::size_t image_planes = 0;
     std::array<std::uint8_t, 256> table{};
     // The reduced photo of a large one (FixationPreview), converted once.
     std::optional<fixdep::Session> preview_session;
-    fixdep::SquaredImage preview_image;
+    std::shared_ptr<const fixdep::SquaredImage> preview_image;
     std::size_t k = 1;
     // The job's.
     ArrayU8 planes;                    // the engine's rendered planes
@@ -161,20 +161,22 @@ void LiveView::pump() {
         auto scene = std::make_shared<Scene>();
         scene->revision = revision;
         scene->session = *session;
-        scene->image = s->combined         ? s->combined->squared()
-                       : s->fixdep_squared ? *s->fixdep_squared
-                                           : fixdep::SquaredImage(s->im);
+        // The converted image is shared, not copied (36 MB for a 12-megapixel
+        // photo, on the user-interface thread).
+        scene->image = s->combined ? std::shared_ptr<const fixdep::SquaredImage>(s->combined, &s->combined->squared())
+                       : s->fixdep_squared ? s->fixdep_squared
+                                           : std::make_shared<const fixdep::SquaredImage>(s->im);
         scene->image_planes = planes;
         scene->table = gui::screen_values(fixdep::shown_value_table(), planes == 1, gui::gray_levels());
         if (s->fixdep_preview && !s->combined) {
             scene->preview_session = s->fixdep_preview->session;
-            scene->preview_image = fixdep::SquaredImage(s->fixdep_preview->image);
+            scene->preview_image = s->fixdep_preview->squared;
             scene->k = s->fixdep_preview->k;
         }
         // The memory of the first result at rest, made ready meanwhile on a
         // thread of its own: a 12-megapixel colour result is 288 MB, whose
         // fresh pages took some 30 ms of the rest's rendering.
-        const std::size_t result_bytes = scene->image.rows() * scene->image.cols() * planes * sizeof(double);
+        const std::size_t result_bytes = scene->image->rows() * scene->image->cols() * planes * sizeof(double);
         try {
             std::thread([result_bytes] { large_blocks::prepare(result_bytes); }).detach();
         } catch (const std::system_error&) {
@@ -190,8 +192,8 @@ void LiveView::pump() {
     // Shown at or below the preview's scale: a frame from the preview.
     // A frame from the preview while it has kFrameDetail of the detail shown.
     const bool from_preview = !w.result && scene_->preview_session && !shown.isEmpty() &&
-                              kFrameDetail * shown.width() <= static_cast<double>(scene_->preview_image.cols()) &&
-                              kFrameDetail * shown.height() <= static_cast<double>(scene_->preview_image.rows());
+                              kFrameDetail * shown.width() <= static_cast<double>(scene_->preview_image->cols()) &&
+                              kFrameDetail * shown.height() <= static_cast<double>(scene_->preview_image->rows());
     in_flight_ = true;
     ++started_;
     if (from_preview) ++preview_frames_;
@@ -204,13 +206,13 @@ void LiveView::pump() {
                 const double k = static_cast<double>(scene->k);
                 fixdep::render_planes(*scene->preview_session,
                                       {(w.d.x() - 0.5) / k + 0.5, (w.d.y() - 0.5) / k + 0.5},
-                                      scene->preview_image, scene->preview_planes);
+                                      *scene->preview_image, scene->preview_planes);
                 scene->step = 1;
                 scene->picture = frame_picture(scene->preview_planes, scene->table, shown);
             } else {
                 if (!w.result || scene->planes_at != w.d) {
                     scene->planes_at.reset();
-                    fixdep::render_planes(*scene->session, {w.d.x(), w.d.y()}, scene->image, scene->planes);
+                    fixdep::render_planes(*scene->session, {w.d.x(), w.d.y()}, *scene->image, scene->planes);
                     scene->planes_at = w.d;
                 }
                 if (w.result) {

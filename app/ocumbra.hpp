@@ -56,6 +56,7 @@ inline constexpr gui::Tag condition{"condition"};
 struct FixationPreview {
     fixdep::Session session;
     AnyImage image;
+    std::shared_ptr<const fixdep::SquaredImage> squared;  // image, converted for rendering
     std::size_t k = 1;
 };
 

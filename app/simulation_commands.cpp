@@ -26,6 +26,7 @@
 #include "toolkit/arrayops.hpp"
 #include "toolkit/gui/imshow.hpp"
 #include "toolkit/gui/platform.hpp"
+#include "toolkit/large_blocks.hpp"
 #include "toolkit/paths.hpp"
 
 namespace ocu::app {
@@ -149,13 +150,17 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
         auto squared = std::make_shared<const fixdep::SquaredImage>(handles.im);
         ArrayD first;
         fixdep::render(session, session.centre(), *squared, first);
+        // The next result of this size (the first click, or the first rest of
+        // the view that follows the pointer) finds its pages mapped.
+        large_blocks::prepare(first.numel() * sizeof(double));
         std::optional<FixationPreview> preview;
         if (k > 1) {
             AnyImage small = block_mean(handles.im, k);
             fixdep::Session ps = fixdep::prepare(image_cols(small), image_rows(small), params, nullptr,
                                                  fixdep::kPreviewPyramid);
             (void)ps.release_resmap();  // the engine holds what frames need
-            preview = FixationPreview{std::move(ps), std::move(small), k};
+            auto small_squared = std::make_shared<const fixdep::SquaredImage>(small);
+            preview = FixationPreview{std::move(ps), std::move(small), std::move(small_squared), k};
         }
         return Prepared{std::move(session), std::move(squared), std::move(first), std::move(preview)};
     });
