@@ -20,8 +20,8 @@
 #include "app/work.hpp"
 #include "fixdep/render.hpp"
 #include "fixdep/simulation.hpp"
-#include "toolkit/large_blocks.hpp"
 #include "toolkit/gui/imshow.hpp"
+#include "toolkit/large_blocks.hpp"
 
 namespace ocu::app {
 
