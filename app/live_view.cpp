@@ -14,7 +14,6 @@
 #include <QEvent>
 #include <QImage>
 #include <QMouseEvent>
-#include <QScreen>
 
 #include "app/view.hpp"
 #include "app/work.hpp"
@@ -38,7 +37,6 @@ struct LiveView::Scene {
     // The reduced photo of a large one (FixationPreview), converted once.
     std::optional<fixdep::Session> preview_session;
     std::shared_ptr<const fixdep::SquaredImage> preview_image;
-    std::size_t k = 1;
     // The job's.
     ArrayU8 planes;                    // the engine's rendered planes
     ArrayU8 preview_planes;            // ...of the preview
@@ -171,7 +169,6 @@ void LiveView::pump() {
         if (s->fixdep_preview && !s->combined) {
             scene->preview_session = s->fixdep_preview->session;
             scene->preview_image = s->fixdep_preview->squared;
-            scene->k = s->fixdep_preview->k;
         }
         // The memory of the first result at rest, made ready meanwhile on a
         // thread of its own: a 12-megapixel colour result is 288 MB, whose
@@ -203,10 +200,13 @@ void LiveView::pump() {
         try {
             if (from_preview) {
                 // The same point in the preview's pixel coordinates.
-                const double k = static_cast<double>(scene->k);
+                const fixdep::SquaredImage& im = *scene->image;
+                const fixdep::SquaredImage& small = *scene->preview_image;
+                const double kx = static_cast<double>(im.cols()) / static_cast<double>(small.cols());
+                const double ky = static_cast<double>(im.rows()) / static_cast<double>(small.rows());
                 fixdep::render_planes(*scene->preview_session,
-                                      {(w.d.x() - 0.5) / k + 0.5, (w.d.y() - 0.5) / k + 0.5},
-                                      *scene->preview_image, scene->preview_planes);
+                                      {(w.d.x() - 0.5) / kx + 0.5, (w.d.y() - 0.5) / ky + 0.5}, small,
+                                      scene->preview_planes);
                 scene->step = 1;
                 scene->picture = frame_picture(scene->preview_planes, scene->table, shown);
             } else {
@@ -277,18 +277,12 @@ void LiveView::done(const Want& w, std::uint64_t revision, bool ok) {
     pump();
 }
 
-std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen) {
-    if (screen.width() <= 0 || screen.height() <= 0) return 1;
-    const double over =
-        std::max(static_cast<double>(cols) / screen.width(), static_cast<double>(rows) / screen.height());
-    const auto k = static_cast<std::size_t>(std::floor(over / kFrameDetail + 1e-9));
-    return k >= 2 ? k : 1;
-}
-
-QSize screen_pixels() {
-    const QScreen* s = QGuiApplication::primaryScreen();
-    if (!s) return {};
-    return (QSizeF(s->size()) * s->devicePixelRatio()).toSize();
+std::optional<QSize> preview_size(std::size_t cols, std::size_t rows, QSizeF place) {
+    if (place.isEmpty() || cols == 0 || rows == 0 || cols * rows < kPreviewPixels) return std::nullopt;
+    const double s = std::min(place.width() / static_cast<double>(cols), place.height() / static_cast<double>(rows));
+    if (!(s <= kPreviewScale)) return std::nullopt;
+    return QSize(std::max(1, static_cast<int>(std::lround(s * static_cast<double>(cols)))),
+                 std::max(1, static_cast<int>(std::lround(s * static_cast<double>(rows)))));
 }
 
 std::shared_ptr<LiveView> live_view(const gui::Handle& fig) {

@@ -25,6 +25,7 @@
 #include <QPointF>
 #include <QPointer>
 #include <QSize>
+#include <QSizeF>
 #include <QTimer>
 
 #include "app/ocumbra.hpp"
@@ -38,13 +39,16 @@ inline constexpr int kRestMs = 150;
 // only until the next one, and the result at rest has the full picture.
 inline constexpr double kFrameDetail = 0.8;
 
-// The reduction k of the preview of a photo of cols x rows on a screen of
-// `screen` device pixels: the largest whole k with the photo reduced k times
-// still at least kFrameDetail of the photo fitted to the screen; 1 (no
-// preview) when that k is 1.
-std::size_t preview_reduction(std::size_t cols, std::size_t rows, QSize screen);
-// The primary screen's size in device pixels.
-QSize screen_pixels();
+// A photo of at least kPreviewPixels pixels, fitted to its place at most
+// kPreviewScale of its size, gets a preview at the size it is shown: frames
+// from it have all the detail shown, at a fraction of the work.
+inline constexpr std::size_t kPreviewPixels = 1'000'000;
+inline constexpr double kPreviewScale = 0.9;
+
+// The size (columns x rows) of the preview of a photo of cols x rows fitted to
+// a place of `place` device pixels (square pixels), or nothing when it gets
+// none.
+std::optional<QSize> preview_size(std::size_t cols, std::size_t rows, QSizeF place);
 
 class LiveView : public QObject {
 public:

@@ -49,15 +49,15 @@ inline constexpr gui::Tag colour{"colour"};
 inline constexpr gui::Tag condition{"condition"};
 }  // namespace tag
 
-// For a photo larger than the screen, what the view that follows the pointer
-// renders its quick frames from (live_view.hpp): the photo reduced k times
-// (block_mean) with a resolution map and masks of its own in engine pyramid 2,
-// prepared by the fixation-dependent command with the full-size ones.
+// For a large photo shown reduced, what the view that follows the pointer
+// renders its quick frames from (live_view.hpp): the photo resampled to the
+// size it was shown at when the fixation-dependent command ran (area_mean),
+// with a resolution map and masks of its own in engine pyramid 2, prepared by
+// that command with the full-size ones.
 struct FixationPreview {
     fixdep::Session session;
     AnyImage image;
     std::shared_ptr<const fixdep::SquaredImage> squared;  // image, converted for rendering
-    std::size_t k = 1;
 };
 
 // Which simulation produced the result `imt` on the current image. The values
@@ -98,7 +98,7 @@ struct OcumbraState : gui::StateBase {
     // the renderings of clicks and the live view. Shared by the copies.
     std::shared_ptr<const fixdep::SquaredImage> fixdep_squared;
     std::optional<fixdep::Fixation> fixpoint;       // the fixation point of imt in fixation mode
-    std::optional<FixationPreview> fixdep_preview;  // for a photo larger than the screen
+    std::optional<FixationPreview> fixdep_preview;  // for a large photo shown reduced
     colour::Params colour;                          // colour vision: type and severity
     std::optional<scenario::Field> field_source;    // the file(s) polim came from; empty: the default plot
     scenario::Steps steps = kDefaultSteps;          // the steps of the last combined run

@@ -134,9 +134,10 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
     fixdep::check(sx, sy, params);
 
     BusyStatus busy(handles[tag::statustext]);
-    // A photo larger than the screen also gets a reduced copy for the quick
-    // frames of the view that follows the pointer (live_view.hpp).
-    const std::size_t k = preview_reduction(sx, sy, screen_pixels());
+    // A large photo shown reduced also gets a copy at the size it is shown,
+    // for the quick frames of the view that follows the pointer (live_view.hpp).
+    const gui::ImageArea* area = gui::image_area(handles[tag::axes1]);
+    const std::optional<QSize> small_size = preview_size(sx, sy, area ? area->place_pixels() : QSizeF());
     struct Prepared {
         fixdep::Session session;
         std::shared_ptr<const fixdep::SquaredImage> squared;
@@ -154,13 +155,14 @@ void fixdep_Callback(Handle hObject, const Value&, OcumbraState handles) {
         // the view that follows the pointer) finds its pages mapped.
         large_blocks::prepare(first.numel() * sizeof(double));
         std::optional<FixationPreview> preview;
-        if (k > 1) {
-            AnyImage small = block_mean(handles.im, k);
+        if (small_size) {
+            AnyImage small = area_mean(handles.im, static_cast<std::size_t>(small_size->height()),
+                                       static_cast<std::size_t>(small_size->width()));
             fixdep::Session ps = fixdep::prepare(image_cols(small), image_rows(small), params, nullptr,
                                                  fixdep::kPreviewPyramid);
             (void)ps.release_resmap();  // the engine holds what frames need
             auto small_squared = std::make_shared<const fixdep::SquaredImage>(small);
-            preview = FixationPreview{std::move(ps), std::move(small), std::move(small_squared), k};
+            preview = FixationPreview{std::move(ps), std::move(small), std::move(small_squared)};
         }
         return Prepared{std::move(session), std::move(squared), std::move(first), std::move(preview)};
     });

@@ -402,20 +402,29 @@ TEST(Spline3, IsTheParabolaThroughThreePoints) {
     EXPECT_NEAR(spline3({1.0, 2.0, 4.0}, {3.0, 5.0, 9.0}, 10.0), 21.0, 1e-12);
 }
 
-TEST(BlockMean, RoundedMeansOfBlocksClippedAtTheEdges) {
-    // 3 x 3 uint8 by 2: blocks 2x2, 2x1, 1x2, 1x1.
-    ocu::ArrayU8 a(3, 3, 1, std::vector<std::uint8_t>{1, 2, 9, 4, 5, 20, 7, 8, 250});  // column-major
-    const auto r = std::get<ocu::ArrayU8>(ocu::block_mean(ocu::AnyImage(a), 2));
+TEST(AreaMean, MeansOverTheCoveredAreaWithPartlyCoveredPixelsWeighted) {
+    // 3 x 3 uint8 to 2 x 2: each output pixel spans 1.5 input pixels, so the
+    // weights along an axis are (2/3, 1/3) and (1/3, 2/3).
+    // Rows: (1 4 7), (2 5 8), (9 20 250), column-major below.
+    ocu::ArrayU8 a(3, 3, 1, std::vector<std::uint8_t>{1, 2, 9, 4, 5, 20, 7, 8, 250});
+    const auto r = std::get<ocu::ArrayU8>(ocu::area_mean(ocu::AnyImage(a), 2, 2));
     ASSERT_EQ(r.rows(), 2u);
     ASSERT_EQ(r.cols(), 2u);
-    EXPECT_EQ(r(0, 0), 3);    // (1 + 2 + 4 + 5) / 4
-    EXPECT_EQ(r(1, 0), 15);   // (9 + 20) / 2 = 14.5 -> 15
-    EXPECT_EQ(r(0, 1), 8);    // (7 + 8) / 2 = 7.5 -> 8
-    EXPECT_EQ(r(1, 1), 250);
+    EXPECT_EQ(r(0, 0), 2);    // 21/9 = 2.33
+    EXPECT_EQ(r(1, 0), 9);    // 85/9 = 9.44
+    EXPECT_EQ(r(0, 1), 6);    // 57/9 = 6.33
+    EXPECT_EQ(r(1, 1), 118);  // 1061/9 = 117.9
+    // A whole factor: the means of the blocks, per plane.
     const ocu::ArrayD d(2, 2, 2, std::vector<double>{0, 1, 2, 3, 4, 4, 4, 5});
-    EXPECT_EQ(std::get<ocu::ArrayD>(ocu::block_mean(ocu::AnyImage(d), 2)), ocu::ArrayD(1, 1, 2, std::vector<double>{1.5, 4.25}));
-    EXPECT_TRUE(ocu::block_mean(ocu::AnyImage(a), 1) == ocu::AnyImage(a));
-    EXPECT_THROW(ocu::block_mean(ocu::AnyImage(a), 0), ocu::Error);
+    EXPECT_EQ(std::get<ocu::ArrayD>(ocu::area_mean(ocu::AnyImage(d), 1, 1)), ocu::ArrayD(1, 1, 2, std::vector<double>{1.5, 4.25}));
+    // Halves round away from zero; rows and columns resample independently.
+    // Rows (1 4 10 11), (2 5 20 21) to two columns: 2.5, 3.5, 10.5, 20.5.
+    ocu::ArrayU8 h(2, 4, 1, std::vector<std::uint8_t>{1, 2, 4, 5, 10, 20, 11, 21});
+    EXPECT_EQ(std::get<ocu::ArrayU8>(ocu::area_mean(ocu::AnyImage(h), 2, 2)),
+              ocu::ArrayU8(2, 2, 1, std::vector<std::uint8_t>{3, 4, 11, 21}));
+    EXPECT_TRUE(ocu::area_mean(ocu::AnyImage(a), 3, 3) == ocu::AnyImage(a));
+    EXPECT_THROW(ocu::area_mean(ocu::AnyImage(a), 0, 2), ocu::Error);
+    EXPECT_THROW(ocu::area_mean(ocu::AnyImage(ocu::ArrayU8(0, 3, 1)), 1, 1), ocu::Error);
 }
 
 // ---------------------------------------------------------------------------

@@ -852,22 +852,21 @@ TEST_F(Commands, SideBySideShowsSourceAndResultWithTheFixationAndSavesBoth) {
     EXPECT_FALSE(area->is_pair());
 }
 
-TEST(Preview, ReductionKeepsThePreviewAtLeastFourFifthsOfTheFittedPhoto) {
-    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1920, 1080)), 3u);  // 3000 / 1080 / 0.8 = 3.47
-    EXPECT_EQ(app::preview_reduction(4000, 3000, QSize(1280, 720)), 5u);   // 5.2
-    EXPECT_EQ(app::preview_reduction(1920, 1080, QSize(1920, 1080)), 1u);
-    EXPECT_EQ(app::preview_reduction(3072, 100, QSize(1920, 1080)), 2u);  // exactly 2
-    EXPECT_EQ(app::preview_reduction(3071, 100, QSize(1920, 1080)), 1u);  // 1.9995: no preview
-    EXPECT_EQ(app::preview_reduction(100, 100, QSize()), 1u);
+TEST(Preview, ALargePhotoShownReducedGetsOneAtTheSizeItIsShown) {
+    // 4000 x 3000 fitted to 1650 x 928: scale 928 / 3000, so 1237.3 x 928.
+    EXPECT_EQ(app::preview_size(4000, 3000, QSizeF(1650, 928)), QSize(1237, 928));
+    // 1920 x 1080: scale min(0.859375, 0.859259), so 1649.8 x 928.
+    EXPECT_EQ(app::preview_size(1920, 1080, QSizeF(1650, 928)), QSize(1650, 928));
+    // Shown at 0.926 of its size: rendered whole.
+    EXPECT_EQ(app::preview_size(1920, 1080, QSizeF(1800, 1000)), std::nullopt);
+    // Under a million pixels: rendered whole however small it is shown.
+    EXPECT_EQ(app::preview_size(1000, 999, QSizeF(100, 100)), std::nullopt);
+    EXPECT_EQ(app::preview_size(4000, 3000, QSizeF()), std::nullopt);
 }
 
 TEST_F(Commands, ALargePhotoFollowsWithPreviewFramesAndStoresTheFullResolutionResultAtRest) {
-    // A photo 2.2 times the screen in each direction: a preview reduced twice
-    // (three times would leave less than four fifths of the fitted photo).
-    const QSize screen = app::screen_pixels();
-    ASSERT_FALSE(screen.isEmpty());
-    const std::size_t cols = static_cast<std::size_t>(screen.width() * 2.2),
-                      rows = static_cast<std::size_t>(screen.height() * 2.2);
+    // Two megapixels in the test window's area: a preview at the size shown.
+    const std::size_t cols = 1700, rows = 1200;
     ArrayU8 photo(rows, cols, 3);
     for (std::size_t i = 0; i < photo.numel(); ++i) photo[i] = static_cast<std::uint8_t>((i * 7 + i / 977) % 256);
     QTemporaryDir dir;
@@ -877,16 +876,17 @@ TEST_F(Commands, ALargePhotoFollowsWithPreviewFramesAndStoresTheFullResolutionRe
     RUN_WITH_DIALOG("fixdep", "fixdepparms", [](QWidget* fig) { ok(fig, "pushbutton_fixdepparms"); });
     ASSERT_TRUE(fake_->errors.empty()) << fake_->errors[0];
     const OcumbraState s = state();
+    gui::ImageArea* area = gui::image_area(s[app::tag::axes1]);
     ASSERT_TRUE(s.fixdep_preview.has_value());
-    EXPECT_EQ(s.fixdep_preview->k, 2u);
-    EXPECT_EQ(image_cols(s.fixdep_preview->image), (cols + 1) / 2);
+    const QSize shown = (area->image_rect(0).size() * area->devicePixelRatioF()).toSize();
+    ASSERT_LT(shown.width(), 1500) << "the photo is shown reduced";
+    EXPECT_EQ(image_cols(s.fixdep_preview->image), static_cast<std::size_t>(shown.width()));
+    EXPECT_EQ(image_rows(s.fixdep_preview->image), static_cast<std::size_t>(shown.height()));
     EXPECT_EQ(s.fixdep_preview->session.pyramid(), fixdep::kPreviewPyramid);
 
     auto* follow = window()->findChild<QAction*>("followpointer_menu");
     follow->trigger();
     const std::shared_ptr<app::LiveView> live = app::live_view(fig_);
-    gui::ImageArea* area = gui::image_area(s[app::tag::axes1]);
-    ASSERT_GE(area->picture_step(), 2) << "shown at or below the preview's scale";
     const int previews = live->preview_frames(), results = live->results_shown();
     const QPointF at = area->data_to_widget(QPointF(301, 222));
     pointer_event(area, QEvent::MouseMove, at);

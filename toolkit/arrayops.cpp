@@ -191,31 +191,75 @@ double spline3(const std::array<double, 3>& x, const std::array<double, 3>& y, d
     return y[0] * l0 + y[1] * l1 + y[2] * l2;
 }
 
-AnyImage block_mean(const AnyImage& im, std::size_t k) {
-    if (k == 0) throw Error("The reduction must be at least 1.");
-    if (k == 1) return im;
+namespace {
+
+// The input samples an output pixel covers along one axis of n samples
+// resampled to m: output i spans [i*n, (i+1)*n) and input s spans
+// [s*m, (s+1)*m) in units of 1/m input samples, so the overlaps are whole
+// numbers and the weights (overlap / n) sum to one.
+struct AreaTaps {
+    std::vector<std::size_t> first;  // per output: its first input sample
+    std::vector<std::size_t> start;  // per output: its first weight in `weight`
+    std::vector<double> weight;
+};
+
+AreaTaps area_taps(std::size_t n, std::size_t m) {
+    AreaTaps t;
+    t.first.resize(m);
+    t.start.resize(m + 1);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t lo = i * n, hi = (i + 1) * n;
+        t.first[i] = lo / m;
+        t.start[i] = t.weight.size();
+        for (std::size_t s = lo / m; s * m < hi; ++s) {
+            const std::size_t overlap = std::min(hi, (s + 1) * m) - std::max(lo, s * m);
+            t.weight.push_back(static_cast<double>(overlap) / static_cast<double>(n));
+        }
+    }
+    t.start[m] = t.weight.size();
+    return t;
+}
+
+}  // namespace
+
+AnyImage area_mean(const AnyImage& im, std::size_t rows, std::size_t cols) {
+    if (rows == 0 || cols == 0) throw Error("The resampled image must have at least one row and one column.");
+    if (image_rows(im) == 0 || image_cols(im) == 0) throw Error("An empty image cannot be resampled.");
+    if (image_rows(im) == rows && image_cols(im) == cols) return im;
     return std::visit(
-        [k](const auto& a) -> AnyImage {
+        [rows, cols](const auto& a) -> AnyImage {
             using T = typename std::decay_t<decltype(a)>::value_type;
-            const std::size_t rows = a.rows(), cols = a.cols(), planes = a.planes();
-            const std::size_t orows = (rows + k - 1) / k, ocols = (cols + k - 1) / k;
-            Array<T> out(orows, ocols, planes);
-            for (std::size_t p = 0; p < planes; ++p)
-                for (std::size_t j = 0; j < ocols; ++j)
-                    for (std::size_t i = 0; i < orows; ++i) {
-                        double sum = 0;
-                        const std::size_t r1 = std::min(rows, (i + 1) * k), c1 = std::min(cols, (j + 1) * k);
-                        for (std::size_t c = j * k; c < c1; ++c)
-                            for (std::size_t r = i * k; r < r1; ++r) sum += static_cast<double>(a(r, c, p));
-                        const double mean = sum / static_cast<double>((r1 - i * k) * (c1 - j * k));
+            const std::size_t n = a.rows(), planes = a.planes();
+            const AreaTaps across = area_taps(a.cols(), cols), down = area_taps(n, rows);
+            Array<T> out(rows, cols, planes);
+            // Per output column: the columns it covers combined (whole input
+            // columns, contiguous), then the rows.
+            parallel_for(planes * cols, [&](std::size_t b, std::size_t e) {
+                std::vector<double> column(n);
+                for (std::size_t pj = b; pj < e; ++pj) {
+                    const std::size_t p = pj / cols, j = pj % cols;
+                    std::fill(column.begin(), column.end(), 0.0);
+                    for (std::size_t w = across.start[j]; w < across.start[j + 1]; ++w) {
+                        const double wt = across.weight[w];
+                        const T* in = &a(0, across.first[j] + (w - across.start[j]), p);
+                        for (std::size_t r = 0; r < n; ++r) column[r] += wt * static_cast<double>(in[r]);
+                    }
+                    for (std::size_t i = 0; i < rows; ++i) {
+                        double mean = 0;
+                        for (std::size_t w = down.start[i]; w < down.start[i + 1]; ++w)
+                            mean += down.weight[w] * column[down.first[i] + (w - down.start[i])];
                         if constexpr (std::is_floating_point_v<T>) {
                             out(i, j, p) = mean;
                         } else if constexpr (std::is_same_v<T, Logical>) {
                             out(i, j, p) = mean >= 0.5 ? Logical::True : Logical::False;
                         } else {
-                            out(i, j, p) = static_cast<T>(std::round(mean));
+                            out(i, j, p) = static_cast<T>(std::round(
+                                std::clamp(mean, static_cast<double>(std::numeric_limits<T>::lowest()),
+                                           static_cast<double>(std::numeric_limits<T>::max()))));
                         }
                     }
+                }
+            });
             return out;
         },
         im);

@@ -69,12 +69,14 @@ inline constexpr std::array<double, 3> kGrayWeights = {0.298936021293775, 0.5870
                                                        0.114020904255103};
 ArrayD rgb2gray(const ArrayD& x);
 
-// The image reduced k times in both directions: element (r, c, p) is the
-// mean of the k x k block (r*k .., c*k ..) of plane p, clipped at the edges
-// (ceil(rows / k) x ceil(cols / k)); rounded (halves away from zero) for
-// integer samples, a logical one true when at least half the block is. k 1
-// gives the image itself.
-AnyImage block_mean(const AnyImage& im, std::size_t k);
+// The image resampled to rows x cols by area: element (r, c, p) is the mean
+// of plane p over the part of the image that output pixel covers (an output
+// pixel spans rows/`rows` input rows and cols/`cols` input columns; input
+// pixels it covers in part count with the part covered). Reducing by a whole
+// factor k gives the means of the k x k blocks. Rounded (halves away from
+// zero) for integer samples, a logical one true when the mean is at least
+// one half. The same size gives the image itself.
+AnyImage area_mean(const AnyImage& im, std::size_t rows, std::size_t cols);
 
 // Nearest-neighbour resize to m x n: output row k (0-based) reads input row
 // floor((k + 0.5) * sc) with sc = rows / m + 2^-52 (likewise for columns).

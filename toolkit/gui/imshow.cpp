@@ -478,7 +478,10 @@ void ImageArea::paintEvent(QPaintEvent*) {
         p.save();
         p.setClipRect(place_rect(i));
         const QSize device = (r.size() * devicePixelRatioF()).toSize();
-        if (h.frame) {
+        if (h.frame && pic.size() == device && devicePixelRatioF() == 1.0) {
+            // A quick picture made at the size it is shown: a plain copy.
+            p.drawImage(QPoint(qRound(r.left()), qRound(r.top())), pic);
+        } else if (h.frame) {
             // A quick picture while the pointer moves: scaled as it is drawn.
             p.setRenderHint(QPainter::SmoothPixmapTransform, true);
             p.drawImage(r, pic);

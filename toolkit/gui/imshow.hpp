@@ -111,6 +111,9 @@ public:
     ZoomMode zoom_mode() const { return zoom_; }
     // Screen (device) pixels per image pixel as shown now.
     double scale() const;
+    // The size of one half's place in device pixels: what an image fitted to
+    // it fills at most.
+    QSizeF place_pixels() const { return place_size() * devicePixelRatioF(); }
     // The reduction a picture handed in should have for the current size.
     int picture_step() const;
     // Centre of the view in data coordinates when the image is larger than
