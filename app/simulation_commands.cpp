@@ -292,8 +292,10 @@ void figure1_WindowButtonDownFcn(Handle hObject, const Value&, OcumbraState hand
     now.imt = std::move(imt);
     now.imt_for_im = true;
     now.fixpoint = chosen->point;
+    gui::ImageArea* area = gui::image_area(now[tag::axes1]);
     show_result(now, now.imt, std::move(picture.picture), size.step, std::move(picture.shrunk));
     store_state(hObject, std::move(now));
+    if (area) area->trace_next_paint("click", area->last_pointer_time());  // the click that chose the point
     busy.done();
 }
 

@@ -6,9 +6,12 @@
 # the time the paint ended (both the monotonic clock in milliseconds, which
 # the X server's event time stamps are too). Prints the median and the 99th
 # percentile of move-to-painted for the frames, and the same for the results
-# at rest.
+# at rest. With CLICKS, following is then turned off and that many fixation
+# clicks (a press, then the click that chooses the point) are made; each is
+# timed from the pointer move that ends on the chosen point, a millisecond
+# before its press.
 #
-#   scripts/measure-live.sh [PHOTO] [MOVES]     (packages: xvfb, xdotool)
+#   scripts/measure-live.sh [PHOTO] [MOVES] [CLICKS]     (packages: xvfb, xdotool)
 #
 # PHOTO defaults to build/bin/NatIm13.jpg; MOVES (200) pointer moves 8 ms
 # apart on a circle over the image, then a rest.
@@ -17,6 +20,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 bin=${OCUMBRA_BIN:-$top/build/bin}
 photo=${1:-$bin/NatIm13.jpg}
 moves=${2:-200}
+clicks=${3:-0}
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "measure-live: $tool is needed (Debian: xvfb, xdotool)" >&2; exit 2; }
 done
@@ -53,6 +57,17 @@ for ((i = 0; i < moves; i++)); do
   sleep 0.008
 done
 sleep 2
+if ((clicks > 0)); then
+  xdotool windowfocus --sync "$wid"; xdotool key ctrl+f
+  sleep 1
+  for ((i = 0; i < clicks; i++)); do
+    x=$((cx + (i % 5 - 2) * r / 3)); y=$((cy + (i % 3 - 1) * r / 3))
+    xdotool mousemove $((x + 7)) $((y + 5)) click 1
+    sleep 0.3
+    xdotool mousemove "$x" "$y" click 1
+    sleep "${OCUMBRA_CLICK_SECONDS:-0.7}"
+  done
+fi
 awk '{ d = $3 - $2; if (d < 0) d += 4294967296; print $1, d }' "$work/frames.log" | sort -k1,1 -k2,2n |
   awk '{ n[$1]++; v[$1, n[$1]] = $2 }
        END { for (k in n) printf "%s: %d painted, median %d ms, p99 %d ms\n", k, n[k],
