@@ -7,8 +7,8 @@
 //     fixation-dependent command), the display conversion and the repaint. The
 //     pointer input answers at once, as if the person clicked immediately.
 //   - BM_FollowFrame: View -> Follow pointer, one pointer move to its frame
-//     painted (the 4000 x 3000 photo, shown about 1600 pixels wide, from its
-//     preview).
+//     painted (the 1920 x 1080 and 4000 x 3000 photos, shown reduced, from
+//     their previews at the size shown).
 //   - BM_RestResult: the full-resolution result while following (a press, as
 //     at rest): rendering, stored record, repaint.
 // The screen is an offscreen 1920 x 1080 one unless QT_QPA_PLATFORM says
