@@ -17,7 +17,7 @@
 #include <immintrin.h>
 #endif
 
-#include "toolkit/avx512_weave.hpp"
+#include "toolkit/pixel_rows.hpp"
 #include "toolkit/limits.hpp"
 #include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
@@ -75,67 +75,7 @@ void for_each_tile(std::size_t rows, std::size_t cols, F&& f) {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-bool use_avx512() {
-    static const bool yes = __builtin_cpu_supports("avx512f");
-    return yes;
-}
-
-// The 8 x 8 block of doubles whose column i is v[i] (8 rows of one
-// column-major column), transposed in place: v[j] becomes row j.
-OCU_AVX512 inline void transpose8(__m512d v[8]) {
-    __m512d t[8], u[8];
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm512_unpacklo_pd(v[i], v[i + 1]);
-        t[i + 1] = _mm512_unpackhi_pd(v[i], v[i + 1]);
-    }
-    for (int i = 0; i < 8; i += 4) {
-        u[i] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0x88);
-        u[i + 1] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88);
-        u[i + 2] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0xDD);
-        u[i + 3] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xDD);
-    }
-    for (int i = 0; i < 4; ++i) {
-        v[i] = _mm512_shuffle_f64x2(u[i], u[i + 4], 0x88);
-        v[i + 4] = _mm512_shuffle_f64x2(u[i], u[i + 4], 0xDD);
-    }
-}
-
-// Rows r0 .. r1 - 1 of columns 0 .. c1 - 1 (both extents multiples of 8)
-// of a column-major image of doubles -> C order, in blocks of 8 x 8: each
-// column of a block is one load, and a row's three planes are woven into
-// pixel order with two permutes per output register. The blocks go down
-// eight columns at a time, so that each column is read in one run.
-template <std::size_t Planes>
-OCU_AVX512 void to_c_order_blocks(const double* src, std::size_t rows, std::size_t cols, std::size_t r0,
-                                  std::size_t r1, std::size_t c1, double* dst) {
-    const std::size_t plane = rows * cols;
-    for (std::size_t c = 0; c < c1; c += 8) {
-        for (std::size_t rb = r0; rb < r1; rb += 8) {
-            __m512d v[Planes][8];
-            for (std::size_t p = 0; p < Planes; ++p) {
-                const double* s = src + p * plane + c * rows + rb;
-                for (std::size_t i = 0; i < 8; ++i) v[p][i] = _mm512_loadu_pd(s + i * rows);
-                transpose8(v[p]);
-            }
-            for (std::size_t j = 0; j < 8; ++j) {
-                double* d = dst + ((rb + j) * cols + c) * Planes;
-                if constexpr (Planes == 1) {
-                    if ((reinterpret_cast<std::uintptr_t>(d) & 63) == 0) _mm512_stream_pd(d, v[0][j]);
-                    else _mm512_storeu_pd(d, v[0][j]);
-                } else {
-                    __m512d o[3];
-                    simd::weave_rgb(v[0][j], v[1][j], v[2][j], o);
-                    const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
-                    for (std::size_t q = 0; q < 3; ++q) {
-                        if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
-                        else _mm512_storeu_pd(d + 8 * q, o[q]);
-                    }
-                }
-            }
-        }
-    }
-    _mm_sfence();  // the streamed stores are seen before the threads join
-}
+bool use_avx512() { return simd::has_avx512(); }
 
 // Rows r0 .. r1 - 1 (r1 - r0 a multiple of 16) of a C-ordered colour image of
 // bytes -> column-major planes, columns 0 .. cols - 2. One gather takes the
@@ -266,7 +206,7 @@ void to_c_order(const T* src, std::size_t rows, std::size_t cols, T* dst) {
                 [&](std::size_t b0, std::size_t b1) {
                     for (std::size_t b = b0; b < b1; ++b) {
                         const std::size_t r0 = b * kBandRows, r1 = std::min(rows8, r0 + kBandRows);
-                        to_c_order_blocks<Planes>(src, rows, cols, r0, r1, cols8, dst);
+                        simd::to_pixel_rows<Planes>(src, rows, rows * cols, r0, r1, cols8, dst, cols * Planes);
                         for (std::size_t r = r0; r < r1; ++r)
                             for (std::size_t c = cols8; c < cols; ++c)
                                 for (std::size_t p = 0; p < Planes; ++p)
