@@ -14,6 +14,7 @@
 #include "toolkit/error.hpp"
 #include "toolkit/memory.hpp"
 #include "toolkit/parallel.hpp"
+#include "toolkit/pixel_rows.hpp"
 #include "toolkit/viewing.hpp"
 
 namespace ocu::glare {
@@ -88,22 +89,53 @@ constexpr std::size_t kStep = 512;
 // How display values come from linear light: u^(1/powmon).
 enum class Display { Sqrt, Identity, Pow };
 
+// Columns of the bands in which a result goes to a caller's layout.
+constexpr std::size_t kBandCols = 8;
+
+// Columns c0 .. c1 - 1 of a band (`planes` planes of kBandCols columns of
+// `rows` elements, column-major), from row r0 on, into `to` at column `at`.
+void place_band(const double* band, std::size_t rows, std::size_t planes, std::size_t r0, std::size_t c0,
+                std::size_t c1, const View<double>& to, std::size_t at) {
+    for (std::size_t r = r0; r < rows; ++r)
+        for (std::size_t c = c0; c < c1; ++c)
+            for (std::size_t p = 0; p < planes; ++p) to(r, at + c, p) = band[(p * kBandCols + c) * rows + r];
+}
+
 // imt = (im^powcam + k dim)^(1/powmon), then divided by its largest element
-// (an all-zero imt stays all zero). Returns the largest element.
+// (an all-zero imt stays all zero). Returns the largest element. With `into`
+// (the image's extents, any strides) the values go there and imt stays empty.
 //
 // For the square root and the identity, which keep order, the largest
 // element is the display value of the largest linear sum, so one pass finds
-// that sum and a second writes the final values. Other exponents store the
-// display values first and divide them in a second pass.
+// that sum and a second writes the final values; into a caller's layout, the
+// second pass works in bands of kBandCols columns, computed column-major as
+// always and placed while they are in the cache (rows of pixels, as NumPy
+// keeps images, through the processor's 8 x 8 transposes where it has them).
+// Other exponents store the display values first and divide them in a second
+// pass.
 double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, double powmon,
-               ArrayD& imt) {
+               ArrayD& imt, const View<double>* into = nullptr) {
     const LinearLight lin(im, powcam);
     const double e = 1.0 / powmon;
     const Display mode = e == 0.5 ? Display::Sqrt : e == 1.0 ? Display::Identity : Display::Pow;
-    imt = uninitialized_array(dim.rows(), dim.cols(), dim.planes(), Pages::Huge);  // written whole below
+    if (into && mode == Display::Pow) {
+        // Computed as below, then placed (the same values, whatever the layout).
+        const double mx = compose(im, k, dim, powcam, powmon, imt);
+        const View<const double> from(imt.data(), imt.rows(), imt.cols(), imt.planes());
+        parallel_for(into->cols, [&](std::size_t c0, std::size_t c1) {
+            for (std::size_t p = 0; p < into->planes; ++p)
+                for (std::size_t c = c0; c < c1; ++c)
+                    for (std::size_t r = 0; r < into->rows; ++r) (*into)(r, c, p) = from(r, c, p);
+        });
+        imt = ArrayD();
+        return mx;
+    }
+    const std::size_t rows = dim.rows(), cols = dim.cols(), planes = dim.planes();
+    if (!into) imt = uninitialized_array(rows, cols, planes, Pages::Huge);  // written whole below
     const double* dv = dim.data();
-    double* o = imt.data();
-    const std::size_t n = imt.numel();
+    // Written in place: the array's or a column-major caller's.
+    double* o = !into ? imt.data() : into->contiguous() ? into->data : nullptr;
+    const std::size_t n = rows * cols * planes;
     std::mutex lock;
 
     // u = im^powcam + k dim for elements [b, b + len), into u.
@@ -143,25 +175,54 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
             mx = mode == Display::Sqrt ? std::sqrt(umax) : umax;
         }
         const bool zero = (mx == 0.0);
-        parallel_for(
-            n, [&](std::size_t b, std::size_t end) {
-                double u[kStep];
-                for (std::size_t s = b; s < end; s += kStep) {
-                    const std::size_t len = std::min(kStep, end - s);
-                    double* out = o + s;
-                    if (zero) {  // a black scene stays black instead of 0/0
-                        std::fill(out, out + len, 0.0);
-                        continue;
-                    }
-                    linear_sum(s, len, u);
-                    if (mode == Display::Sqrt) {
-                        for (std::size_t i = 0; i < len; ++i) out[i] = std::sqrt(u[i]) / mx;
-                    } else {
-                        for (std::size_t i = 0; i < len; ++i) out[i] = u[i] / mx;
-                    }
+        // The display values of elements [s, s + len) into out.
+        auto display = [&](std::size_t s, std::size_t len, double* out) {
+            if (zero) {  // a black scene stays black instead of 0/0
+                std::fill(out, out + len, 0.0);
+                return;
+            }
+            double u[kStep];
+            linear_sum(s, len, u);
+            if (mode == Display::Sqrt) {
+                for (std::size_t i = 0; i < len; ++i) out[i] = std::sqrt(u[i]) / mx;
+            } else {
+                for (std::size_t i = 0; i < len; ++i) out[i] = u[i] / mx;
+            }
+        };
+        if (o) {
+            parallel_for(
+                n, [&](std::size_t b, std::size_t end) {
+                    for (std::size_t s = b; s < end; s += kStep) display(s, std::min(kStep, end - s), o + s);
+                },
+                kGrain);
+            return mx;
+        }
+        const View<double>& to = *into;
+        // Rows of pixels with each pixel's planes together, whole blocks of 8 x 8.
+        const bool blocks = simd::has_avx512() && to.plane_stride == 1 &&
+                            to.col_stride == static_cast<std::ptrdiff_t>(planes) && (planes == 1 || planes == 3);
+        const std::size_t rows8 = blocks ? rows / 8 * 8 : 0;
+        parallel_for((cols + kBandCols - 1) / kBandCols, [&](std::size_t b0, std::size_t b1) {
+            std::vector<double> band(planes * kBandCols * rows);
+            for (std::size_t b = b0; b < b1; ++b) {
+                const std::size_t c0 = b * kBandCols, width = std::min(cols, c0 + kBandCols) - c0;
+                // Plane p's columns c0 .. c0 + width - 1 are one run of elements.
+                for (std::size_t p = 0; p < planes; ++p) {
+                    const std::size_t first = (p * cols + c0) * rows, count = width * rows;
+                    double* out = band.data() + p * kBandCols * rows;
+                    for (std::size_t s = 0; s < count; s += kStep)
+                        display(first + s, std::min(kStep, count - s), out + s);
                 }
-            },
-            kGrain);
+                const std::size_t whole = width == kBandCols ? rows8 : 0;  // rows placed in blocks
+                if (whole > 0) {
+                    double* at = &to(0, c0, 0);
+                    const auto stride = static_cast<std::size_t>(to.row_stride);
+                    if (planes == 3) simd::to_pixel_rows<3>(band.data(), rows, kBandCols * rows, 0, whole, kBandCols, at, stride);
+                    else simd::to_pixel_rows<1>(band.data(), rows, kBandCols * rows, 0, whole, kBandCols, at, stride);
+                }
+                place_band(band.data(), rows, planes, whole, 0, width, to, c0);
+            }
+        });
         return mx;
     }
 
@@ -297,8 +358,11 @@ ArrayD glare_veil_coarse(const ArrayD& lum, double ff, int nob) {
     return ws;
 }
 
-GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double powcam,
-                       double powmon, int nob, const Progress* progress) {
+namespace {
+
+// glareimnew2, with the image written into `into` when given.
+GlareImage glare_image(const AnyImage& im0, double fdist, double kfact, double powcam, double powmon, int nob,
+                       const Progress* progress, const View<double>* into) {
     const std::size_t rows = image_rows(im0), cols = image_cols(im0), np = image_planes(im0);
     require_glare_image(rows, cols, np);
     const int nsub = nob - 1;
@@ -334,9 +398,16 @@ GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double p
         upblurzel_resized(to_array(ws.plane(p)), nsub, g.dim.plane(p));
         report(progress, 0.6 + 0.3 * static_cast<double>(p + 1) / static_cast<double>(np));
     }
-    g.mx = compose(im0, kfact, g.dim, powcam, powmon, g.imt);
+    g.mx = compose(im0, kfact, g.dim, powcam, powmon, g.imt, into);
     report(progress, 1.0);
     return g;
+}
+
+}  // namespace
+
+GlareImage glareimnew2(const AnyImage& im0, double fdist, double kfact, double powcam,
+                       double powmon, int nob, const Progress* progress) {
+    return glare_image(im0, fdist, kfact, powcam, powmon, nob, progress, nullptr);
 }
 
 ArrayD glareimknown2(const AnyImage& imorg, double newfact, const ArrayD& dim, double powcam,
@@ -358,6 +429,15 @@ Result run(const AnyImage& im, const Params& p, const Progress* progress) {
     const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), p.width);
     GlareImage g = glareimnew2(im, lv.fdist, p.glarefact, p.powcam, p.powmon, lv.nob, progress);
     return Result{std::move(g.imt), std::move(g.dim)};
+}
+
+void run(const AnyImage& im, const Params& p, const View<double>& out, const Progress* progress) {
+    check(p);
+    if (out.rows != image_rows(im) || out.cols != image_cols(im) || out.planes != image_planes(im)) {
+        throw Error("The glare result's place does not have the image's size.");
+    }
+    const GlareLevels lv = glare_levels(image_cols(im), image_rows(im), p.width);
+    glare_image(im, lv.fdist, p.glarefact, p.powcam, p.powmon, lv.nob, progress, &out);
 }
 
 ArrayD reuse_veil(const AnyImage& im, const ArrayD& dim, const Params& p) {

@@ -96,6 +96,10 @@ struct Result {
 // p.width (glare_levels), then glareimnew2. Calls check(p) first. `progress`
 // as glareimnew2 takes it.
 Result run(const AnyImage& im, const Params& p, const Progress* progress = nullptr);
+// The same image written into `out` (the image's rows, columns and planes,
+// any strides: a caller's own layout) instead of returned; the veil is not
+// kept. Throws when `out` has another size.
+void run(const AnyImage& im, const Params& p, const View<double>& out, const Progress* progress = nullptr);
 
 // Re-use of a kept veil `dim` (from run on the same image with the same
 // width) for p.glarefact: glareimknown2, exactly the imt that run gives for

@@ -282,12 +282,13 @@ py::array run_glare(const py::array& img, double width, const py::handle& glare)
     p.glarefact = glare_arg(glare);
     glare::check(p);
     const AnyImage im = python::image_from_numpy(img, "img");
-    ArrayD out;
+    // Computed straight into the result's C order.
+    python::NumpyResult res = python::new_numpy_result(image_rows(im), image_cols(im), image_planes(im));
     {
         py::gil_scoped_release unlocked;
-        out = glare::run(im, p).imt;
+        glare::run(im, p, res.view);
     }
-    return result(std::move(out));
+    return res.array;
 }
 
 py::array run_colour(const py::array& img, const std::string& type, double severity) {

@@ -615,6 +615,35 @@ TEST(GlareThreads, ResultDoesNotDependOnThreadCount) {
     }
 }
 
+// Into a caller's layout (pixel-interleaved rows, as NumPy keeps images, and
+// a transposed one): the same values as the returned image, for colour and
+// gray, with whole blocks and ragged rows and columns, and for an exponent
+// that is not a square root. The place must have the image's size.
+TEST(GlareInto, ACallersLayoutGetsTheReturnedImage) {
+    const std::size_t rows = 61, cols = 83;
+    for (const auto& [planes, powmon] : {std::pair{std::size_t{3}, 2.0}, {std::size_t{1}, 2.0}, {std::size_t{3}, 3.0}}) {
+        const ocu::AnyImage im(random_u8(rows, cols, planes, 21));
+        const ocu::glare::Params p{20, 4, 2, powmon};
+        const ArrayD want = ocu::glare::run(im, p).imt;
+        for (const bool pixel_rows : {true, false}) {
+            std::vector<double> placed(want.numel(), -1.0);
+            ocu::View<double> out(placed.data(), rows, cols, planes);
+            out.plane_stride = pixel_rows ? 1 : static_cast<std::ptrdiff_t>(rows * cols);
+            out.col_stride = pixel_rows ? static_cast<std::ptrdiff_t>(planes) : 1;
+            out.row_stride = pixel_rows ? static_cast<std::ptrdiff_t>(cols * planes) : static_cast<std::ptrdiff_t>(cols);
+            ocu::glare::run(im, p, out);
+            bool same = true;
+            for (std::size_t r = 0; r < rows; ++r)
+                for (std::size_t c = 0; c < cols; ++c)
+                    for (std::size_t q = 0; q < planes; ++q) same = same && out(r, c, q) == want(r, c, q);
+            EXPECT_TRUE(same) << planes << " planes, powmon " << powmon << (pixel_rows ? ", pixel rows" : ", transposed");
+        }
+    }
+    std::vector<double> small(10);
+    EXPECT_THROW(ocu::glare::run(ocu::AnyImage(random_u8(5, 2, 1, 3)), {}, ocu::View<double>(small.data(), 2, 5)),
+                 ocu::Error);
+}
+
 }  // namespace
 
 TEST(GlareImage, ReportsRisingProgressAndStopsWhenAsked) {
