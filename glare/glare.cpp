@@ -66,6 +66,13 @@ public:
             im_);
     }
 
+    // The samples of an 8-bit image (else null) and their linear light by value.
+    const std::uint8_t* bytes() const {
+        const auto* a = std::get_if<ArrayU8>(&im_);
+        return a ? a->data() : nullptr;
+    }
+    const double* table() const { return table_.data(); }
+
 private:
     const AnyImage& im_;
     double powcam_;
@@ -100,6 +107,61 @@ void place_band(const double* band, std::size_t rows, std::size_t planes, std::s
         for (std::size_t c = c0; c < c1; ++c)
             for (std::size_t p = 0; p < planes; ++p) to(r, at + c, p) = band[(p * kBandCols + c) * rows + r];
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// GCC 12 takes the deliberately undefined lanes inside some AVX-512
+// intrinsics for uninitialised variables.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// Display values of a band of 8 columns of an 8-bit image, rows 0 .. rows8 - 1
+// (a multiple of 8), straight into rows of pixels: per block of 8 x 8, the
+// same operations as the element-by-element pass (table, k * dim added, square
+// root or not, divided by mx; no fused multiply-add), transposed and woven in
+// registers and streamed out, so that the stores overlap the divisions.
+// `first` is the band's first element of plane 0.
+template <std::size_t Planes>
+__attribute__((target("avx512f"))) void display_band_blocks(const std::uint8_t* bytes, const double* table,
+                                                            const double* dim, std::size_t first,
+                                                            std::size_t plane, std::size_t rows, std::size_t rows8,
+                                                            double k, double mx, bool sqrt_mode, double* to,
+                                                            std::size_t row_stride) {
+    const __m512d kv = _mm512_set1_pd(k), mv = _mm512_set1_pd(mx);
+    for (std::size_t rb = 0; rb < rows8; rb += 8) {
+        __m512d v[Planes][8];
+        for (std::size_t p = 0; p < Planes; ++p) {
+            for (std::size_t i = 0; i < 8; ++i) {
+                const std::size_t at = first + p * plane + i * rows + rb;
+                const __m512i idx = _mm512_cvtepu8_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + at)));
+                const __m512d u = _mm512_add_pd(_mm512_i64gather_pd(idx, table, 8),
+                                                _mm512_mul_pd(kv, _mm512_loadu_pd(dim + at)));
+                v[p][i] = _mm512_div_pd(sqrt_mode ? _mm512_sqrt_pd(u) : u, mv);
+            }
+            simd::transpose8(v[p]);
+        }
+        for (std::size_t j = 0; j < 8; ++j) {
+            double* d = to + (rb + j) * row_stride;
+            const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
+            if constexpr (Planes == 1) {
+                if (aligned) _mm512_stream_pd(d, v[0][j]);
+                else _mm512_storeu_pd(d, v[0][j]);
+            } else {
+                __m512d o[3];
+                simd::weave_rgb(v[0][j], v[1][j], v[2][j], o);
+                for (std::size_t q = 0; q < 3; ++q) {
+                    if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
+                    else _mm512_storeu_pd(d + 8 * q, o[q]);
+                }
+            }
+        }
+    }
+    _mm_sfence();  // the streamed stores are seen before the threads join
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
 
 // imt = (im^powcam + k dim)^(1/powmon), then divided by its largest element
 // (an all-zero imt stays all zero). Returns the largest element. With `into`
@@ -202,10 +264,34 @@ double compose(const AnyImage& im, double k, const ArrayD& dim, double powcam, d
         const bool blocks = simd::has_avx512() && to.plane_stride == 1 &&
                             to.col_stride == static_cast<std::ptrdiff_t>(planes) && (planes == 1 || planes == 3);
         const std::size_t rows8 = blocks ? rows / 8 * 8 : 0;
+        const std::uint8_t* bytes = lin.bytes();
+        const bool fused = blocks && bytes != nullptr && !zero;
         parallel_for((cols + kBandCols - 1) / kBandCols, [&](std::size_t b0, std::size_t b1) {
             std::vector<double> band(planes * kBandCols * rows);
             for (std::size_t b = b0; b < b1; ++b) {
                 const std::size_t c0 = b * kBandCols, width = std::min(cols, c0 + kBandCols) - c0;
+#if defined(__x86_64__) && defined(__GNUC__)
+                // 8-bit samples in whole blocks: computed and placed in registers.
+                if (fused && width == kBandCols) {
+                    double* at = &to(0, c0, 0);
+                    const auto stride = static_cast<std::size_t>(to.row_stride);
+                    const bool root = mode == Display::Sqrt;
+                    if (planes == 3) {
+                        display_band_blocks<3>(bytes, lin.table(), dv, c0 * rows, rows * cols, rows, rows8, k, mx,
+                                               root, at, stride);
+                    } else {
+                        display_band_blocks<1>(bytes, lin.table(), dv, c0 * rows, rows * cols, rows, rows8, k, mx,
+                                               root, at, stride);
+                    }
+                    for (std::size_t p = 0; p < planes; ++p)
+                        for (std::size_t c = 0; c < width; ++c) {
+                            const std::size_t from = (p * cols + c0 + c) * rows;
+                            display(from + rows8, rows - rows8, band.data() + (p * kBandCols + c) * rows + rows8);
+                        }
+                    place_band(band.data(), rows, planes, rows8, 0, width, to, c0);
+                    continue;
+                }
+#endif
                 // Plane p's columns c0 .. c0 + width - 1 are one run of elements.
                 for (std::size_t p = 0; p < planes; ++p) {
                     const std::size_t first = (p * cols + c0) * rows, count = width * rows;

@@ -620,10 +620,10 @@ TEST(GlareThreads, ResultDoesNotDependOnThreadCount) {
 // gray, with whole blocks and ragged rows and columns, and for an exponent
 // that is not a square root. The place must have the image's size.
 TEST(GlareInto, ACallersLayoutGetsTheReturnedImage) {
-    const std::size_t rows = 61, cols = 83;
+    const std::size_t rows = 197, cols = 250;
     for (const auto& [planes, powmon] : {std::pair{std::size_t{3}, 2.0}, {std::size_t{1}, 2.0}, {std::size_t{3}, 3.0}}) {
         const ocu::AnyImage im(random_u8(rows, cols, planes, 21));
-        const ocu::glare::Params p{20, 4, 2, powmon};
+        const ocu::glare::Params p{35, 6, 2, powmon};
         const ArrayD want = ocu::glare::run(im, p).imt;
         for (const bool pixel_rows : {true, false}) {
             std::vector<double> placed(want.numel(), -1.0);
