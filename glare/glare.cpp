@@ -140,21 +140,7 @@ __attribute__((target("avx512f"))) void display_band_blocks(const std::uint8_t* 
             }
             simd::transpose8(v[p]);
         }
-        for (std::size_t j = 0; j < 8; ++j) {
-            double* d = to + (rb + j) * row_stride;
-            const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
-            if constexpr (Planes == 1) {
-                if (aligned) _mm512_stream_pd(d, v[0][j]);
-                else _mm512_storeu_pd(d, v[0][j]);
-            } else {
-                __m512d o[3];
-                simd::weave_rgb(v[0][j], v[1][j], v[2][j], o);
-                for (std::size_t q = 0; q < 3; ++q) {
-                    if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
-                    else _mm512_storeu_pd(d + 8 * q, o[q]);
-                }
-            }
-        }
+        simd::store_rows<Planes>(v, to + rb * row_stride, row_stride);
     }
     _mm_sfence();  // the streamed stores are seen before the threads join
 }

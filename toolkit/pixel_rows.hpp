@@ -46,12 +46,36 @@ __attribute__((target("avx512f"))) inline void transpose8(__m512d v[8]) {
     }
 }
 
+// Eight rows of eight pixels, row j of plane p in v[p][j], to dst and the
+// seven rows after it (row_stride elements apart), each pixel's planes
+// together. Rows starting on a cache line are written with streaming stores
+// (not read first, not kept in the cache); the caller fences them.
+template <std::size_t Planes>
+__attribute__((target("avx512f"))) inline void store_rows(const __m512d (&v)[Planes][8], double* dst,
+                                                          std::size_t row_stride) {
+    static_assert(Planes == 1 || Planes == 3);
+    for (std::size_t j = 0; j < 8; ++j) {
+        double* d = dst + j * row_stride;
+        const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
+        if constexpr (Planes == 1) {
+            if (aligned) _mm512_stream_pd(d, v[0][j]);
+            else _mm512_storeu_pd(d, v[0][j]);
+        } else {
+            __m512d o[3];
+            weave_rgb(v[0][j], v[1][j], v[2][j], o);
+            for (std::size_t q = 0; q < 3; ++q) {
+                if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
+                else _mm512_storeu_pd(d + 8 * q, o[q]);
+            }
+        }
+    }
+}
+
 // Rows r0 .. r1 - 1 of columns 0 .. c1 - 1 (both extents multiples of 8),
 // Planes 1 or 3, in blocks of 8 x 8: each column of a block is one load, and
 // a row's three planes are woven into pixel order with two permutes per
 // output register. The blocks go down eight columns at a time, so that each
-// column is read in one run. Rows starting on a cache line are written with
-// streaming stores (not read first, not kept in the cache).
+// column is read in one run.
 template <std::size_t Planes>
 __attribute__((target("avx512f"))) void to_pixel_rows(const double* src, std::size_t col_stride,
                                                       std::size_t plane_stride, std::size_t r0, std::size_t r1,
@@ -65,21 +89,7 @@ __attribute__((target("avx512f"))) void to_pixel_rows(const double* src, std::si
                 for (std::size_t i = 0; i < 8; ++i) v[p][i] = _mm512_loadu_pd(s + i * col_stride);
                 transpose8(v[p]);
             }
-            for (std::size_t j = 0; j < 8; ++j) {
-                double* d = dst + (rb + j) * row_stride + c * Planes;
-                const bool aligned = (reinterpret_cast<std::uintptr_t>(d) & 63) == 0;
-                if constexpr (Planes == 1) {
-                    if (aligned) _mm512_stream_pd(d, v[0][j]);
-                    else _mm512_storeu_pd(d, v[0][j]);
-                } else {
-                    __m512d o[3];
-                    weave_rgb(v[0][j], v[1][j], v[2][j], o);
-                    for (std::size_t q = 0; q < 3; ++q) {
-                        if (aligned) _mm512_stream_pd(d + 8 * q, o[q]);
-                        else _mm512_storeu_pd(d + 8 * q, o[q]);
-                    }
-                }
-            }
+            store_rows<Planes>(v, dst + rb * row_stride + c * Planes, row_stride);
         }
     }
     _mm_sfence();  // the streamed stores are seen before the threads join
